@@ -1,0 +1,10 @@
+# Sanitizer flags apply to every target of a sanitizer preset, tests included.
+if(KX7_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(KX7_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT KX7_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "KX7_SANITIZE must be empty, address or thread")
+endif()
