@@ -1,0 +1,60 @@
+// Sample rate and clock: any rate from 44100 to 96000 Hz, one internal clock source.
+#include <cstring>
+
+#include "driver/AsioDriver.h"
+
+namespace {
+
+constexpr ASIOSampleRate kMinSampleRate = 44100.0;
+constexpr ASIOSampleRate kMaxSampleRate = 96000.0;
+
+}  // namespace
+
+void CAsioDriver::SetTimeInfoFlags(uint32_t flags) {
+  __atomic_fetch_or(&asioTime.timeInfo.flags, flags, __ATOMIC_RELAXED);
+}
+
+void CAsioDriver::ClearTimeInfoFlags(uint32_t flags) {
+  __atomic_fetch_and(&asioTime.timeInfo.flags, ~flags, __ATOMIC_RELAXED);
+}
+
+ASIOError CAsioDriver::canSampleRate(ASIOSampleRate rate) {
+  return (rate >= kMinSampleRate && rate <= kMaxSampleRate) ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError CAsioDriver::getSampleRate(ASIOSampleRate* rate) {
+  if (rate == nullptr) return ASE_InvalidParameter;
+  *rate = sampleRate;
+  return ASE_OK;
+}
+
+ASIOError CAsioDriver::setSampleRate(ASIOSampleRate rate) {
+  if (static_cast<IASIO*>(this)->canSampleRate(rate) == ASE_NoClock) return ASE_NoClock;
+  if (rate == sampleRate) return ASE_OK;
+  SetTimeInfoFlags(kSampleRateChanged);
+  sampleRate = rate;
+  asioTime.timeInfo.sampleRate = rate;
+  // The pins keep their rate until the next start creates them anew.
+  if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr) {
+    callbacks->sampleRateDidChange(rate);
+  }
+  return ASE_OK;
+}
+
+ASIOError CAsioDriver::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
+  if (clocks == nullptr || numSources == nullptr) return ASE_InvalidParameter;
+  clocks[0].index = 0;
+  clocks[0].associatedChannel = -1;
+  clocks[0].associatedGroup = -1;
+  clocks[0].isCurrentSource = ASIOTrue;
+  std::memset(clocks[0].name, 0, sizeof clocks[0].name);
+  std::strcpy(clocks[0].name, "Internal");
+  *numSources = 1;
+  return ASE_OK;
+}
+
+ASIOError CAsioDriver::setClockSource(int32_t reference) {
+  if (reference != 0) return ASE_NotPresent;
+  SetTimeInfoFlags(kClockSourceChanged);
+  return ASE_OK;
+}
