@@ -1,0 +1,152 @@
+// The built driver library as a host meets it: registration through its entry point, creation
+// through CoCreateInstance with the class identifier as interface identifier, the query surface,
+// and settings handed from one driver object to the next.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "asio/asio.h"
+#include "support/TestSupport.h"
+
+namespace kx7test {
+namespace {
+
+const CLSID kDriverClass = {0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
+constexpr char kDriverKey[] = "SOFTWARE\\ASIO\\NORVA KX-7 ASIO Driver";
+constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
+
+typedef HRESULT(STDMETHODCALLTYPE* EntryPoint)();
+
+std::optional<std::string> ReadString(HKEY root, const char* path, const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyA(root, path, &key) != ERROR_SUCCESS) return {};
+  char value[512] = {};
+  DWORD size = sizeof value - 1;
+  const LSTATUS status =
+      RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return {};
+  return std::string(value);
+}
+
+std::optional<DWORD> ReadNumber(const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyA(HKEY_CURRENT_USER, kSettingsKey, &key) != ERROR_SUCCESS) return {};
+  DWORD value = 0, size = sizeof value, type = 0;
+  const LSTATUS status =
+      RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_DWORD) return {};
+  return value;
+}
+
+class DriverLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteRegistryTree(HKEY_CURRENT_USER, "SOFTWARE\\Norva");
+    library = LoadLibraryA(PathNextToExecutable(DriverLibraryFileName()).c_str());
+    ASSERT_NE(library, nullptr) << "the driver library next to the test program";
+    ASSERT_EQ(Call("DllRegisterServer"), S_OK);
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  }
+  void TearDown() override {
+    CoUninitialize();
+    if (library != nullptr) {
+      EXPECT_EQ(Call("DllUnregisterServer"), S_OK);
+      EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kDriverKey, "CLSID"), std::nullopt);
+      FreeLibrary(library);
+    }
+    DeleteRegistryTree(HKEY_CURRENT_USER, "SOFTWARE\\Norva");
+  }
+
+  HRESULT Call(const char* entryPoint) {
+    auto function = reinterpret_cast<EntryPoint>(
+        reinterpret_cast<void*>(GetProcAddress(library, entryPoint)));
+    return function != nullptr ? function() : E_FAIL;
+  }
+
+  static IASIO* CreateDriver() {
+    void* object = nullptr;
+    const HRESULT hr =
+        CoCreateInstance(kDriverClass, nullptr, CLSCTX_INPROC_SERVER, kDriverClass, &object);
+    EXPECT_EQ(hr, S_OK);
+    return static_cast<IASIO*>(object);
+  }
+
+  HMODULE library = nullptr;
+};
+
+TEST_F(DriverLibraryTest, RegistersItselfWhereHostsLook) {
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kDriverKey, "CLSID"),
+            "{C8817D90-B773-48F1-8708-4ECD6D913F64}");
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kDriverKey, "Description"), "NORVA KX-7 ASIO");
+  const char* serverKey = "CLSID\\{C8817D90-B773-48F1-8708-4ECD6D913F64}\\InprocServer32";
+  const std::optional<std::string> path = ReadString(HKEY_CLASSES_ROOT, serverKey, nullptr);
+  ASSERT_TRUE(path.has_value());
+  EXPECT_NE(path->find("norva-kx-7-asio-x64"), std::string::npos) << *path;
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, serverKey, "ThreadingModel"), "Apartment");
+}
+
+TEST_F(DriverLibraryTest, AnswersItsQuerySurfaceThroughCoCreateInstance) {
+  IASIO* asio = CreateDriver();
+  ASSERT_NE(asio, nullptr);
+  char text[128] = {};
+  asio->getDriverName(text);
+  EXPECT_STREQ(text, "NORVA KX-7 ASIO");
+  EXPECT_EQ(asio->getDriverVersion(), 1);
+  EXPECT_EQ(asio->init(nullptr), ASIOFalse) << "no KX-7 here";
+  asio->getErrorMessage(text);
+  EXPECT_STREQ(text, "ASIO Driver open Failure!");
+  int32_t inputs = 0, outputs = 0;
+  EXPECT_EQ(asio->getChannels(&inputs, &outputs), ASE_OK);
+  EXPECT_EQ(inputs + outputs, 4);
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  EXPECT_EQ(asio->getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
+  EXPECT_EQ(preferred, 128);
+  EXPECT_EQ(asio->canSampleRate(44100.0), ASE_OK);
+  EXPECT_EQ(asio->canSampleRate(32000.0), ASE_NoClock);
+  EXPECT_EQ(asio->future(kAsioCanTimeInfo, nullptr), ASE_SUCCESS);
+
+  ASIOCallbacks callbacks{};
+  callbacks.bufferSwitch = [](int32_t, ASIOBool) {};
+  callbacks.asioMessage = [](int32_t, int32_t, void*, double*) -> int32_t { return 1; };
+  ASIOBufferInfo infos[3] = {{ASIOTrue, 0, {nullptr, nullptr}},
+                             {ASIOFalse, 0, {nullptr, nullptr}},
+                             {ASIOFalse, 1, {nullptr, nullptr}}};
+  ASSERT_EQ(asio->createBuffers(infos, 3, 256, &callbacks), ASE_OK);
+  EXPECT_NE(infos[2].buffers[1], nullptr);
+  EXPECT_EQ(asio->start(), ASE_NotPresent);
+  EXPECT_EQ(asio->stop(), ASE_OK);
+  EXPECT_EQ(asio->disposeBuffers(), ASE_OK);
+  EXPECT_EQ(asio->Release(), 0u);
+}
+
+TEST_F(DriverLibraryTest, SettingsStoredByOneDriverAreLoadedByTheNext) {
+  IASIO* first = CreateDriver();
+  ASSERT_NE(first, nullptr);
+  first->init(nullptr);
+  first->Release();
+  EXPECT_EQ(ReadNumber("Buffer Size Preferred"), std::optional<DWORD>(128));
+  EXPECT_EQ(ReadNumber("Modeless Control Panel"), std::optional<DWORD>(0));
+  EXPECT_EQ(ReadNumber("Show Metrics"), std::nullopt);
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, kSettingsKey, &key), ERROR_SUCCESS);
+  const DWORD size = 512;
+  RegSetValueExA(key, "Buffer Size Preferred", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&size),
+                 sizeof size);
+  RegCloseKey(key);
+
+  IASIO* second = CreateDriver();
+  ASSERT_NE(second, nullptr);
+  second->init(nullptr);
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  second->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+  EXPECT_EQ(preferred, 512);
+  second->Release();
+  EXPECT_EQ(ReadNumber("Buffer Size Preferred"), std::optional<DWORD>(512));
+}
+
+}  // namespace
+}  // namespace kx7test

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The platform's registration tool registers and unregisters the DLL; reg query reads back the
+# entries under SOFTWARE\ASIO and the class key, and finds them gone afterwards.
+set -u
+wine_run=$1
+dll=$2
+clsid='{C8817D90-B773-48F1-8708-4ECD6D913F64}'
+driver_key='HKLM\SOFTWARE\ASIO\NORVA KX-7 ASIO Driver'
+server_key="HKCR\\CLSID\\$clsid\\InprocServer32"
+fail() { echo "FAIL: $*"; exit 1; }
+
+win_dll=$("$wine_run" winepath -w "$dll" | tr -d '\r')
+[ -n "$win_dll" ] || fail "winepath gave no path for $dll"
+
+"$wine_run" regsvr32 /s "$win_dll" || fail "regsvr32 returned $?"
+out=$("$wine_run" reg query "$driver_key" /v CLSID | tr -d '\r')
+grep -q "$clsid" <<<"$out" || fail "driver key CLSID: $out"
+out=$("$wine_run" reg query "$driver_key" /v Description | tr -d '\r')
+grep -q 'NORVA KX-7 ASIO' <<<"$out" || fail "driver key Description: $out"
+out=$("$wine_run" reg query "$server_key" | tr -d '\r')
+grep -qi 'norva-kx-7-asio-x64.dll' <<<"$out" || fail "InprocServer32: $out"
+grep -q 'Apartment' <<<"$out" || fail "ThreadingModel: $out"
+
+"$wine_run" regsvr32 /u /s "$win_dll" || fail "regsvr32 /u returned $?"
+if "$wine_run" reg query "$driver_key" >/dev/null 2>&1; then fail "driver key still there"; fi
+if "$wine_run" reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1; then fail "class key still there"; fi
+echo "regsvr32 registration and unregistration: ok"
