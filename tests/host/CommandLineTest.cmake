@@ -27,13 +27,19 @@ function(expect_match text regex what)
   endif()
 endfunction()
 
-# Compares the member at a JSON path of `out` with the expected value.
-function(expect_json expected)
-  string(JSON value ERROR_VARIABLE problem GET "${out}" ${ARGN})
-  if(problem OR NOT value STREQUAL "${expected}")
-    message(FATAL_ERROR "probe --json: ${ARGN} is '${value}' ${problem}, expected '${expected}'\n"
+# Compares the member at a JSON path of `out` with the expected value; `mode` is GET or LENGTH.
+function(expect_json_of mode expected)
+  string(JSON value ERROR_VARIABLE problem ${mode} "${out}" ${ARGN})
+  if(problem)
+    message(FATAL_ERROR "probe --json: ${mode} ${ARGN}: ${problem}\n${out}")
+  elseif(NOT value STREQUAL "${expected}")
+    message(FATAL_ERROR "probe --json: ${mode} ${ARGN} is '${value}', expected '${expected}'\n"
                         "${out}")
   endif()
+endfunction()
+
+function(expect_json expected)
+  expect_json_of(GET "${expected}" ${ARGN})
 endfunction()
 
 # Bad arguments: usage and exit status 2.
@@ -68,7 +74,7 @@ expect_json("NORVA KX-7 ASIO" getDriverName)
 expect_json(1 getDriverVersion)
 expect_json(2 getChannels numInputChannels)
 expect_json(2 getChannels numOutputChannels)
-expect_json(4 getChannelInfo LENGTH)
+expect_json_of(LENGTH 4 getChannelInfo)
 expect_json("Microphone L" getChannelInfo 0 name)
 expect_json("Output R" getChannelInfo 3 name)
 expect_json(18 getChannelInfo 0 type)
