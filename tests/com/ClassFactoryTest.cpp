@@ -4,6 +4,7 @@
 #include "asio/asio.h"
 #include "com/ClassFactory.h"
 #include "com/EntryPoints.h"
+#include "driver/AsioDriver.h"
 #include "driver/DriverIdentity.h"
 
 namespace {

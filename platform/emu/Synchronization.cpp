@@ -1,0 +1,130 @@
+// Events, waits, handles and interlocked operations with Windows semantics.
+#include <chrono>
+
+#include "platform/emu/KernelObjects.h"
+#include "platform/emu/errors.h"
+#include "platform/emu/sync.h"
+
+using emu::KernelObject;
+
+namespace {
+
+// Takes the signal of an object that is signalled: an auto-reset event is consumed.
+void Consume(KernelObject& object) {
+  if (object.kind == KernelObject::Kind::Event && !object.manualReset) object.signaled = false;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
+  auto event = std::make_shared<KernelObject>();
+  event->kind = KernelObject::Kind::Event;
+  event->manualReset = manualReset != FALSE;
+  event->signaled = initialState != FALSE;
+  return emu::AddObject(std::move(event));
+}
+
+BOOL SetEvent(HANDLE handle) {
+  std::lock_guard<std::mutex> guard(emu::ObjectLock());
+  auto object = emu::FindObject(handle);
+  if (!object || object->kind != KernelObject::Kind::Event) {
+    emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  object->signaled = true;
+  emu::ObjectSignal().notify_all();
+  return TRUE;
+}
+
+BOOL ResetEvent(HANDLE handle) {
+  std::lock_guard<std::mutex> guard(emu::ObjectLock());
+  auto object = emu::FindObject(handle);
+  if (!object || object->kind != KernelObject::Kind::Event) {
+    emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  object->signaled = false;
+  return TRUE;
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
+    emu::SetLastErrorValue(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  std::unique_lock<std::mutex> lock(emu::ObjectLock());
+  std::shared_ptr<KernelObject> objects[MAXIMUM_WAIT_OBJECTS];
+  for (DWORD i = 0; i < count; ++i) {
+    objects[i] = emu::FindObject(handles[i]);  // kept alive even if closed during the wait
+    if (!objects[i]) {
+      emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (true) {
+    if (waitAll) {
+      bool all = true;
+      for (DWORD i = 0; i < count; ++i) all = all && objects[i]->signaled;
+      if (all) {
+        for (DWORD i = 0; i < count; ++i) Consume(*objects[i]);
+        return WAIT_OBJECT_0;
+      }
+    } else {
+      for (DWORD i = 0; i < count; ++i) {
+        if (objects[i]->signaled) {
+          Consume(*objects[i]);
+          return WAIT_OBJECT_0 + i;
+        }
+      }
+    }
+    if (milliseconds == 0) return WAIT_TIMEOUT;
+    if (milliseconds == INFINITE) {
+      emu::ObjectSignal().wait(lock);
+    } else if (emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
+      // One last look: the signal may have come with the time-out.
+      milliseconds = 0;
+    }
+  }
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  if (!emu::RemoveObject(handle)) {
+    emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DuplicateHandle(HANDLE, HANDLE source, HANDLE, LPHANDLE target, DWORD, BOOL, DWORD) {
+  std::shared_ptr<KernelObject> object;
+  {
+    std::lock_guard<std::mutex> guard(emu::ObjectLock());
+    object = emu::FindObject(source);
+  }
+  if (!object || target == nullptr) {
+    emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *target = emu::AddObject(object);
+  return TRUE;
+}
+
+LONG InterlockedIncrement(LONG volatile* value) { return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST); }
+LONG InterlockedDecrement(LONG volatile* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }
+LONG InterlockedExchange(LONG volatile* target, LONG value) {
+  return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {
+  __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                              __ATOMIC_SEQ_CST);
+  return comparand;
+}
+
+}  // extern "C"

@@ -1,0 +1,132 @@
+// Threads with identifiers and waitable handles; priorities are recorded per thread.
+#include <atomic>
+#include <thread>
+
+#include "platform/emu/KernelObjects.h"
+#include "platform/emu/errors.h"
+#include "platform/emu/sync.h"
+
+using emu::KernelObject;
+
+namespace {
+
+std::atomic<DWORD> nextThreadId{1000};
+thread_local DWORD currentThreadId = 0;
+thread_local int currentPriority = THREAD_PRIORITY_NORMAL;
+thread_local std::shared_ptr<KernelObject> currentThread;
+
+const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2));
+const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+
+HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
+  auto object = std::make_shared<KernelObject>();
+  object->kind = KernelObject::Kind::Thread;
+  object->threadId = nextThreadId.fetch_add(1);
+  const HANDLE handle = emu::AddObject(object);
+  try {
+    std::thread([object, start, parameter] {
+      currentThreadId = object->threadId;
+      currentThread = object;
+      const DWORD code = start(parameter);
+      std::lock_guard<std::mutex> guard(emu::ObjectLock());
+      object->exitCode = code;
+      object->signaled = true;
+      emu::ObjectSignal().notify_all();
+    }).detach();
+  } catch (...) {
+    emu::RemoveObject(handle);
+    emu::SetLastErrorValue(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  if (threadId != nullptr) *threadId = object->threadId;
+  return handle;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD, LPDWORD threadId) {
+  return StartThread(start, parameter, threadId);
+}
+
+uintptr_t _beginthreadex(void*, unsigned, unsigned(WINAPI* start)(void*), void* argument, unsigned,
+                         unsigned* threadId) {
+  struct Start {
+    unsigned(WINAPI* routine)(void*);
+    void* argument;
+  };
+  auto* packed = new Start{start, argument};
+  DWORD id = 0;
+  const HANDLE handle = StartThread(
+      [](void* p) -> DWORD {
+        const Start call = *static_cast<Start*>(p);
+        delete static_cast<Start*>(p);
+        return call.routine(call.argument);
+      },
+      packed, &id);
+  if (handle == nullptr) {
+    delete packed;
+    return 0;
+  }
+  if (threadId != nullptr) *threadId = id;
+  return reinterpret_cast<uintptr_t>(handle);
+}
+
+HANDLE GetCurrentThread(void) { return kCurrentThread; }
+HANDLE GetCurrentProcess(void) { return kCurrentProcess; }
+
+DWORD GetCurrentThreadId(void) {
+  if (currentThreadId == 0) currentThreadId = nextThreadId.fetch_add(1);
+  return currentThreadId;
+}
+
+DWORD GetCurrentProcessId(void) { return 4242; }
+
+BOOL SetThreadPriority(HANDLE thread, int priority) {
+  if (thread == kCurrentThread) {
+    currentPriority = priority;
+    if (currentThread) {
+      std::lock_guard<std::mutex> guard(emu::ObjectLock());
+      currentThread->priority = priority;
+    }
+    return TRUE;
+  }
+  std::lock_guard<std::mutex> guard(emu::ObjectLock());
+  auto object = emu::FindObject(thread);
+  if (!object || object->kind != KernelObject::Kind::Thread) {
+    emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  object->priority = priority;
+  return TRUE;
+}
+
+int GetThreadPriority(HANDLE thread) {
+  if (thread == kCurrentThread) return currentPriority;
+  std::lock_guard<std::mutex> guard(emu::ObjectLock());
+  auto object = emu::FindObject(thread);
+  if (!object || object->kind != KernelObject::Kind::Thread) return THREAD_PRIORITY_ERROR_RETURN;
+  return object->priority;
+}
+
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+  std::lock_guard<std::mutex> guard(emu::ObjectLock());
+  auto object = emu::FindObject(thread);
+  if (!object || object->kind != KernelObject::Kind::Thread || exitCode == nullptr) {
+    emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *exitCode = object->exitCode;
+  return TRUE;
+}
+
+DWORD GetThreadId(HANDLE thread) {
+  if (thread == kCurrentThread) return GetCurrentThreadId();
+  std::lock_guard<std::mutex> guard(emu::ObjectLock());
+  auto object = emu::FindObject(thread);
+  return object && object->kind == KernelObject::Kind::Thread ? object->threadId : 0;
+}
+
+}  // extern "C"

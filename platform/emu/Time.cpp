@@ -1,0 +1,60 @@
+// Sleep and the clocks: timeGetTime is 32-bit milliseconds that wrap, steerable by tests.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/emu/sync.h"
+#include "platform/emu/test_hooks.h"
+
+namespace {
+
+std::atomic<DWORD> timeOffset{0};
+std::atomic<bool> timeFrozen{false};
+std::atomic<DWORD> frozenTime{0};
+
+uint64_t MillisecondsSinceBoot() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
+namespace emu_test {
+void SetTimeOffset(DWORD offsetMs) { timeOffset.store(offsetMs); }
+void FreezeTime(DWORD valueMs) {
+  frozenTime.store(valueMs);
+  timeFrozen.store(true);
+}
+void UnfreezeTime() { timeFrozen.store(false); }
+}  // namespace emu_test
+
+extern "C" {
+
+void Sleep(DWORD milliseconds) {
+  if (milliseconds == 0) {
+    std::this_thread::yield();
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+}
+
+DWORD timeGetTime(void) {
+  if (timeFrozen.load()) return frozenTime.load();
+  return static_cast<DWORD>(MillisecondsSinceBoot()) + timeOffset.load();
+}
+
+DWORD GetTickCount(void) { return static_cast<DWORD>(MillisecondsSinceBoot()); }
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+  using namespace std::chrono;
+  count->QuadPart = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+  return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+  frequency->QuadPart = 1000000000;
+  return TRUE;
+}
+
+}  // extern "C"
