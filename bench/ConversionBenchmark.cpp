@@ -102,7 +102,8 @@ void BM_RenderFloatToInt32(benchmark::State& state) {
   converter.Int32ToFloat32(ramp.data(), source.data(), kSamples);
   std::vector<int32_t> destination(kSamples);
   for (auto _ : state) {
-    for (uint32_t i = 0; i < kSamples; ++i) destination[i] = converter.RenderFloatToInt32(source[i]);
+    for (uint32_t i = 0; i < kSamples; ++i)
+      destination[i] = converter.RenderFloatToInt32(source[i]);
     benchmark::ClobberMemory();
   }
   Finish(state);

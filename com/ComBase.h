@@ -30,7 +30,8 @@ struct INonDelegatingUnknown {
 
 class CUnknown : public INonDelegatingUnknown, public CBaseObject {
  public:
-  // The name and the result slot are accepted for the creators' sake; only the outer unknown is kept.
+  // The name and the result slot are accepted for the creators' sake; only the outer unknown is
+  // kept.
   CUnknown(const WCHAR* name, IUnknown* outer, HRESULT* phr);
 
   HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
@@ -40,7 +41,8 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
   // Delegating IUnknown: to the aggregating object when there is one, else to this object's
   // non-delegating face.
   HRESULT OwnerQueryInterface(REFIID riid, void** ppv) {
-    return outer != nullptr ? outer->QueryInterface(riid, ppv) : NonDelegatingQueryInterface(riid, ppv);
+    return outer != nullptr ? outer->QueryInterface(riid, ppv)
+                            : NonDelegatingQueryInterface(riid, ppv);
   }
   ULONG OwnerAddRef() { return outer != nullptr ? outer->AddRef() : NonDelegatingAddRef(); }
   ULONG OwnerRelease() { return outer != nullptr ? outer->Release() : NonDelegatingRelease(); }
@@ -55,9 +57,9 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
 };
 
 // Delegating IUnknown methods for a class deriving from an interface and from CUnknown.
-#define DECLARE_DELEGATING_IUNKNOWN                                             \
+#define DECLARE_DELEGATING_IUNKNOWN                                            \
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { \
-    return OwnerQueryInterface(riid, ppv);                                       \
-  }                                                                              \
-  ULONG STDMETHODCALLTYPE AddRef() override { return OwnerAddRef(); }            \
+    return OwnerQueryInterface(riid, ppv);                                     \
+  }                                                                            \
+  ULONG STDMETHODCALLTYPE AddRef() override { return OwnerAddRef(); }          \
   ULONG STDMETHODCALLTYPE Release() override { return OwnerRelease(); }

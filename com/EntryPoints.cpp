@@ -33,12 +33,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved
       DisableThreadLibraryCalls(module);
       moduleHandle = module;
       for (int i = 0; i < classTemplateCount; ++i) {
-        if (classTemplates[i].load != nullptr) classTemplates[i].load(TRUE, classTemplates[i].classId);
+        if (classTemplates[i].load != nullptr)
+          classTemplates[i].load(TRUE, classTemplates[i].classId);
       }
       break;
     case DLL_PROCESS_DETACH:
       for (int i = 0; i < classTemplateCount; ++i) {
-        if (classTemplates[i].load != nullptr) classTemplates[i].load(FALSE, classTemplates[i].classId);
+        if (classTemplates[i].load != nullptr)
+          classTemplates[i].load(FALSE, classTemplates[i].classId);
       }
       break;
     default:
@@ -53,14 +55,18 @@ namespace {
 
 HINSTANCE OwnModule() {
   HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&DllMain), &module);
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&DllMain), &module);
   return module;
 }
 
-__attribute__((constructor)) void AttachLibrary() { DllMain(OwnModule(), DLL_PROCESS_ATTACH, nullptr); }
-__attribute__((destructor)) void DetachLibrary() { DllMain(moduleHandle, DLL_PROCESS_DETACH, nullptr); }
+__attribute__((constructor)) void AttachLibrary() {
+  DllMain(OwnModule(), DLL_PROCESS_ATTACH, nullptr);
+}
+__attribute__((destructor)) void DetachLibrary() {
+  DllMain(moduleHandle, DLL_PROCESS_DETACH, nullptr);
+}
 
 }  // namespace
 #endif

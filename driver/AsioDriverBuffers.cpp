@@ -172,10 +172,10 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
     asioTime.timeInfo.systemTime = {0, 0};
     asioTime.timeInfo.samplePosition = {0, 0};
     asioTime.timeInfo.sampleRate = sampleRate;
-    __atomic_store_n(&asioTime.timeInfo.flags,
-                     static_cast<uint32_t>(kSystemTimeValid | kSamplePositionValid |
-                                           kSampleRateValid),
-                     __ATOMIC_RELAXED);
+    __atomic_store_n(
+        &asioTime.timeInfo.flags,
+        static_cast<uint32_t>(kSystemTimeValid | kSamplePositionValid | kSampleRateValid),
+        __ATOMIC_RELAXED);
     asioTime.timeCode.speed = 1.0;
     asioTime.timeCode.timeCodeSamples = {0, 0};
     asioTime.timeCode.flags = kTcValid | kTcRunning;

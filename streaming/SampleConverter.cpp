@@ -6,10 +6,10 @@
 
 namespace {
 
-constexpr float kTwoPowMinus31 = 4.656612873077393e-10f;    // bits 0x30000000
-constexpr float kMinusTwoPow31 = -2147483648.0f;            // bits 0xCF000000
+constexpr float kTwoPowMinus31 = 4.656612873077393e-10f;  // bits 0x30000000
+constexpr float kMinusTwoPow31 = -2147483648.0f;          // bits 0xCF000000
 constexpr double kFloatToInt32Scale = 2147483647.49999;
-constexpr double kInt32Limit = 2147483648.0;                // 2^31
+constexpr double kInt32Limit = 2147483648.0;  // 2^31
 
 // Truncates toward zero and saturates to the signed 32-bit range; NaN gives 0. Without the
 // saturation a full-scale sample would wrap to the opposite extreme, an audible click.

@@ -76,10 +76,12 @@ BOOL WINAPI AvRevertMmThreadCharacteristics(HANDLE) {
 
 // The multimedia class scheduler is always there, as on Windows.
 const bool avrtRegistered = [] {
-  PlatformRegisterBuiltinExport("Avrt.dll", "AvSetMmThreadCharacteristicsA",
-                                reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&AvSetMmThreadCharacteristicsA)));
-  PlatformRegisterBuiltinExport("Avrt.dll", "AvRevertMmThreadCharacteristics",
-                                reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&AvRevertMmThreadCharacteristics)));
+  PlatformRegisterBuiltinExport(
+      "Avrt.dll", "AvSetMmThreadCharacteristicsA",
+      reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&AvSetMmThreadCharacteristicsA)));
+  PlatformRegisterBuiltinExport(
+      "Avrt.dll", "AvRevertMmThreadCharacteristics",
+      reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&AvRevertMmThreadCharacteristics)));
   return true;
 }();
 
@@ -149,7 +151,6 @@ std::string ProgramPath() {
 }  // namespace
 
 namespace emu_test {
-
 
 AvrtRecord Avrt() {
   std::lock_guard<std::mutex> guard(State().lock);

@@ -75,9 +75,22 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, PHKEY result, bool create, LPDWORD d
     node = child;
   }
   if (created) hive->Save();
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = NewHandle(where);
   return ERROR_SUCCESS;
+}
+
+// Runs `action` on the key a handle names, under the registry's lock.
+template <typename Action>
+LSTATUS WithKey(HKEY key, Action action) {
+  std::lock_guard<std::mutex> guard(emu::RegistryLock());
+  RegistryHive* hive = nullptr;
+  RegistryKey* node = nullptr;
+  OpenKey where;
+  const LSTATUS located = Locate(key, &hive, &node, &where);
+  if (located != ERROR_SUCCESS) return located;
+  return action(*hive, *node);
 }
 
 LSTATUS CopyOut(const std::string& text, LPSTR name, DWORD size) {
@@ -102,8 +115,8 @@ LSTATUS RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result) {
   return OpenSubkey(key, subKey, result, true, nullptr);
 }
 
-LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM,
-                        LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                        PHKEY result, LPDWORD disposition) {
   return OpenSubkey(key, subKey, result, true, disposition);
 }
 
@@ -117,17 +130,13 @@ LSTATUS RegCloseKey(HKEY key) {
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD, LPSTR, LPDWORD,
                       void*) {
   if (nameSize == nullptr) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
-  RegistryHive* hive = nullptr;
-  RegistryKey* node = nullptr;
-  OpenKey where;
-  const LSTATUS located = Locate(key, &hive, &node, &where);
-  if (located != ERROR_SUCCESS) return located;
-  if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
-  const std::string& child = node->children[index]->name;
-  const LSTATUS status = CopyOut(child, name, *nameSize);
-  if (status == ERROR_SUCCESS) *nameSize = static_cast<DWORD>(child.size());
-  return status;
+  return WithKey(key, [&](RegistryHive&, RegistryKey& node) -> LSTATUS {
+    if (index >= node.children.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string& child = node.children[index]->name;
+    const LSTATUS status = CopyOut(child, name, *nameSize);
+    if (status == ERROR_SUCCESS) *nameSize = static_cast<DWORD>(child.size());
+    return status;
+  });
 }
 
 LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
@@ -137,113 +146,93 @@ LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD, LPDWORD type,
                       LPBYTE data, LPDWORD dataSize) {
   if (nameSize == nullptr) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
-  RegistryHive* hive = nullptr;
-  RegistryKey* node = nullptr;
-  OpenKey where;
-  const LSTATUS located = Locate(key, &hive, &node, &where);
-  if (located != ERROR_SUCCESS) return located;
-  if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
-  const emu::RegistryValue& value = node->values[index];
-  LSTATUS status = CopyOut(value.name, name, *nameSize);
-  if (status != ERROR_SUCCESS) return status;
-  *nameSize = static_cast<DWORD>(value.name.size());
-  if (type != nullptr) *type = value.type;
-  if (dataSize != nullptr) {
-    const DWORD needed = static_cast<DWORD>(value.data.size());
-    if (data != nullptr && *dataSize < needed) status = ERROR_MORE_DATA;
-    if (data != nullptr && status == ERROR_SUCCESS && needed > 0) {
-      std::memcpy(data, value.data.data(), needed);
+  return WithKey(key, [&](RegistryHive&, RegistryKey& node) -> LSTATUS {
+    if (index >= node.values.size()) return ERROR_NO_MORE_ITEMS;
+    const emu::RegistryValue& value = node.values[index];
+    LSTATUS status = CopyOut(value.name, name, *nameSize);
+    if (status != ERROR_SUCCESS) return status;
+    *nameSize = static_cast<DWORD>(value.name.size());
+    if (type != nullptr) *type = value.type;
+    if (dataSize != nullptr) {
+      const DWORD needed = static_cast<DWORD>(value.data.size());
+      if (data != nullptr && *dataSize < needed) status = ERROR_MORE_DATA;
+      if (data != nullptr && status == ERROR_SUCCESS && needed > 0) {
+        std::memcpy(data, value.data.data(), needed);
+      }
+      *dataSize = needed;
     }
-    *dataSize = needed;
-  }
-  return status;
+    return status;
+  });
 }
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize) {
   if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
-  RegistryHive* hive = nullptr;
-  RegistryKey* node = nullptr;
-  OpenKey where;
-  const LSTATUS located = Locate(key, &hive, &node, &where);
-  if (located != ERROR_SUCCESS) return located;
-  const emu::RegistryValue* value = node->Value(valueName != nullptr ? valueName : "");
-  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-  if (type != nullptr) *type = value->type;
-  const DWORD needed = static_cast<DWORD>(value->data.size());
-  if (dataSize == nullptr) return ERROR_SUCCESS;
-  if (data != nullptr && *dataSize < needed) {
+  return WithKey(key, [&](RegistryHive&, RegistryKey& node) -> LSTATUS {
+    const emu::RegistryValue* value = node.Value(valueName != nullptr ? valueName : "");
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (type != nullptr) *type = value->type;
+    const DWORD needed = static_cast<DWORD>(value->data.size());
+    if (dataSize == nullptr) return ERROR_SUCCESS;
+    if (data != nullptr && *dataSize < needed) {
+      *dataSize = needed;
+      return ERROR_MORE_DATA;
+    }
+    if (data != nullptr && needed > 0) std::memcpy(data, value->data.data(), needed);
     *dataSize = needed;
-    return ERROR_MORE_DATA;
-  }
-  if (data != nullptr && needed > 0) std::memcpy(data, value->data.data(), needed);
-  *dataSize = needed;
-  return ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
                        DWORD dataSize) {
   if (data == nullptr && dataSize != 0) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
-  RegistryHive* hive = nullptr;
-  RegistryKey* node = nullptr;
-  OpenKey where;
-  const LSTATUS located = Locate(key, &hive, &node, &where);
-  if (located != ERROR_SUCCESS) return located;
-  const std::string name = valueName != nullptr ? valueName : "";
-  emu::RegistryValue* value = node->Value(name);
-  if (value == nullptr) {
-    node->values.push_back({name, type, {}});
-    value = &node->values.back();
-  }
-  value->type = type;
-  value->data.assign(data, data + dataSize);
-  hive->Save();
-  return ERROR_SUCCESS;
+  return WithKey(key, [&](RegistryHive& hive, RegistryKey& node) -> LSTATUS {
+    const std::string name = valueName != nullptr ? valueName : "";
+    emu::RegistryValue* value = node.Value(name);
+    if (value == nullptr) {
+      node.values.push_back({name, type, {}});
+      value = &node.values.back();
+    }
+    value->type = type;
+    value->data.assign(data, data + dataSize);
+    hive.Save();
+    return ERROR_SUCCESS;
+  });
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
-  RegistryHive* hive = nullptr;
-  RegistryKey* node = nullptr;
-  OpenKey where;
-  const LSTATUS located = Locate(key, &hive, &node, &where);
-  if (located != ERROR_SUCCESS) return located;
-  const std::string name = valueName != nullptr ? valueName : "";
-  for (auto it = node->values.begin(); it != node->values.end(); ++it) {
-    if (emu::SameName(it->name, name)) {
-      node->values.erase(it);
-      hive->Save();
-      return ERROR_SUCCESS;
+  return WithKey(key, [&](RegistryHive& hive, RegistryKey& node) -> LSTATUS {
+    const std::string name = valueName != nullptr ? valueName : "";
+    for (auto it = node.values.begin(); it != node.values.end(); ++it) {
+      if (emu::SameName(it->name, name)) {
+        node.values.erase(it);
+        hive.Save();
+        return ERROR_SUCCESS;
+      }
     }
-  }
-  return ERROR_FILE_NOT_FOUND;
+    return ERROR_FILE_NOT_FOUND;
+  });
 }
 
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
-  RegistryHive* hive = nullptr;
-  RegistryKey* node = nullptr;
-  OpenKey where;
-  const LSTATUS located = Locate(key, &hive, &node, &where);
-  if (located != ERROR_SUCCESS) return located;
-  const std::vector<std::string> parts = emu::SplitPath(subKey != nullptr ? subKey : "");
-  if (parts.empty()) return ERROR_INVALID_PARAMETER;
-  RegistryKey* parent = node;
-  for (size_t i = 0; i + 1 < parts.size(); ++i) {
-    parent = parent->Child(parts[i]);
-    if (parent == nullptr) return ERROR_FILE_NOT_FOUND;
-  }
-  for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
-    if (!emu::SameName((*it)->name, parts.back())) continue;
-    if (!(*it)->children.empty()) return ERROR_ACCESS_DENIED;  // subkeys go first
-    parent->children.erase(it);
-    hive->Save();
-    return ERROR_SUCCESS;
-  }
-  return ERROR_FILE_NOT_FOUND;
+  return WithKey(key, [&](RegistryHive& hive, RegistryKey& node) -> LSTATUS {
+    const std::vector<std::string> parts = emu::SplitPath(subKey != nullptr ? subKey : "");
+    if (parts.empty()) return ERROR_INVALID_PARAMETER;
+    RegistryKey* parent = &node;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+      parent = parent->Child(parts[i]);
+      if (parent == nullptr) return ERROR_FILE_NOT_FOUND;
+    }
+    for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
+      if (!emu::SameName((*it)->name, parts.back())) continue;
+      if (!(*it)->children.empty()) return ERROR_ACCESS_DENIED;  // subkeys go first
+      parent->children.erase(it);
+      hive.Save();
+      return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_NOT_FOUND;
+  });
 }
 
 }  // extern "C"

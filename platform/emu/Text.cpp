@@ -72,8 +72,8 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR narrow, int narrowCount, LPWSTR wide
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const int count = narrowCount < 0 ? static_cast<int>(std::char_traits<char>::length(narrow)) + 1
-                                    : narrowCount;
+  const int count =
+      narrowCount < 0 ? static_cast<int>(std::char_traits<char>::length(narrow)) + 1 : narrowCount;
   if (wideSize == 0) return count;
   if (wide == nullptr || count > wideSize) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);

@@ -20,8 +20,7 @@ struct IUnknown {
 typedef IUnknown* LPUNKNOWN;
 
 struct IClassFactory : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid,
-                                                   void** object) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0;
   virtual HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) = 0;
 };
 

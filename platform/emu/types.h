@@ -1,4 +1,5 @@
-// Windows base types with their Windows x64 sizes, so records keep the Windows layout byte for byte.
+// Windows base types with their Windows x64 sizes, so records keep the Windows layout byte for
+// byte.
 #pragma once
 
 #include <cstddef>
@@ -69,13 +70,19 @@ typedef const OLECHAR* LPCOLESTR;
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef HANDLE* LPHANDLE;
-struct HINSTANCE__ { int unused; };
+struct HINSTANCE__ {
+  int unused;
+};
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-struct HKEY__ { int unused; };
+struct HKEY__ {
+  int unused;
+};
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
-struct HWND__ { int unused; };
+struct HWND__ {
+  int unused;
+};
 typedef HWND__* HWND;
 typedef int64_t (*FARPROC)();
 

@@ -29,8 +29,7 @@ TEST(ClassFactory, IsHandedOutForTheDriverClassWithOneReference) {
   void* untouched = &untouched;
   EXPECT_EQ(DllGetClassObject(CLSID_NorvaKx7Asio, kOtherId, &untouched), E_NOINTERFACE);
   EXPECT_EQ(untouched, &untouched);
-  EXPECT_EQ(DllGetClassObject(kOtherId, IID_IClassFactory, &untouched),
-            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(DllGetClassObject(kOtherId, IID_IClassFactory, &untouched), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(untouched, &untouched);
 }
 
@@ -55,9 +54,9 @@ TEST(ClassFactory, RefusedCreationsLeaveNoObject) {
   IClassFactory* factory = GetFactory();
   const LONG before = objectCount.load();
   void* object = &object;
-  EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), CLSID_NorvaKx7Asio,
-                                    &object),
-            E_NOINTERFACE)
+  EXPECT_EQ(
+      factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), CLSID_NorvaKx7Asio, &object),
+      E_NOINTERFACE)
       << "an aggregated object can only be asked for IUnknown";
   EXPECT_EQ(factory->CreateInstance(nullptr, kOtherId, &object), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);

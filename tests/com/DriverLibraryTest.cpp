@@ -12,7 +12,8 @@
 namespace kx7test {
 namespace {
 
-const CLSID kDriverClass = {0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
+const CLSID kDriverClass = {
+    0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
 constexpr char kDriverKey[] = "SOFTWARE\\ASIO\\NORVA KX-7 ASIO Driver";
 constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
 
@@ -61,8 +62,8 @@ class DriverLibraryTest : public ::testing::Test {
   }
 
   HRESULT Call(const char* entryPoint) {
-    auto function = reinterpret_cast<EntryPoint>(
-        reinterpret_cast<void*>(GetProcAddress(library, entryPoint)));
+    auto function =
+        reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(library, entryPoint)));
     return function != nullptr ? function() : E_FAIL;
   }
 

@@ -12,7 +12,8 @@
 namespace kx7test {
 namespace {
 
-const CLSID kTestClass = {0x6f1d2c3b, 0x4a59, 0x4e6f, {0x90, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 0x6f, 0x70}};
+const CLSID kTestClass = {
+    0x6f1d2c3b, 0x4a59, 0x4e6f, {0x90, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 0x6f, 0x70}};
 constexpr char kTestClassText[] = "{6F1D2C3B-4A59-4E6F-901A-2B3C4D5E6F70}";
 constexpr char kClassKey[] = "CLSID\\{6F1D2C3B-4A59-4E6F-901A-2B3C4D5E6F70}";
 constexpr char kServerKey[] = "CLSID\\{6F1D2C3B-4A59-4E6F-901A-2B3C4D5E6F70}\\InprocServer32";

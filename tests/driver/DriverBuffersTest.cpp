@@ -163,9 +163,9 @@ TEST_F(DriverBuffersTest, AsksTheHostOnceForTimeInfo) {
 
 TEST_F(DriverBuffersTest, PreferredSizeIsAlwaysOneTheHostCanCreate) {
   DriverHandle driver;
-  const std::pair<uint32_t, int32_t> cases[] = {{128, 128}, {512, 512}, {100, 128}, {0, 64},
-                                                {64, 64},   {65, 128},  {2048, 2048},
-                                                {4096, 2048}, {0xFFFFFFFF, 2048}};
+  const std::pair<uint32_t, int32_t> cases[] = {{128, 128},   {512, 512},   {100, 128},
+                                                {0, 64},      {64, 64},     {65, 128},
+                                                {2048, 2048}, {4096, 2048}, {0xFFFFFFFF, 2048}};
   for (const auto& [stored, reported] : cases) {
     driver->preferredBufferSize = stored;
     int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;

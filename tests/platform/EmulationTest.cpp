@@ -84,9 +84,9 @@ TEST(Emulation, ModulesAreFoundByBaseNameAndByAddress) {
   ASSERT_GT(GetModuleFileNameA(platform, path, sizeof path), 0u);
   EXPECT_NE(std::string(path).find("libkx7platform.so"), std::string::npos);
   HMODULE byAddress = nullptr;
-  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                     GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                 reinterpret_cast<LPCSTR>(&CreateEventA), &byAddress));
+  ASSERT_TRUE(GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&CreateEventA), &byAddress));
   EXPECT_EQ(byAddress, platform);
   char tiny[4] = {};
   EXPECT_EQ(GetModuleFileNameA(platform, tiny, sizeof tiny), 4u) << "truncated as Windows does";

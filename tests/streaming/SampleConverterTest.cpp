@@ -145,8 +145,10 @@ TEST(SampleConverter, CapturePathEndToEnd) {
 
 TEST(SampleConverter, RenderPathEndToEnd) {
   const SampleConverter converter;
-  for (const auto& [host, bytes] : std::vector<std::pair<int32_t, std::vector<uint8_t>>>{
-           {1 << 30, {0x00, 0x00, 0xC0}}, {1, {0xFF, 0xFF, 0xFF}}, {0x12345678, {0xA9, 0xCB, 0xED}}}) {
+  for (const auto& [host, bytes] :
+       std::vector<std::pair<int32_t, std::vector<uint8_t>>>{{1 << 30, {0x00, 0x00, 0xC0}},
+                                                             {1, {0xFF, 0xFF, 0xFF}},
+                                                             {0x12345678, {0xA9, 0xCB, 0xED}}}) {
     float value = 0;
     converter.Int32ToFloat32(&host, &value, 1);
     EXPECT_EQ(Pack(converter.RenderFloatToInt32(value)), bytes) << host;
