@@ -55,7 +55,7 @@ LSTATUS Locate(HKEY key, RegistryHive** hive, RegistryKey** node, OpenKey* where
 
 LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, PHKEY result, bool create, LPDWORD disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
+  emu::RegistryGuard guard;
   RegistryHive* hive = nullptr;
   RegistryKey* node = nullptr;
   OpenKey where;
@@ -84,7 +84,7 @@ LSTATUS OpenSubkey(HKEY key, LPCSTR subKey, PHKEY result, bool create, LPDWORD d
 // Runs `action` on the key a handle names, under the registry's lock.
 template <typename Action>
 LSTATUS WithKey(HKEY key, Action action) {
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
+  emu::RegistryGuard guard;
   RegistryHive* hive = nullptr;
   RegistryKey* node = nullptr;
   OpenKey where;
@@ -122,7 +122,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LP
 
 LSTATUS RegCloseKey(HKEY key) {
   if (IsPredefined(key)) return ERROR_SUCCESS;
-  std::lock_guard<std::mutex> guard(emu::RegistryLock());
+  emu::RegistryGuard guard;
   return OpenKeys().erase(reinterpret_cast<uintptr_t>(key)) != 0 ? ERROR_SUCCESS
                                                                  : ERROR_INVALID_HANDLE;
 }

@@ -1,9 +1,12 @@
 #include "platform/emu/RegistryStore.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -25,13 +28,60 @@ std::string ToHex(const void* data, size_t size) {
   return text.empty() ? "-" : text;
 }
 
-std::vector<BYTE> FromHex(const std::string& text) {
-  std::vector<BYTE> bytes;
-  if (text == "-") return bytes;
-  for (size_t i = 0; i + 1 < text.size(); i += 2) {
-    bytes.push_back(static_cast<BYTE>(std::stoi(text.substr(i, 2), nullptr, 16)));
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// False for anything that the writer does not produce, so a damaged file is never half-read.
+bool FromHex(const std::string& text, std::vector<BYTE>* bytes) {
+  bytes->clear();
+  if (text == "-") return true;
+  if (text.empty() || text.size() % 2 != 0) return false;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexDigit(text[i]);
+    const int low = HexDigit(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes->push_back(static_cast<BYTE>(high * 16 + low));
   }
-  return bytes;
+  return true;
+}
+
+// Reads a whole hive file into `root`; false when any line is malformed or the end mark that
+// closes every complete file is missing.
+bool Parse(std::istream& in, RegistryKey* root) {
+  std::string line;
+  RegistryKey* current = root;
+  while (std::getline(in, line)) {
+    if (line == "E") return !std::getline(in, line);
+    std::istringstream fields(line);
+    std::string tag, first, extra;
+    std::vector<BYTE> raw;
+    if (!(fields >> tag >> first) || !FromHex(first, &raw)) return false;
+    if (tag == "K") {
+      if (fields >> extra) return false;
+      current = root;
+      for (const std::string& part : SplitPath(std::string(raw.begin(), raw.end()))) {
+        RegistryKey* child = current->Child(part);
+        if (child == nullptr) {
+          current->children.push_back(std::make_unique<RegistryKey>());
+          child = current->children.back().get();
+          child->name = part;
+        }
+        current = child;
+      }
+    } else if (tag == "V") {
+      DWORD type = 0;
+      std::string data;
+      std::vector<BYTE> bytes;
+      if (!(fields >> type >> data) || (fields >> extra) || !FromHex(data, &bytes)) return false;
+      current->values.push_back({std::string(raw.begin(), raw.end()), type, std::move(bytes)});
+    } else {
+      return false;
+    }
+  }
+  return false;  // no end mark: the file was cut short
 }
 
 void WriteKey(std::ostream& out, const RegistryKey& key, const std::string& path) {
@@ -45,11 +95,14 @@ void WriteKey(std::ostream& out, const RegistryKey& key, const std::string& path
   }
 }
 
+// Every save renames a new file into place, so the inode number changes with each write even
+// when two writes fall into one tick of the file system's clock.
 long long StampOf(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return -1;
   return static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec +
-         static_cast<long long>(info.st_size) * 7919;
+         static_cast<long long>(info.st_size) * 7919 +
+         static_cast<long long>(info.st_ino) * 1000003LL;
 }
 
 void MakeFolders(const std::string& path) {
@@ -94,7 +147,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
   return parts;
 }
 
-std::string RegistryHive::FilePath() const {
+static std::string RegistryFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   std::string folder;
   if (config != nullptr && config[0] != '\0') {
@@ -103,39 +156,21 @@ std::string RegistryHive::FilePath() const {
     const char* home = std::getenv("HOME");
     folder = std::string(home != nullptr ? home : "/tmp") + "/.config";
   }
-  return folder + "/kx7-emulation/registry/" + fileName;
+  return folder + "/kx7-emulation/registry/";
 }
+
+std::string RegistryHive::FilePath() const { return RegistryFolder() + fileName; }
 
 void RegistryHive::Load(const std::string& path) {
   root = RegistryKey{};
   loadedPath = path;
   loadedStamp = StampOf(path);
   std::ifstream in(path);
-  std::string line;
-  RegistryKey* current = &root;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string tag, first;
-    fields >> tag >> first;
-    if (tag == "K") {
-      const std::vector<BYTE> raw = FromHex(first);
-      current = &root;
-      for (const std::string& part : SplitPath(std::string(raw.begin(), raw.end()))) {
-        RegistryKey* child = current->Child(part);
-        if (child == nullptr) {
-          current->children.push_back(std::make_unique<RegistryKey>());
-          child = current->children.back().get();
-          child->name = part;
-        }
-        current = child;
-      }
-    } else if (tag == "V") {
-      DWORD type = 0;
-      std::string data;
-      if (!(fields >> type >> data)) continue;  // a damaged line is skipped, not half-read
-      const std::vector<BYTE> name = FromHex(first);
-      current->values.push_back({std::string(name.begin(), name.end()), type, FromHex(data)});
-    }
+  if (in && !Parse(in, &root)) {
+    // A damaged file (not one this code wrote) counts as an empty hive; the next change
+    // replaces it.
+    std::fprintf(stderr, "registry file %s is damaged; its keys are ignored\n", path.c_str());
+    root = RegistryKey{};
   }
   for (const std::string& standard : standardKeys) {
     if (root.Child(standard) != nullptr) continue;
@@ -166,13 +201,14 @@ void RegistryHive::Save() {
   {
     std::ofstream out(temporary, std::ios::trunc);
     WriteKey(out, root, "");
+    out << "E\n";
     out.flush();
     if (!out) {
       std::remove(temporary.c_str());
       return;
     }
   }
-  if (FILE* file = std::fopen(temporary.c_str(), "r")) {
+  if (FILE* file = std::fopen(temporary.c_str(), "r+")) {
     fsync(fileno(file));
     std::fclose(file);
   }
@@ -184,6 +220,20 @@ void RegistryHive::Save() {
 std::mutex& RegistryLock() {
   static std::mutex* lock = new std::mutex;
   return *lock;
+}
+
+RegistryGuard::RegistryGuard() : lock_(RegistryLock()) {
+  const std::string folder = RegistryFolder();
+  MakeFolders(folder);
+  file_ = open((folder + "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (file_ >= 0) {
+    while (flock(file_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+}
+
+RegistryGuard::~RegistryGuard() {
+  if (file_ >= 0) close(file_);  // closing the file releases the lock
 }
 
 RegistryHive* HiveOf(HKEY root) {

@@ -56,6 +56,20 @@ class RegistryHive {
 };
 
 std::mutex& RegistryLock();
+
+// Held around every registry call: the process's lock, and an advisory lock on a file in the
+// registry folder, so that no other process's read-modify-write interleaves with this one.
+class RegistryGuard {
+ public:
+  RegistryGuard();
+  ~RegistryGuard();
+  RegistryGuard(const RegistryGuard&) = delete;
+  RegistryGuard& operator=(const RegistryGuard&) = delete;
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+  int file_ = -1;
+};
 // The hive of a predefined root key, or null.
 RegistryHive* HiveOf(HKEY root);
 
