@@ -1,0 +1,268 @@
+// The virtual kernel's handle table and request delivery: CreateFileA on an interface path,
+// DeviceIoControl with OVERLAPPED completion, KsCreatePin, CloseHandle and the "ksuser.dll"
+// lookup. Written against the Win32 API only, so that it also builds into a Windows DLL.
+#include <cstring>
+#include <mutex>
+
+#include "platform/vkernel/DeviceCalls.h"
+#include "platform/vkernel/KernelState.h"
+#include "platform/vkernel/VirtualKernel.h"
+
+#ifndef _WIN32
+#include "platform/emu/builtin_modules.h"
+#endif
+
+namespace vk {
+namespace {
+
+// NTSTATUS values kept in OVERLAPPED.Internal, as the real I/O manager leaves them there.
+struct StatusMapping {
+  DWORD error;
+  ULONG_PTR status;
+};
+constexpr StatusMapping kStatusMap[] = {
+    {ERROR_SUCCESS, 0x00000000u},
+    {ERROR_MORE_DATA, 0x80000005u},
+    {ERROR_INSUFFICIENT_BUFFER, 0xC0000023u},
+    {ERROR_OPERATION_ABORTED, 0xC0000120u},
+    {ERROR_DEVICE_NOT_CONNECTED, 0xC000009Du},
+    {ERROR_DEVICE_REMOVED, 0xC00002B6u},
+    {ERROR_INVALID_PARAMETER, 0xC000000Du},
+    {ERROR_INVALID_HANDLE, 0xC0000008u},
+    {ERROR_INVALID_FUNCTION, 0xC0000010u},
+    {ERROR_NOT_FOUND, 0xC0000225u},
+    {ERROR_SET_NOT_FOUND, 0xC0000230u},
+    {ERROR_NOT_SUPPORTED, 0xC00000BBu},
+    {ERROR_NO_MATCH, 0xC0000272u},
+    {ERROR_NO_SYSTEM_RESOURCES, 0xC000009Au},
+    {ERROR_NOT_READY, 0xC00000A3u},
+    {ERROR_GEN_FAILURE, 0xC0000001u},
+};
+constexpr ULONG_PTR kStatusPending = 0x00000103u;
+
+ULONG_PTR StatusOf(DWORD error) {
+  for (const StatusMapping& mapping : kStatusMap) {
+    if (mapping.error == error) return mapping.status;
+  }
+  return 0xC0000001u;
+}
+
+DWORD ErrorOf(ULONG_PTR status) {
+  for (const StatusMapping& mapping : kStatusMap) {
+    if (mapping.status == status) return mapping.error;
+  }
+  return ERROR_GEN_FAILURE;
+}
+
+// The lowest bit of an OVERLAPPED event marks "no completion port"; the event is the rest.
+HANDLE Unmarked(HANDLE event) {
+  return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) & ~ULONG_PTR{1});
+}
+
+// The pseudo-module that stands for "ksuser.dll" in the Windows build with the virtual kernel.
+HMODULE const kKsUserModule = reinterpret_cast<HMODULE>(kHandleBase - 0x10);
+
+bool IsKsUserName(const char* name) {
+  if (name == nullptr) return false;
+  const char* base = name;
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c == '\\' || *c == '/') base = c + 1;
+  }
+  return SameText(base, "ksuser.dll") || SameText(base, "ksuser");
+}
+
+#ifndef _WIN32
+// "ksuser.dll" of the Linux emulation exports the virtual kernel's KsCreatePin.
+const bool ksUserRegistered = [] {
+  PlatformRegisterBuiltinExport("ksuser.dll", "KsCreatePin",
+                                reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&VkKsCreatePin)));
+  return true;
+}();
+#endif
+
+}  // namespace
+
+PendingIo& PendingIo::operator=(PendingIo&& other) noexcept {
+  if (this != &other) {
+    overlapped_ = other.overlapped_;
+    other.overlapped_ = nullptr;
+  }
+  return *this;
+}
+
+void PendingIo::Complete(DWORD error, DWORD bytes) {
+  LPOVERLAPPED overlapped = overlapped_;
+  if (overlapped == nullptr) return;
+  overlapped_ = nullptr;
+  const HANDLE event = Unmarked(overlapped->hEvent);
+  overlapped->InternalHigh = bytes;
+  overlapped->Internal = StatusOf(error);
+  // The caller may free the OVERLAPPED as soon as the event is set: nothing touches it after.
+  if (event != nullptr) SetEvent(event);
+}
+
+DWORD FileObject::CreatePin(const KSPIN_CONNECT*, ACCESS_MASK, std::shared_ptr<FileObject>*) {
+  return ERROR_INVALID_FUNCTION;
+}
+
+}  // namespace vk
+
+using vk::HandleEntry;
+
+extern "C" {
+
+HANDLE VkCreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                     LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                     DWORD flagsAndAttributes, HANDLE templateFile) {
+  if (fileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::shared_ptr<vk::DeviceNode> node = vk::FindNodeByPath(fileName);
+  if (!node) {
+#ifdef _WIN32
+    return CreateFileA(fileName, desiredAccess, shareMode, security, creationDisposition,
+                       flagsAndAttributes, templateFile);
+#else
+    (void)desiredAccess, (void)shareMode, (void)security, (void)creationDisposition,
+        (void)templateFile;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+#endif
+  }
+  std::shared_ptr<vk::FileObject> file;
+  const DWORD error = node->Open(&file);
+  if (error != ERROR_SUCCESS || !file) {
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+    return INVALID_HANDLE_VALUE;
+  }
+  HandleEntry entry;
+  entry.kind = HandleEntry::Kind::File;
+  entry.file = std::move(file);
+  entry.overlapped = (flagsAndAttributes & 0x40000000u) != 0;  // FILE_FLAG_OVERLAPPED
+  return vk::AddHandle(std::move(entry));
+}
+
+BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                       LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
+                       LPOVERLAPPED overlapped) {
+  HandleEntry entry;
+  if (!vk::FindHandle(device, &entry)) {
+#ifdef _WIN32
+    return DeviceIoControl(device, ioControlCode, inBuffer, inBufferSize, outBuffer, outBufferSize,
+                           bytesReturned, overlapped);
+#else
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+#endif
+  }
+  if (entry.kind != HandleEntry::Kind::File) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+
+  // Without an OVERLAPPED the call waits for the request itself, as on a synchronous handle.
+  OVERLAPPED local = {};
+  LPOVERLAPPED used = overlapped;
+  if (used == nullptr) {
+    local.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (local.hEvent == nullptr) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return FALSE;
+    }
+    used = &local;
+  } else if (used->hEvent != nullptr) {
+    ResetEvent(vk::Unmarked(used->hEvent));
+  }
+  used->Internal = vk::kStatusPending;
+  used->InternalHigh = 0;
+
+  vk::IoRequest request;
+  request.code = ioControlCode;
+  request.input = inBuffer;
+  request.inputSize = inBufferSize;
+  request.output = outBuffer;
+  request.outputSize = outBufferSize;
+  vk::PendingIo pending(used);
+  vk::IoStatus status = entry.file->DeviceControl(request, pending);
+
+  if (status.error == ERROR_IO_PENDING) {
+    if (overlapped != nullptr) {
+      SetLastError(ERROR_IO_PENDING);
+      return FALSE;
+    }
+    WaitForSingleObject(local.hEvent, INFINITE);
+    status.error = vk::ErrorOf(local.Internal);
+    status.bytes = static_cast<DWORD>(local.InternalHigh);
+  } else {
+    // Completed at once: the OVERLAPPED carries the result, and a success signals its event.
+    used->Internal = vk::StatusOf(status.error);
+    used->InternalHigh = status.bytes;
+    if (overlapped != nullptr && overlapped->hEvent != nullptr &&
+        (status.error == ERROR_SUCCESS || status.error == ERROR_MORE_DATA)) {
+      SetEvent(vk::Unmarked(overlapped->hEvent));
+    }
+  }
+  if (local.hEvent != nullptr) CloseHandle(local.hEvent);
+
+  const bool sizeReported =
+      status.error == ERROR_SUCCESS || status.error == ERROR_MORE_DATA ||
+      status.error == ERROR_INSUFFICIENT_BUFFER;
+  if (bytesReturned != nullptr) *bytesReturned = sizeReported ? status.bytes : 0;
+  if (status.error != ERROR_SUCCESS) {
+    SetLastError(status.error);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI VkKsCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MASK desiredAccess,
+                           PHANDLE connectionHandle) {
+  if (connect == nullptr || connectionHandle == nullptr) return ERROR_INVALID_PARAMETER;
+  HandleEntry entry;
+  if (!vk::FindHandle(filterHandle, &entry) || entry.kind != HandleEntry::Kind::File) {
+    return ERROR_INVALID_HANDLE;
+  }
+  std::shared_ptr<vk::FileObject> pin;
+  const DWORD error = entry.file->CreatePin(connect, desiredAccess, &pin);
+  if (error != ERROR_SUCCESS) return error;
+  if (!pin) return ERROR_GEN_FAILURE;
+  HandleEntry pinEntry;
+  pinEntry.kind = HandleEntry::Kind::File;
+  pinEntry.file = std::move(pin);
+  pinEntry.overlapped = true;
+  *connectionHandle = vk::AddHandle(std::move(pinEntry));
+  return ERROR_SUCCESS;
+}
+
+BOOL VkCloseHandle(HANDLE handle) {
+  if (!vk::IsVirtualHandle(handle)) return CloseHandle(handle);
+  HandleEntry entry;
+  if (!vk::RemoveHandle(handle, &entry)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (entry.kind == HandleEntry::Kind::File && entry.file) entry.file->Close();
+  return TRUE;
+}
+
+HMODULE VkLoadLibraryA(LPCSTR fileName) {
+  if (vk::IsKsUserName(fileName)) return vk::kKsUserModule;
+  return LoadLibraryA(fileName);
+}
+
+FARPROC VkGetProcAddress(HMODULE module, LPCSTR procName) {
+  if (module != vk::kKsUserModule) return GetProcAddress(module, procName);
+  if (procName != nullptr && std::strcmp(procName, "KsCreatePin") == 0) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&VkKsCreatePin));
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+BOOL VkFreeLibrary(HMODULE module) {
+  if (module == vk::kKsUserModule) return TRUE;
+  return FreeLibrary(module);
+}
+
+}  // extern "C"
