@@ -24,18 +24,14 @@ HRESULT PropertyRequest(HANDLE handle, const void* pvHeader, ULONG cbHeader, PVO
   return hr;
 }
 
-// The two steps of a multiple-item read: the size query with the plain header, then the data
-// request with `pvProperty` into a buffer of that size, stored for the caller at once.
-HRESULT MultiRequest(HANDLE handle, REFGUID guidPropertySet, ULONG nProperty, PVOID pvProperty,
-                     ULONG cbProperty, PKSMULTIPLE_ITEM* ppKsMultipleItem, PULONG pcbReply) {
-  KSPROPERTY ksSizeQuery;
-  std::memset(&ksSizeQuery, 0, sizeof ksSizeQuery);
-  ksSizeQuery.Set = guidPropertySet;
-  ksSizeQuery.Id = nProperty;
-  ksSizeQuery.Flags = KSPROPERTY_TYPE_GET;
+// The two steps of a multiple-item read, both with the caller's property record: the size
+// query, then the data request into a buffer of that size, stored for the caller at once. (A
+// size query with only the plain header would leave out the pin or node the record names.)
+HRESULT MultiRequest(HANDLE handle, PVOID pvProperty, ULONG cbProperty,
+                     PKSMULTIPLE_ITEM* ppKsMultipleItem, PULONG pcbReply) {
   ULONG cbReply = 0;
-  HRESULT hr = CKsIrpTarget::SyncIoctl(handle, IOCTL_KS_PROPERTY, &ksSizeQuery,
-                                       sizeof ksSizeQuery, nullptr, 0, &cbReply);
+  HRESULT hr = CKsIrpTarget::SyncIoctl(handle, IOCTL_KS_PROPERTY, pvProperty, cbProperty, nullptr,
+                                       0, &cbReply);
   if (FAILED(hr) || cbReply == 0) return hr;
   BYTE* pbReply = KsAllocReply(cbReply);
   if (pbReply == nullptr) return E_OUTOFMEMORY;
@@ -200,21 +196,19 @@ HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
     ksProperty.Set = guidPropertySet;
     ksProperty.Id = nProperty;
     ksProperty.Flags = KSPROPERTY_TYPE_GET;
-    hr = MultiRequest(m_handle, guidPropertySet, nProperty, &ksProperty, sizeof ksProperty,
-                      ppKsMultipleItem, pcbReply);
+    hr = MultiRequest(m_handle, &ksProperty, sizeof ksProperty, ppKsMultipleItem, pcbReply);
   }
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetPropertyMulti", hr);
   return hr;
 }
 
-HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
+HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID /*guidPropertySet*/, ULONG /*nProperty*/,
                                        PVOID pvProperty, ULONG cbProperty,
                                        PKSMULTIPLE_ITEM* ppKsMultipleItem, PULONG pcbReply) {
   KS_TRACE_ENTER("CKsIrpTarget::GetPropertyMulti");
   HRESULT hr = E_POINTER;
   if (ppKsMultipleItem != nullptr && pvProperty != nullptr) {
-    hr = MultiRequest(m_handle, guidPropertySet, nProperty, pvProperty, cbProperty,
-                      ppKsMultipleItem, pcbReply);
+    hr = MultiRequest(m_handle, pvProperty, cbProperty, ppKsMultipleItem, pcbReply);
   }
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetPropertyMulti", hr);
   return hr;

@@ -33,7 +33,8 @@ class CKsIrpTarget {
   // its size in *pcbReply when asked for; a reply size of 0 leaves both untouched.
   HRESULT GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
                            PKSMULTIPLE_ITEM* ppKsMultipleItem, PULONG pcbReply = nullptr);
-  // The same, with a caller-built property record (KSP_PIN, KSNODEPROPERTY ...) for the data.
+  // The same with a caller-built property record (KSP_PIN, KSNODEPROPERTY ...), which already
+  // names the set and property and is sent with both requests.
   HRESULT GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty, PVOID pvProperty,
                            ULONG cbProperty, PKSMULTIPLE_ITEM* ppKsMultipleItem,
                            PULONG pcbReply = nullptr);

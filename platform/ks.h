@@ -406,6 +406,9 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8, "SP_DEVICE_INTERFA
 #ifndef ERROR_NOT_READY
 #define ERROR_NOT_READY 21L
 #endif
+#ifndef ERROR_NOACCESS
+#define ERROR_NOACCESS 998L
+#endif
 #ifndef ERROR_NO_MATCH
 #define ERROR_NO_MATCH 1169L
 #endif

@@ -36,6 +36,8 @@ constexpr StatusMapping kStatusMap[] = {
     {ERROR_NO_MATCH, 0xC0000272u},
     {ERROR_NO_SYSTEM_RESOURCES, 0xC000009Au},
     {ERROR_NOT_READY, 0xC00000A3u},
+    {ERROR_BAD_COMMAND, 0xC0000184u},
+    {ERROR_NOACCESS, 0xC0000005u},
     {ERROR_GEN_FAILURE, 0xC0000001u},
 };
 constexpr ULONG_PTR kStatusPending = 0x00000103u;

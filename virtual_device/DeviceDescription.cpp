@@ -1,0 +1,145 @@
+// What the KX-7 and the other audio devices present: filters, pins, ranges and nodes.
+#include <cstring>
+
+#include "virtual_device/VirtualKsDevice.h"
+
+namespace vkx7 {
+namespace {
+
+PinDescription StreamingPin(ULONG dataFlow, std::vector<std::vector<BYTE>> ranges,
+                            const GUID& category, const std::string& name) {
+  PinDescription pin;
+  pin.dataFlow = dataFlow;
+  pin.communication = KSPIN_COMMUNICATION_SINK;
+  pin.interfaces = {StandardInterface()};
+  pin.mediums = {StandardMedium()};
+  pin.dataRanges = std::move(ranges);
+  pin.possibleInstances = 1;
+  pin.possibleGlobalInstances = 1;
+  pin.category = category;
+  pin.name = name;
+  return pin;
+}
+
+// The analog side of the filter: no communication, never instantiated.
+PinDescription BridgePin(ULONG dataFlow, const GUID& category, const std::string& name) {
+  PinDescription pin;
+  pin.dataFlow = dataFlow;
+  pin.communication = KSPIN_COMMUNICATION_NONE;
+  pin.interfaces = {StandardInterface()};
+  pin.mediums = {StandardMedium()};
+  pin.dataRanges = {
+      PlainRange(KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_ANALOG, KSDATAFORMAT_SPECIFIER_NONE)};
+  pin.possibleInstances = 0;
+  pin.possibleGlobalInstances = 0;
+  pin.category = category;
+  pin.name = name;
+  return pin;
+}
+
+vk::InterfaceDescription Interface(const std::string& instanceId, const std::string& reference,
+                                   const GUID& direction, const std::string& friendlyName) {
+  vk::InterfaceDescription description;
+  description.instanceId = instanceId;
+  description.reference = reference;
+  description.categories = {{KSCATEGORY_AUDIO, SPINT_ACTIVE}, {direction, SPINT_ACTIVE}};
+  description.friendlyName = friendlyName;
+  return description;
+}
+
+}  // namespace
+
+std::vector<BYTE> AudioRange(ULONG maxChannels, ULONG minBits, ULONG maxBits, ULONG minRate,
+                             ULONG maxRate, const GUID& subFormat, const GUID& specifier) {
+  KSDATARANGE_AUDIO range = {};
+  range.DataRange.FormatSize = sizeof range;
+  range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+  range.DataRange.SubFormat = subFormat;
+  range.DataRange.Specifier = specifier;
+  range.MaximumChannels = maxChannels;
+  range.MinimumBitsPerSample = minBits;
+  range.MaximumBitsPerSample = maxBits;
+  range.MinimumSampleFrequency = minRate;
+  range.MaximumSampleFrequency = maxRate;
+  std::vector<BYTE> bytes(sizeof range);
+  std::memcpy(bytes.data(), &range, sizeof range);
+  return bytes;
+}
+
+std::vector<BYTE> PlainRange(const GUID& majorFormat, const GUID& subFormat,
+                             const GUID& specifier) {
+  KSDATARANGE range = {};
+  range.FormatSize = sizeof range;
+  range.MajorFormat = majorFormat;
+  range.SubFormat = subFormat;
+  range.Specifier = specifier;
+  std::vector<BYTE> bytes(sizeof range);
+  std::memcpy(bytes.data(), &range, sizeof range);
+  return bytes;
+}
+
+KSPIN_INTERFACE StandardInterface(ULONG id) {
+  KSPIN_INTERFACE item = {};
+  item.Set = KSINTERFACESETID_Standard;
+  item.Id = id;
+  return item;
+}
+
+KSPIN_MEDIUM StandardMedium() {
+  KSPIN_MEDIUM item = {};
+  item.Set = KSMEDIUMSETID_Standard;
+  item.Id = KSMEDIUM_TYPE_ANYINSTANCE;
+  return item;
+}
+
+DeviceDescription Kx7Description() {
+  FilterDescription capture;
+  capture.deviceInterface = Interface("USB#VID_FA57&PID_0E1A&MI_02#7&2A4F61B3&0&0002", "GLOBAL",
+                                KSCATEGORY_CAPTURE, "Microphone (NORVA KX-7)");
+  capture.pins = {
+      StreamingPin(KSPIN_DATAFLOW_OUT, {AudioRange(1, 24, 24, 44100, 96000)}, PINNAME_CAPTURE,
+                   "Capture"),
+      BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Microphone")};
+  capture.nodes = {KSNODETYPE_VOLUME, KSNODETYPE_MUTE, KSNODETYPE_ADC};
+
+  // A render pin lists a DirectSound-specifier range before the wave-format one, as USB audio
+  // devices often do; only the latter describes wave formats.
+  FilterDescription render;
+  render.deviceInterface = Interface("usb#vid_fa57&pid_0E1A&mi_01#7&2a4f61b3&0&0001", "global",
+                               KSCATEGORY_RENDER, "Speakers (NORVA KX-7)");
+  render.pins = {StreamingPin(KSPIN_DATAFLOW_IN,
+                              {AudioRange(2, 24, 24, 44100, 96000, KSDATAFORMAT_SUBTYPE_PCM,
+                                          KSDATAFORMAT_SPECIFIER_DSOUND),
+                               AudioRange(2, 24, 24, 44100, 96000)},
+                              KSCATEGORY_AUDIO, "Playback"),
+                 BridgePin(KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER, "Speakers")};
+  render.nodes = {KSNODETYPE_DAC, KSNODETYPE_VOLUME, KSNODETYPE_MUTE};
+
+  DeviceDescription device;
+  device.filters = {capture, render};
+  return device;
+}
+
+DeviceDescription OtherAudioDescription(int index) {
+  const std::string instance = "ROOT#MEDIA#000" + std::to_string(index % 10);
+  FilterDescription capture;
+  capture.deviceInterface = Interface(instance, "wave_in", KSCATEGORY_CAPTURE, "Line In (Generic Audio)");
+  capture.pins = {
+      StreamingPin(KSPIN_DATAFLOW_OUT, {AudioRange(2, 16, 16, 48000, 48000)}, PINNAME_CAPTURE,
+                   "Capture"),
+      BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Line In")};
+  capture.nodes = {KSNODETYPE_VOLUME, KSNODETYPE_ADC};
+
+  FilterDescription render;
+  render.deviceInterface = Interface(instance, "wave_out", KSCATEGORY_RENDER, "Speakers (Generic Audio)");
+  render.pins = {StreamingPin(KSPIN_DATAFLOW_IN, {AudioRange(2, 16, 16, 48000, 48000)},
+                              KSCATEGORY_AUDIO, "Playback"),
+                 BridgePin(KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER, "Speakers")};
+  render.nodes = {KSNODETYPE_DAC, KSNODETYPE_VOLUME};
+
+  DeviceDescription device;
+  device.filters = {capture, render};
+  return device;
+}
+
+}  // namespace vkx7

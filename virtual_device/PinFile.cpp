@@ -1,0 +1,254 @@
+// A created pin: state changes (stopping cancels what is queued, as KS does), data format,
+// stream position, reset, and the stream requests that the clock completes.
+#include <algorithm>
+#include <cstring>
+
+#include "virtual_device/DeviceCore.h"
+#include "virtual_device/Replies.h"
+
+namespace vkx7 {
+namespace detail {
+namespace {
+
+constexpr size_t kMaxRecordedInput = 256;
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+class PinFile : public vk::FileObject {
+ public:
+  PinFile(std::shared_ptr<Core> core, std::shared_ptr<PinInstance> pin)
+      : core_(std::move(core)), pin_(std::move(pin)) {}
+
+  vk::IoStatus DeviceControl(const vk::IoRequest& request, vk::PendingIo& pending) override {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    RequestRecord record;
+    record.filter = static_cast<int>(pin_->filter);
+    record.onPinHandle = true;
+    record.pinId = pin_->pinId;
+    record.code = request.code;
+    record.outputSize = request.outputSize;
+    const bool stream =
+        request.code == IOCTL_KS_READ_STREAM || request.code == IOCTL_KS_WRITE_STREAM;
+    if (request.input != nullptr && !stream) {
+      const BYTE* input = static_cast<const BYTE*>(request.input);
+      record.input.assign(input, input + std::min<size_t>(request.inputSize, kMaxRecordedInput));
+    }
+    vk::IoStatus status = Answer(request, pending, &record);
+    record.result = status.error;
+    core_->record.requests.push_back(std::move(record));
+    return status;
+  }
+
+  void Close() override {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
+    pin_->closed = true;
+    auto& pins = core_->pins;
+    pins.erase(std::remove(pins.begin(), pins.end(), pin_), pins.end());
+  }
+
+ private:
+  bool Alive() const { return core_->plugged && pin_->generation == core_->generation; }
+
+  const PinDescription& Description() const {
+    return core_->description.filters[pin_->filter].pins[pin_->pinId];
+  }
+
+  vk::IoStatus Answer(const vk::IoRequest& request, vk::PendingIo& pending,
+                      RequestRecord* record) {
+    if (pin_->closed) return {ERROR_INVALID_HANDLE, 0};
+    if (!Alive()) return {ERROR_DEVICE_NOT_CONNECTED, 0};
+    switch (request.code) {
+      case IOCTL_KS_PROPERTY:
+        return Property(request, record);
+      case IOCTL_KS_RESET_STATE:
+        return ResetState(request);
+      case IOCTL_KS_WRITE_STREAM:
+      case IOCTL_KS_READ_STREAM:
+        return Stream(request, pending);
+      default:
+        return {ERROR_INVALID_FUNCTION, 0};
+    }
+  }
+
+  vk::IoStatus Property(const vk::IoRequest& request, RequestRecord* record) {
+    if (request.input == nullptr || request.inputSize < sizeof(KSPROPERTY)) {
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    KSPROPERTY property;
+    std::memcpy(&property, request.input, sizeof property);
+    record->set = property.Set;
+    record->id = property.Id;
+    record->flags = property.Flags;
+    if (PropertyFault* fault = core_->FindPropertyFault(static_cast<int>(pin_->filter), true,
+                                                        pin_->pinId, property.Set, property.Id)) {
+      if (fault->count > 0) --fault->count;
+      if (fault->replace) {
+        return ReplyBytes(request, fault->reply.data(), static_cast<DWORD>(fault->reply.size()));
+      }
+      if (SameGuid(property.Set, KSPROPSETID_Connection) &&
+          property.Id == KSPROPERTY_CONNECTION_STATE &&
+          (property.Flags & KSPROPERTY_TYPE_SET) != 0) {
+        RecordState(request, fault->error);
+      }
+      return {fault->error, 0};
+    }
+    const bool get = (property.Flags & KSPROPERTY_TYPE_GET) != 0;
+    const bool set = (property.Flags & KSPROPERTY_TYPE_SET) != 0;
+    if ((property.Flags & KSPROPERTY_TYPE_SETSUPPORT) != 0) {
+      const bool known = SameGuid(property.Set, KSPROPSETID_Connection) ||
+                         SameGuid(property.Set, KSPROPSETID_Audio);
+      return {known ? static_cast<DWORD>(ERROR_SUCCESS) : static_cast<DWORD>(ERROR_SET_NOT_FOUND),
+              0};
+    }
+    if (SameGuid(property.Set, KSPROPSETID_Connection)) {
+      if (property.Id == KSPROPERTY_CONNECTION_STATE) {
+        if (get) return ReplyValue(request, pin_->state);
+        if (set) return SetState(request);
+      } else if (property.Id == KSPROPERTY_CONNECTION_DATAFORMAT) {
+        if (get) return GetFormat(request);
+        if (set) return SetFormat(request);
+      }
+      return {ERROR_NOT_FOUND, 0};
+    }
+    if (SameGuid(property.Set, KSPROPSETID_Audio) && property.Id == KSPROPERTY_AUDIO_POSITION) {
+      if (get) {
+        KSAUDIO_POSITION position;
+        position.PlayOffset = pin_->bytesDone;
+        position.WriteOffset = pin_->bytesQueued;
+        return ReplyValue(request, position);
+      }
+      KSAUDIO_POSITION position;
+      if (set && ReadSetValue(request, &position, sizeof position)) return {ERROR_SUCCESS, 0};
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    return {ERROR_SET_NOT_FOUND, 0};
+  }
+
+  void RecordState(const vk::IoRequest& request, DWORD result) {
+    StateRecord state;
+    state.filter = static_cast<int>(pin_->filter);
+    state.pinId = pin_->pinId;
+    ULONG value = 0;
+    ReadSetValue(request, &value, sizeof value);
+    state.state = value;
+    state.result = result;
+    core_->record.states.push_back(state);
+  }
+
+  vk::IoStatus SetState(const vk::IoRequest& request) {
+    ULONG state = 0;
+    DWORD result = ERROR_SUCCESS;
+    if (!ReadSetValue(request, &state, sizeof state) || state > KSSTATE_RUN) {
+      result = ERROR_INVALID_PARAMETER;
+    } else {
+      // Stopping completes everything the pin holds and starts its position afresh.
+      if (state == KSSTATE_STOP) {
+        core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
+        pin_->bytesDone = 0;
+        pin_->bytesQueued = 0;
+      }
+      pin_->state = state;
+    }
+    RecordState(request, result);
+    return {result, 0};
+  }
+
+  vk::IoStatus GetFormat(const vk::IoRequest& request) {
+    KSDATAFORMAT format = {};
+    format.FormatSize = static_cast<ULONG>(sizeof format + pin_->waveFormat.size());
+    format.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+    format.SubFormat = KSDATAFORMAT_SUBTYPE_WAVEFORMATEX;
+    format.SubFormat.Data1 = pin_->wfx.wFormatTag;
+    if (pin_->wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+      WAVEFORMATEXTENSIBLE extensible;
+      std::memcpy(&extensible, pin_->waveFormat.data(), sizeof extensible);
+      format.SubFormat = extensible.SubFormat;
+    }
+    format.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    format.SampleSize = pin_->blockAlign;
+    std::vector<BYTE> reply(sizeof format);
+    std::memcpy(reply.data(), &format, sizeof format);
+    reply.insert(reply.end(), pin_->waveFormat.begin(), pin_->waveFormat.end());
+    return ReplyBytes(request, reply.data(), static_cast<DWORD>(reply.size()));
+  }
+
+  vk::IoStatus SetFormat(const vk::IoRequest& request) {
+    if (pin_->state == KSSTATE_RUN) return {ERROR_BAD_COMMAND, 0};
+    if (request.output == nullptr || request.outputSize < sizeof(KSDATAFORMAT)) {
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    const BYTE* format = static_cast<const BYTE*>(request.output);
+    const DWORD result = CheckFormat(Description(), format, request.outputSize);
+    if (result != ERROR_SUCCESS) return {result, 0};
+    pin_->waveFormat.assign(format + sizeof(KSDATAFORMAT), format + request.outputSize);
+    std::memcpy(&pin_->wfx, format + sizeof(KSDATAFORMAT), sizeof pin_->wfx);
+    pin_->blockAlign = pin_->wfx.nBlockAlign;
+    return {ERROR_SUCCESS, 0};
+  }
+
+  vk::IoStatus ResetState(const vk::IoRequest& request) {
+    ULONG reset = 0;
+    if (request.input == nullptr || request.inputSize < sizeof reset) {
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    std::memcpy(&reset, request.input, sizeof reset);
+    if (reset == KSRESET_BEGIN) {
+      core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
+      pin_->resetting = true;
+    } else if (reset == KSRESET_END) {
+      pin_->resetting = false;
+    } else {
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    return {ERROR_SUCCESS, 0};
+  }
+
+  vk::IoStatus Stream(const vk::IoRequest& request, vk::PendingIo& pending) {
+    const bool write = request.code == IOCTL_KS_WRITE_STREAM;
+    if (write != pin_->render) return {ERROR_INVALID_FUNCTION, 0};
+    int& reject = write ? core_->rejectWrites : core_->rejectReads;
+    if (reject != 0) {
+      if (reject > 0) --reject;
+      return {write ? core_->rejectWriteError : core_->rejectReadError, 0};
+    }
+    if (request.output == nullptr || request.outputSize < sizeof(KSSTREAM_HEADER)) {
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    KSSTREAM_HEADER header;
+    std::memcpy(&header, request.output, sizeof header);
+    if (header.Size < sizeof header || header.Size > request.outputSize) {
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    if ((header.FrameExtent != 0 && header.Data == nullptr) ||
+        (write && header.DataUsed > header.FrameExtent)) {
+      return {ERROR_INVALID_PARAMETER, 0};
+    }
+    if (pin_->state == KSSTATE_STOP) return {ERROR_BAD_COMMAND, 0};
+    if (pin_->resetting) return {ERROR_OPERATION_ABORTED, 0};
+
+    StreamRequest queued;
+    queued.header = static_cast<PKSSTREAM_HEADER>(request.output);
+    queued.data = static_cast<BYTE*>(header.Data);
+    queued.dataUsed = header.DataUsed;
+    queued.frameExtent = header.FrameExtent;
+    queued.headerSize = header.Size;
+    queued.io = std::move(pending);
+    pin_->bytesQueued += write ? header.DataUsed : header.FrameExtent;
+    pin_->queue.push_back(std::move(queued));
+    return {ERROR_IO_PENDING, 0};
+  }
+
+  std::shared_ptr<Core> core_;
+  std::shared_ptr<PinInstance> pin_;
+};
+
+}  // namespace
+
+std::shared_ptr<vk::FileObject> NewPinFile(std::shared_ptr<Core> core,
+                                           std::shared_ptr<PinInstance> pin) {
+  return std::make_shared<PinFile>(std::move(core), std::move(pin));
+}
+
+}  // namespace detail
+}  // namespace vkx7

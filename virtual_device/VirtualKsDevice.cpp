@@ -1,0 +1,338 @@
+// The device's public surface: presence in the virtual kernel, clocks, microphone, faults,
+// counters and the record.
+#include "virtual_device/VirtualKsDevice.h"
+
+#include <algorithm>
+
+#include "virtual_device/DeviceCore.h"
+
+namespace vkx7 {
+namespace detail {
+namespace {
+
+// What CreateFileA opens for one filter's interface.
+class FilterNode : public vk::DeviceNode {
+ public:
+  FilterNode(std::shared_ptr<Core> core, size_t filter) : core_(std::move(core)), filter_(filter) {}
+
+  DWORD Open(std::shared_ptr<vk::FileObject>* file) override {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    if (!core_->plugged) return ERROR_FILE_NOT_FOUND;
+    *file = NewFilterFile(core_, filter_);
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  std::shared_ptr<Core> core_;
+  size_t filter_;
+};
+
+// The real-time clock: one packet per 64 frames of the clock rate, measured with the
+// performance counter. It starts counting afresh whenever the rate changes.
+DWORD WINAPI ClockMain(LPVOID parameter) {
+  Core* core = static_cast<Core*>(parameter);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  ULONG anchorRate = 0;
+  LONGLONG anchorCount = 0;
+  uint64_t anchorTicks = 0;
+  while (WaitForSingleObject(core->clockStop, 1) == WAIT_TIMEOUT) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    std::lock_guard<std::mutex> guard(core->lock);
+    const ULONG rate = core->ClockRate();
+    if (rate != anchorRate) {
+      anchorRate = rate;
+      anchorCount = now.QuadPart;
+      anchorTicks = core->ticks;
+      continue;
+    }
+    if (rate == 0) continue;
+    const double seconds =
+        static_cast<double>(now.QuadPart - anchorCount) / static_cast<double>(frequency.QuadPart);
+    const uint64_t due = anchorTicks + static_cast<uint64_t>(seconds * rate / kPacketFrames);
+    if (due <= core->ticks) continue;
+    // Far behind (the process was not scheduled): catch up a little and count on from now.
+    uint64_t count = due - core->ticks;
+    if (count > 64) {
+      count = 64;
+      anchorCount = now.QuadPart;
+      anchorTicks = core->ticks + count;
+    }
+    for (uint64_t i = 0; i < count; ++i) core->Tick();
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace detail
+
+MicrophoneSource MicrophoneSource::Silence() { return MicrophoneSource(); }
+
+MicrophoneSource MicrophoneSource::Tone(double hz, double amplitude) {
+  MicrophoneSource source;
+  source.kind = Kind::Tone;
+  source.toneHz = hz;
+  source.toneAmplitude = amplitude;
+  return source;
+}
+
+MicrophoneSource MicrophoneSource::WavFile(const std::string& path) {
+  MicrophoneSource source;
+  source.kind = Kind::WavFile;
+  source.wavPath = path;
+  return source;
+}
+
+MicrophoneSource MicrophoneSource::Loopback(ULONG delayFrames) {
+  MicrophoneSource source;
+  source.kind = Kind::Loopback;
+  source.loopbackDelayFrames = delayFrames;
+  return source;
+}
+
+VirtualKsDevice::VirtualKsDevice(DeviceDescription description)
+    : core_(std::make_shared<detail::Core>(std::move(description))) {}
+
+VirtualKsDevice::~VirtualKsDevice() {
+  UseSteppedClock();
+  Unplug();
+}
+
+void VirtualKsDevice::Plug() {
+  std::vector<vk::InterfaceDescription> interfaces;
+  {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    if (core_->plugged) return;
+    core_->plugged = true;
+    for (const FilterDescription& filter : core_->description.filters) {
+      interfaces.push_back(filter.deviceInterface);
+    }
+  }
+  std::vector<vk::Registration> registrations;
+  for (size_t i = 0; i < interfaces.size(); ++i) {
+    registrations.push_back(vk::RegisterInterface(
+        interfaces[i], std::make_shared<detail::FilterNode>(core_, i)));
+  }
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->registrations = std::move(registrations);
+}
+
+void VirtualKsDevice::Unplug() {
+  std::vector<vk::Registration> registrations;
+  {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    if (!core_->plugged) return;
+    core_->plugged = false;
+    ++core_->generation;
+    core_->RemoveAll();
+    registrations = std::move(core_->registrations);
+    core_->registrations.clear();
+  }
+  for (vk::Registration registration : registrations) vk::UnregisterInterface(registration);
+}
+
+bool VirtualKsDevice::IsPlugged() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->plugged;
+}
+
+std::string VirtualKsDevice::FilterPath(size_t filter, size_t categoryIndex) const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  const vk::InterfaceDescription& deviceInterface = core_->description.filters.at(filter).deviceInterface;
+  return vk::InterfacePath(deviceInterface, deviceInterface.categories.at(categoryIndex).category);
+}
+
+void VirtualKsDevice::SetInterface(size_t filter, const vk::InterfaceDescription& deviceInterface) {
+  vk::Registration registration = 0;
+  {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    core_->description.filters.at(filter).deviceInterface = deviceInterface;
+    if (core_->plugged && filter < core_->registrations.size()) {
+      registration = core_->registrations[filter];
+    }
+  }
+  if (registration != 0) vk::UpdateInterface(registration, deviceInterface);
+}
+
+void VirtualKsDevice::UseSteppedClock() {
+  HANDLE thread = nullptr;
+  HANDLE stop = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    std::swap(thread, core_->clockThread);
+    std::swap(stop, core_->clockStop);
+  }
+  if (thread == nullptr) return;
+  SetEvent(stop);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  CloseHandle(stop);
+}
+
+void VirtualKsDevice::UseRealTimeClock() {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  if (core_->clockThread != nullptr) return;
+  core_->clockStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (core_->clockStop == nullptr) return;
+  core_->clockThread = CreateThread(nullptr, 0, detail::ClockMain, core_.get(), 0, nullptr);
+  if (core_->clockThread == nullptr) {
+    CloseHandle(core_->clockStop);
+    core_->clockStop = nullptr;
+  }
+}
+
+void VirtualKsDevice::Step(unsigned packets) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  for (unsigned i = 0; i < packets; ++i) core_->Tick();
+}
+
+uint64_t VirtualKsDevice::PacketsElapsed() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->ticks;
+}
+
+bool VirtualKsDevice::SetMicrophone(const MicrophoneSource& source) {
+  SignalSource signal;
+  switch (source.kind) {
+    case MicrophoneSource::Kind::Tone:
+      signal.SetTone(source.toneHz, source.toneAmplitude);
+      break;
+    case MicrophoneSource::Kind::WavFile:
+      if (!signal.LoadWav(source.wavPath)) return false;
+      break;
+    case MicrophoneSource::Kind::Silence:
+    case MicrophoneSource::Kind::Loopback:
+      break;
+  }
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->source = source;
+  core_->signal = std::move(signal);
+  core_->loopLine.clear();
+  if (source.kind == MicrophoneSource::Kind::Loopback) {
+    // Room for the delay and the packet being played and heard.
+    core_->loopLine.assign(static_cast<size_t>(source.loopbackDelayFrames) + 2 * kPacketFrames, 0);
+  }
+  return true;
+}
+
+void VirtualKsDevice::WithholdCapturePackets(unsigned count) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->withholdCapture = count;
+}
+
+void VirtualKsDevice::DelayCapturePackets(unsigned count, unsigned packets) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->delayCount = count;
+  core_->delayPackets = packets;
+}
+
+void VirtualKsDevice::StallRender(bool stalled) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->renderStalled = stalled;
+}
+
+void VirtualKsDevice::RejectReads(int count, DWORD error) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->rejectReads = count;
+  core_->rejectReadError = error;
+}
+
+void VirtualKsDevice::RejectWrites(int count, DWORD error) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->rejectWrites = count;
+  core_->rejectWriteError = error;
+}
+
+void VirtualKsDevice::FailProperty(const PropertyMatch& match, DWORD error, int count) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  detail::PropertyFault fault;
+  fault.match = match;
+  fault.error = error;
+  fault.count = count;
+  core_->propertyFaults.push_back(std::move(fault));
+}
+
+void VirtualKsDevice::ReplaceReply(const PropertyMatch& match, std::vector<BYTE> reply) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  detail::PropertyFault fault;
+  fault.match = match;
+  fault.replace = true;
+  fault.reply = std::move(reply);
+  core_->propertyFaults.push_back(std::move(fault));
+}
+
+void VirtualKsDevice::ClearPropertyFaults() {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->propertyFaults.clear();
+}
+
+void VirtualKsDevice::RefuseExtensibleFormat(bool refuse) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->refuseExtensible = refuse;
+}
+
+void VirtualKsDevice::RefusePlainPcmFormat(bool refuse) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->refusePlainPcm = refuse;
+}
+
+void VirtualKsDevice::SetPossibleInstances(size_t filter, ULONG pinId, ULONG possible) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  PinDescription& pin = core_->description.filters.at(filter).pins.at(pinId);
+  pin.possibleInstances = possible;
+  pin.possibleGlobalInstances = possible;
+}
+
+uint64_t VirtualKsDevice::RenderUnderruns() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->underruns;
+}
+
+uint64_t VirtualKsDevice::CaptureOverruns() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->overruns;
+}
+
+size_t VirtualKsDevice::QueuedReads() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  size_t count = 0;
+  for (const auto& pin : core_->pins) {
+    if (!pin->render) count += pin->queue.size() + pin->late.size();
+  }
+  return count;
+}
+
+size_t VirtualKsDevice::QueuedWrites() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  size_t count = 0;
+  for (const auto& pin : core_->pins) {
+    if (pin->render) count += pin->queue.size();
+  }
+  return count;
+}
+
+int VirtualKsDevice::PinState(size_t filter, ULONG pinId) const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  for (const auto& pin : core_->pins) {
+    if (pin->filter == filter && pin->pinId == pinId) return static_cast<int>(pin->state);
+  }
+  return -1;
+}
+
+DeviceRecord VirtualKsDevice::Record() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->record;
+}
+
+std::vector<BYTE> VirtualKsDevice::RenderedBytes() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->record.rendered;
+}
+
+void VirtualKsDevice::ClearRecord() {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->record = DeviceRecord();
+}
+
+}  // namespace vkx7
