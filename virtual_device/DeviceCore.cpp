@@ -21,13 +21,14 @@ void WriteDataUsed(PKSSTREAM_HEADER header, ULONG dataUsed) {
 Core::Core(DeviceDescription deviceDescription) : description(std::move(deviceDescription)) {}
 
 PropertyFault* Core::FindPropertyFault(int filter, bool onPinHandle, ULONG pinId, const GUID& set,
-                                       ULONG id) {
+                                       ULONG id, ULONG flags) {
   for (PropertyFault& fault : propertyFaults) {
     const PropertyMatch& match = fault.match;
     if (fault.count == 0 || !SameGuid(match.set, set) || match.id != id) continue;
     if (match.filter != kAnyFilter && match.filter != filter) continue;
     if (match.onPinHandle != onPinHandle) continue;
     if (match.pinId != kAnyPin && match.pinId != pinId) continue;
+    if (fault.replace && (flags & KSPROPERTY_TYPE_GET) == 0) continue;
     return &fault;
   }
   return nullptr;
@@ -36,7 +37,10 @@ PropertyFault* Core::FindPropertyFault(int filter, bool onPinHandle, ULONG pinId
 ULONG Core::InstanceCount(size_t filter, ULONG pinId) const {
   ULONG count = 0;
   for (const auto& pin : pins) {
-    if (pin->filter == filter && pin->pinId == pinId && !pin->closed) ++count;
+    if (pin->filter == filter && pin->pinId == pinId && !pin->closed &&
+        pin->generation == generation) {
+      ++count;
+    }
   }
   return count;
 }
@@ -58,7 +62,9 @@ void Core::RemoveAll() {
 ULONG Core::ClockRate() const {
   for (bool render : {true, false}) {
     for (const auto& pin : pins) {
-      if (pin->render == render && pin->state == KSSTATE_RUN) return pin->wfx.nSamplesPerSec;
+      if (pin->render == render && pin->state == KSSTATE_RUN && pin->generation == generation) {
+        return pin->wfx.nSamplesPerSec;
+      }
     }
   }
   return 0;

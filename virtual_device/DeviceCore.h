@@ -92,9 +92,9 @@ struct Core {
   DeviceRecord record;
 
   // Everything below is called with `lock` held.
-  // A fault for a property request, or null.
+  // A fault for a property request, or null. Replaced replies answer get requests only.
   PropertyFault* FindPropertyFault(int filter, bool onPinHandle, ULONG pinId, const GUID& set,
-                                   ULONG id);
+                                   ULONG id, ULONG flags);
   // Open instances of one pin.
   ULONG InstanceCount(size_t filter, ULONG pinId) const;
   // Completes every queued request of a pin with `error`.

@@ -152,7 +152,8 @@ class FilterFile : public vk::FileObject {
     record->pinId = pinId;
 
     if (PropertyFault* fault = core_->FindPropertyFault(static_cast<int>(filter_), false, pinId,
-                                                        property.Set, property.Id)) {
+                                                        property.Set, property.Id,
+                                                        property.Flags)) {
       if (fault->count > 0) --fault->count;
       if (fault->replace) {
         return ReplyBytes(request, fault->reply.data(), static_cast<DWORD>(fault->reply.size()));

@@ -81,7 +81,8 @@ class PinFile : public vk::FileObject {
     record->id = property.Id;
     record->flags = property.Flags;
     if (PropertyFault* fault = core_->FindPropertyFault(static_cast<int>(pin_->filter), true,
-                                                        pin_->pinId, property.Set, property.Id)) {
+                                                        pin_->pinId, property.Set, property.Id,
+                                                        property.Flags)) {
       if (fault->count > 0) --fault->count;
       if (fault->replace) {
         return ReplyBytes(request, fault->reply.data(), static_cast<DWORD>(fault->reply.size()));

@@ -22,11 +22,15 @@ void Complete(StreamRequest& request, DWORD error) {
 
 void Core::Tick() {
   ++ticks;
+  // Pins left over from before a removal are dead.
+  auto running = [this](const PinInstance& pin, bool render) {
+    return pin.render == render && pin.state == KSSTATE_RUN && pin.generation == generation;
+  };
   for (const auto& pin : pins) {
-    if (pin->render && pin->state == KSSTATE_RUN) RenderTick(*pin);
+    if (running(*pin, true)) RenderTick(*pin);
   }
   for (const auto& pin : pins) {
-    if (!pin->render && pin->state == KSSTATE_RUN) CaptureTick(*pin);
+    if (running(*pin, false)) CaptureTick(*pin);
   }
   for (const auto& pin : pins) {
     if (!pin->render) CompleteLate(*pin);
