@@ -160,9 +160,9 @@ BOOL CKsAudPin::IsFormatSupported(const WAVEFORMATEX* pwfx) {
   BOOL fSupported = FALSE;
   // An extensible tag on a record too short to hold the extension is not a format.
   const bool fWellFormed =
-      pwfx != nullptr && (pwfx->wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
-                          static_cast<size_t>(pwfx->cbSize) >=
-                              sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX));
+      pwfx != nullptr &&
+      (pwfx->wFormatTag != WAVE_FORMAT_EXTENSIBLE ||
+       static_cast<size_t>(pwfx->cbSize) >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX));
   if (fWellFormed) {
     const GUID guidSubType = SubTypeOf(pwfx);
     for (const KSDATARANGE_AUDIO* pRange : m_DataRanges) {

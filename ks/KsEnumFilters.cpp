@@ -63,8 +63,8 @@ HRESULT CKsEnumFilters::DestroyLists() {
 }
 
 HRESULT CKsEnumFilters::EnumFilters(ULONG eFilterType, const GUID* aguidCategories,
-                                   ULONG cguidCategories, BOOL fNeedPins, BOOL fNeedNodes,
-                                   BOOL fInstantiate) {
+                                    ULONG cguidCategories, BOOL fNeedPins, BOOL fNeedNodes,
+                                    BOOL fInstantiate) {
   KS_TRACE_ENTER("CKsEnumFilters::EnumFilters");
   HRESULT hr = DestroyLists();
   if (FAILED(hr)) {
@@ -89,8 +89,8 @@ HRESULT CKsEnumFilters::EnumFilters(ULONG eFilterType, const GUID* aguidCategori
   SP_DEVICE_INTERFACE_DATA interfaceData;
   std::memset(&interfaceData, 0, sizeof interfaceData);
   interfaceData.cbSize = sizeof interfaceData;
-  for (DWORD dwIndex = 0; SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, &aguidCategories[0],
-                                                      dwIndex, &interfaceData);
+  for (DWORD dwIndex = 0;
+       SetupDiEnumDeviceInterfaces(hDevInfo, nullptr, &aguidCategories[0], dwIndex, &interfaceData);
        ++dwIndex, interfaceData.cbSize = sizeof interfaceData) {
     CHAR szFriendlyName[MAX_PATH];
     ReadFriendlyName(hDevInfo, &interfaceData, szFriendlyName);

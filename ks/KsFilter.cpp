@@ -74,8 +74,8 @@ HRESULT CKsFilter::GetPinPropertySimple(ULONG nPinId, REFGUID guidPropertySet, U
   ksPProp.Property.Flags = KSPROPERTY_TYPE_GET;
   ksPProp.PinId = nPinId;
   ksPProp.Reserved = 0;
-  const HRESULT hr = SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksPProp, sizeof ksPProp, pvValue,
-                               cbValue, nullptr);
+  const HRESULT hr =
+      SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksPProp, sizeof ksPProp, pvValue, cbValue, nullptr);
   KS_TRACE_LEAVE_HR("CKsFilter::GetPinPropertySimple", hr);
   return hr;
 }
@@ -138,8 +138,8 @@ HRESULT CKsFilter::EnumeratePins() {
     }
   }
   hr = ClassifyPins();
-  if (m_RenderSinkPins.IsEmpty() && m_CaptureSourcePins.IsEmpty() &&
-      m_CaptureSinkPins.IsEmpty() && m_RenderSourcePins.IsEmpty() && m_NoCommPins.IsEmpty()) {
+  if (m_RenderSinkPins.IsEmpty() && m_CaptureSourcePins.IsEmpty() && m_CaptureSinkPins.IsEmpty() &&
+      m_RenderSourcePins.IsEmpty() && m_NoCommPins.IsEmpty()) {
     KsTrace(KS_TRACE_ERROR, "Filter is not viable. It has no pins.");
     hr = E_FAIL;
   }
@@ -197,8 +197,7 @@ HRESULT CKsFilter::EnumerateNodes() {
 
   PKSMULTIPLE_ITEM pReply = nullptr;
   ULONG cbReply = 0;
-  HRESULT hr =
-      GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &pReply, &cbReply);
+  HRESULT hr = GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &pReply, &cbReply);
   if (FAILED(hr)) {
     KsTrace(KS_TRACE_WARNING,
             "Failed to get property KSPROPSETID_Topology.KSPROPERTY_TOPOLOGY_NODES");

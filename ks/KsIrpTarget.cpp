@@ -165,8 +165,8 @@ HRESULT CKsIrpTarget::GetPropertySimple(REFGUID guidPropertySet, ULONG nProperty
   ksProperty.Set = guidPropertySet;
   ksProperty.Id = nProperty;
   ksProperty.Flags = KSPROPERTY_TYPE_GET;
-  const HRESULT hr =
-      PropertyRequest(m_handle, &ksProperty, sizeof ksProperty, pvValue, cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(m_handle, &ksProperty, sizeof ksProperty, pvValue, cbValue,
+                                     pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetPropertySimple", hr);
   return hr;
 }
@@ -180,8 +180,8 @@ HRESULT CKsIrpTarget::SetPropertySimple(REFGUID guidPropertySet, ULONG nProperty
   ksProperty.Id = nProperty;
   ksProperty.Flags = KSPROPERTY_TYPE_SET;
   // KS takes the value of a set request in the output-buffer position.
-  const HRESULT hr =
-      PropertyRequest(m_handle, &ksProperty, sizeof ksProperty, pvValue, cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(m_handle, &ksProperty, sizeof ksProperty, pvValue, cbValue,
+                                     pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetPropertySimple", hr);
   return hr;
 }
@@ -214,9 +214,9 @@ HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID /*guidPropertySet*/, ULONG /*nPro
   return hr;
 }
 
-HRESULT CKsIrpTarget::GetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertySet,
-                                            ULONG nProperty, PVOID pvValue, ULONG cbValue,
-                                            PVOID pvInstance, ULONG cbInstance) {
+HRESULT CKsIrpTarget::GetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertySet, ULONG nProperty,
+                                            PVOID pvValue, ULONG cbValue, PVOID pvInstance,
+                                            ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::GetNodePropertySimple");
   KSNODEPROPERTY ksNodeProperty;
   std::memset(&ksNodeProperty, 0, sizeof ksNodeProperty);
@@ -224,15 +224,15 @@ HRESULT CKsIrpTarget::GetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertyS
   ksNodeProperty.Property.Id = nProperty;
   ksNodeProperty.Property.Flags = KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_TOPOLOGY;
   ksNodeProperty.NodeId = nNodeId;
-  const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue, cbValue,
-                                     pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue,
+                                     cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetNodePropertySimple", hr);
   return hr;
 }
 
-HRESULT CKsIrpTarget::SetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertySet,
-                                            ULONG nProperty, PVOID pvValue, ULONG cbValue,
-                                            PVOID pvInstance, ULONG cbInstance) {
+HRESULT CKsIrpTarget::SetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertySet, ULONG nProperty,
+                                            PVOID pvValue, ULONG cbValue, PVOID pvInstance,
+                                            ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::SetNodePropertySimple");
   KSNODEPROPERTY ksNodeProperty;
   std::memset(&ksNodeProperty, 0, sizeof ksNodeProperty);
@@ -240,16 +240,15 @@ HRESULT CKsIrpTarget::SetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertyS
   ksNodeProperty.Property.Id = nProperty;
   ksNodeProperty.Property.Flags = KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_TOPOLOGY;
   ksNodeProperty.NodeId = nNodeId;
-  const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue, cbValue,
-                                     pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue,
+                                     cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetNodePropertySimple", hr);
   return hr;
 }
 
-HRESULT CKsIrpTarget::GetNodePropertyChannel(ULONG nNodeId, ULONG nChannel,
-                                             REFGUID guidPropertySet, ULONG nProperty,
-                                             PVOID pvValue, ULONG cbValue, PVOID pvInstance,
-                                             ULONG cbInstance) {
+HRESULT CKsIrpTarget::GetNodePropertyChannel(ULONG nNodeId, ULONG nChannel, REFGUID guidPropertySet,
+                                             ULONG nProperty, PVOID pvValue, ULONG cbValue,
+                                             PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::GetNodePropertyChannel");
   KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty;
   std::memset(&ksChannelProperty, 0, sizeof ksChannelProperty);
@@ -258,16 +257,15 @@ HRESULT CKsIrpTarget::GetNodePropertyChannel(ULONG nNodeId, ULONG nChannel,
   ksChannelProperty.NodeProperty.Property.Flags = KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_TOPOLOGY;
   ksChannelProperty.NodeProperty.NodeId = nNodeId;
   ksChannelProperty.Channel = static_cast<LONG>(nChannel);
-  const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty, pvValue,
-                                     cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty,
+                                     pvValue, cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetNodePropertyChannel", hr);
   return hr;
 }
 
-HRESULT CKsIrpTarget::SetNodePropertyChannel(ULONG nNodeId, ULONG nChannel,
-                                             REFGUID guidPropertySet, ULONG nProperty,
-                                             PVOID pvValue, ULONG cbValue, PVOID pvInstance,
-                                             ULONG cbInstance) {
+HRESULT CKsIrpTarget::SetNodePropertyChannel(ULONG nNodeId, ULONG nChannel, REFGUID guidPropertySet,
+                                             ULONG nProperty, PVOID pvValue, ULONG cbValue,
+                                             PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::SetNodePropertyChannel");
   KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty;
   std::memset(&ksChannelProperty, 0, sizeof ksChannelProperty);
@@ -276,8 +274,8 @@ HRESULT CKsIrpTarget::SetNodePropertyChannel(ULONG nNodeId, ULONG nChannel,
   ksChannelProperty.NodeProperty.Property.Flags = KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_TOPOLOGY;
   ksChannelProperty.NodeProperty.NodeId = nNodeId;
   ksChannelProperty.Channel = static_cast<LONG>(nChannel);
-  const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty, pvValue,
-                                     cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty,
+                                     pvValue, cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetNodePropertyChannel", hr);
   return hr;
 }

@@ -24,10 +24,10 @@ class CKsIrpTarget {
 
   HRESULT PropertySetSupport(REFGUID guidPropertySet);
   HRESULT PropertyBasicSupport(REFGUID guidPropertySet, ULONG nProperty, PULONG pulTypeSupport);
-  HRESULT GetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
-                            ULONG cbValue, PVOID pvInstance = nullptr, ULONG cbInstance = 0);
-  HRESULT SetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
-                            ULONG cbValue, PVOID pvInstance = nullptr, ULONG cbInstance = 0);
+  HRESULT GetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue, ULONG cbValue,
+                            PVOID pvInstance = nullptr, ULONG cbInstance = 0);
+  HRESULT SetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue, ULONG cbValue,
+                            PVOID pvInstance = nullptr, ULONG cbInstance = 0);
   // Reads a multiple-item reply of any size into a buffer that then belongs to the caller (free
   // it with KsFreeReply). The buffer is stored in *ppKsMultipleItem as soon as it exists, and
   // its size in *pcbReply when asked for; a reply size of 0 leaves both untouched.

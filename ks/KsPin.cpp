@@ -140,19 +140,16 @@ HRESULT CKsPin::Init() {
     fFailed = true;
   }
   if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_CINSTANCES,
-                                             &m_Descriptor.CInstances,
-                                             sizeof(KSPIN_CINSTANCES)))) {
+                                             &m_Descriptor.CInstances, sizeof(KSPIN_CINSTANCES)))) {
     KsTrace(KS_TRACE_PIN_PROPERTY,
             "Failed to retrieve pin property KSPROPERTY_PIN_CINSTANCES on PinID: %d", nPinId);
     fFailed = true;
   }
-  if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin,
-                                             KSPROPERTY_PIN_GLOBALCINSTANCES,
-                                             &m_Descriptor.CInstancesGlobal,
-                                             sizeof(KSPIN_CINSTANCES)))) {
+  if (FAILED(m_pFilter->GetPinPropertySimple(
+          m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_GLOBALCINSTANCES, &m_Descriptor.CInstancesGlobal,
+          sizeof(KSPIN_CINSTANCES)))) {
     KsTrace(KS_TRACE_PIN_PROPERTY,
-            "Failed to retrieve pin property KSPROPERTY_PIN_GLOBALCINSTANCES on PinID: %d",
-            nPinId);
+            "Failed to retrieve pin property KSPROPERTY_PIN_GLOBALCINSTANCES on PinID: %d", nPinId);
     fFailed = true;
   }
   if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_CATEGORY,
@@ -161,8 +158,8 @@ HRESULT CKsPin::Init() {
             "Failed to retrieve pin property KSPROPERTY_PIN_CATEGORY on PinID: %d", nPinId);
     fFailed = true;
   }
-  if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_NAME,
-                                             m_szName, sizeof m_szName - 1))) {
+  if (FAILED(m_pFilter->GetPinPropertySimple(m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_NAME, m_szName,
+                                             sizeof m_szName - 1))) {
     KsTrace(KS_TRACE_PIN_PROPERTY,
             "Failed to retrieve pin property KSPROPERTY_PIN_NAME on PinID: %d", nPinId);
     fFailed = true;
@@ -193,8 +190,8 @@ HRESULT CKsPin::Instantiate(BOOL fLooped) {
     hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   } else {
     HANDLE hPin = INVALID_HANDLE_VALUE;
-    const DWORD dwResult = pfnKsCreatePin(m_pFilter->GetHandle(), m_pksPinCreate,
-                                          GENERIC_READ | GENERIC_WRITE, &hPin);
+    const DWORD dwResult =
+        pfnKsCreatePin(m_pFilter->GetHandle(), m_pksPinCreate, GENERIC_READ | GENERIC_WRITE, &hPin);
     const LONG lResult = static_cast<LONG>(dwResult);
     if (lResult == 0) {
       // A creation that reports success without a handle is a failure.

@@ -24,8 +24,8 @@ struct StreamRequest {
   ULONG frameExtent = 0;
   ULONG headerSize = 0;
   vk::PendingIo io;
-  ULONG done = 0;         // bytes played (writes) or filled (reads) so far
-  uint64_t dueTick = 0;   // reads held back: the packet at which they complete
+  ULONG done = 0;        // bytes played (writes) or filled (reads) so far
+  uint64_t dueTick = 0;  // reads held back: the packet at which they complete
 };
 
 // One created pin.
@@ -63,7 +63,7 @@ struct Core {
   bool plugged = false;
   uint64_t generation = 1;  // bumped by every removal; handles of an older one are dead
 
-  std::vector<std::shared_ptr<PinInstance>> pins;  // open instances, in creation order
+  std::vector<std::shared_ptr<PinInstance>> pins;           // open instances, in creation order
   std::map<std::tuple<size_t, ULONG, LONG>, LONG> volumes;  // filter, node, channel
   std::map<std::tuple<size_t, ULONG, LONG>, LONG> mutes;
 

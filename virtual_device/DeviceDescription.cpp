@@ -28,8 +28,8 @@ PinDescription BridgePin(ULONG dataFlow, const GUID& category, const std::string
   pin.communication = KSPIN_COMMUNICATION_NONE;
   pin.interfaces = {StandardInterface()};
   pin.mediums = {StandardMedium()};
-  pin.dataRanges = {
-      PlainRange(KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_ANALOG, KSDATAFORMAT_SPECIFIER_NONE)};
+  pin.dataRanges = {PlainRange(KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_ANALOG,
+                               KSDATAFORMAT_SPECIFIER_NONE)};
   pin.possibleInstances = 0;
   pin.possibleGlobalInstances = 0;
   pin.category = category;
@@ -95,18 +95,17 @@ KSPIN_MEDIUM StandardMedium() {
 DeviceDescription Kx7Description() {
   FilterDescription capture;
   capture.deviceInterface = Interface("USB#VID_FA57&PID_0E1A&MI_02#7&2A4F61B3&0&0002", "GLOBAL",
-                                KSCATEGORY_CAPTURE, "Microphone (NORVA KX-7)");
-  capture.pins = {
-      StreamingPin(KSPIN_DATAFLOW_OUT, {AudioRange(1, 24, 24, 44100, 96000)}, PINNAME_CAPTURE,
-                   "Capture"),
-      BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Microphone")};
+                                      KSCATEGORY_CAPTURE, "Microphone (NORVA KX-7)");
+  capture.pins = {StreamingPin(KSPIN_DATAFLOW_OUT, {AudioRange(1, 24, 24, 44100, 96000)},
+                               PINNAME_CAPTURE, "Capture"),
+                  BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Microphone")};
   capture.nodes = {KSNODETYPE_VOLUME, KSNODETYPE_MUTE, KSNODETYPE_ADC};
 
   // A render pin lists a DirectSound-specifier range before the wave-format one, as USB audio
   // devices often do; only the latter describes wave formats.
   FilterDescription render;
   render.deviceInterface = Interface("usb#vid_fa57&pid_0E1A&mi_01#7&2a4f61b3&0&0001", "global",
-                               KSCATEGORY_RENDER, "Speakers (NORVA KX-7)");
+                                     KSCATEGORY_RENDER, "Speakers (NORVA KX-7)");
   render.pins = {StreamingPin(KSPIN_DATAFLOW_IN,
                               {AudioRange(2, 24, 24, 44100, 96000, KSDATAFORMAT_SUBTYPE_PCM,
                                           KSDATAFORMAT_SPECIFIER_DSOUND),
@@ -123,15 +122,16 @@ DeviceDescription Kx7Description() {
 DeviceDescription OtherAudioDescription(int index) {
   const std::string instance = "ROOT#MEDIA#000" + std::to_string(index % 10);
   FilterDescription capture;
-  capture.deviceInterface = Interface(instance, "wave_in", KSCATEGORY_CAPTURE, "Line In (Generic Audio)");
-  capture.pins = {
-      StreamingPin(KSPIN_DATAFLOW_OUT, {AudioRange(2, 16, 16, 48000, 48000)}, PINNAME_CAPTURE,
-                   "Capture"),
-      BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Line In")};
+  capture.deviceInterface =
+      Interface(instance, "wave_in", KSCATEGORY_CAPTURE, "Line In (Generic Audio)");
+  capture.pins = {StreamingPin(KSPIN_DATAFLOW_OUT, {AudioRange(2, 16, 16, 48000, 48000)},
+                               PINNAME_CAPTURE, "Capture"),
+                  BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Line In")};
   capture.nodes = {KSNODETYPE_VOLUME, KSNODETYPE_ADC};
 
   FilterDescription render;
-  render.deviceInterface = Interface(instance, "wave_out", KSCATEGORY_RENDER, "Speakers (Generic Audio)");
+  render.deviceInterface =
+      Interface(instance, "wave_out", KSCATEGORY_RENDER, "Speakers (Generic Audio)");
   render.pins = {StreamingPin(KSPIN_DATAFLOW_IN, {AudioRange(2, 16, 16, 48000, 48000)},
                               KSCATEGORY_AUDIO, "Playback"),
                  BridgePin(KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER, "Speakers")};

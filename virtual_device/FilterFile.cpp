@@ -151,9 +151,8 @@ class FilterFile : public vk::FileObject {
     }
     record->pinId = pinId;
 
-    if (PropertyFault* fault = core_->FindPropertyFault(static_cast<int>(filter_), false, pinId,
-                                                        property.Set, property.Id,
-                                                        property.Flags)) {
+    if (PropertyFault* fault = core_->FindPropertyFault(
+            static_cast<int>(filter_), false, pinId, property.Set, property.Id, property.Flags)) {
       if (fault->count > 0) --fault->count;
       if (fault->replace) {
         return ReplyBytes(request, fault->reply.data(), static_cast<DWORD>(fault->reply.size()));
@@ -162,9 +161,9 @@ class FilterFile : public vk::FileObject {
     }
 
     if ((property.Flags & KSPROPERTY_TYPE_SETSUPPORT) != 0) {
-      const bool known = SameGuid(property.Set, KSPROPSETID_Pin) ||
-                         SameGuid(property.Set, KSPROPSETID_Topology) ||
-                         (SameGuid(property.Set, KSPROPSETID_Audio) && !Description().nodes.empty());
+      const bool known =
+          SameGuid(property.Set, KSPROPSETID_Pin) || SameGuid(property.Set, KSPROPSETID_Topology) ||
+          (SameGuid(property.Set, KSPROPSETID_Audio) && !Description().nodes.empty());
       return {known ? static_cast<DWORD>(ERROR_SUCCESS) : static_cast<DWORD>(ERROR_SET_NOT_FOUND),
               0};
     }
@@ -187,8 +186,7 @@ class FilterFile : public vk::FileObject {
     return {ERROR_SET_NOT_FOUND, 0};
   }
 
-  vk::IoStatus PinProperty(const vk::IoRequest& request, const KSPROPERTY& property,
-                           ULONG pinId) {
+  vk::IoStatus PinProperty(const vk::IoRequest& request, const KSPROPERTY& property, ULONG pinId) {
     if ((property.Flags & KSPROPERTY_TYPE_GET) == 0) return {ERROR_INVALID_FUNCTION, 0};
     const FilterDescription& filter = Description();
     if (property.Id == KSPROPERTY_PIN_CTYPES) {
@@ -293,8 +291,8 @@ class FilterFile : public vk::FileObject {
     const LONG channel = channelProperty.Channel;
     const GUID& wantedType =
         property.Id == KSPROPERTY_AUDIO_VOLUMELEVEL ? KSNODETYPE_VOLUME : KSNODETYPE_MUTE;
-    if (node >= filter.nodes.size() || !SameGuid(filter.nodes[node], wantedType) ||
-        channel < 0 || channel >= NodeChannels(filter)) {
+    if (node >= filter.nodes.size() || !SameGuid(filter.nodes[node], wantedType) || channel < 0 ||
+        channel >= NodeChannels(filter)) {
       return {ERROR_INVALID_PARAMETER, 0};
     }
     auto& values = property.Id == KSPROPERTY_AUDIO_VOLUMELEVEL ? core_->volumes : core_->mutes;

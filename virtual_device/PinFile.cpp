@@ -54,8 +54,7 @@ class PinFile : public vk::FileObject {
     return core_->description.filters[pin_->filter].pins[pin_->pinId];
   }
 
-  vk::IoStatus Answer(const vk::IoRequest& request, vk::PendingIo& pending,
-                      RequestRecord* record) {
+  vk::IoStatus Answer(const vk::IoRequest& request, vk::PendingIo& pending, RequestRecord* record) {
     if (pin_->closed) return {ERROR_INVALID_HANDLE, 0};
     if (!Alive()) return {ERROR_DEVICE_NOT_CONNECTED, 0};
     switch (request.code) {
@@ -80,9 +79,9 @@ class PinFile : public vk::FileObject {
     record->set = property.Set;
     record->id = property.Id;
     record->flags = property.Flags;
-    if (PropertyFault* fault = core_->FindPropertyFault(static_cast<int>(pin_->filter), true,
-                                                        pin_->pinId, property.Set, property.Id,
-                                                        property.Flags)) {
+    if (PropertyFault* fault =
+            core_->FindPropertyFault(static_cast<int>(pin_->filter), true, pin_->pinId,
+                                     property.Set, property.Id, property.Flags)) {
       if (fault->count > 0) --fault->count;
       if (fault->replace) {
         return ReplyBytes(request, fault->reply.data(), static_cast<DWORD>(fault->reply.size()));

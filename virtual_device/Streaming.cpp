@@ -102,7 +102,8 @@ void Core::CaptureTick(PinInstance& pin) {
     const ULONG room = request.frameExtent - request.frameExtent % block;
     if (request.done < room) {
       const size_t left = packet.size() - offset;
-      const ULONG bytes = static_cast<ULONG>(room - request.done < left ? room - request.done : left);
+      const ULONG bytes =
+          static_cast<ULONG>(room - request.done < left ? room - request.done : left);
       std::memcpy(request.data + request.done, packet.data() + offset, bytes);
       request.done += bytes;
       offset += bytes;

@@ -111,8 +111,8 @@ void VirtualKsDevice::Plug() {
   }
   std::vector<vk::Registration> registrations;
   for (size_t i = 0; i < interfaces.size(); ++i) {
-    registrations.push_back(vk::RegisterInterface(
-        interfaces[i], std::make_shared<detail::FilterNode>(core_, i)));
+    registrations.push_back(
+        vk::RegisterInterface(interfaces[i], std::make_shared<detail::FilterNode>(core_, i)));
   }
   std::lock_guard<std::mutex> guard(core_->lock);
   core_->registrations = std::move(registrations);
@@ -139,7 +139,8 @@ bool VirtualKsDevice::IsPlugged() const {
 
 std::string VirtualKsDevice::FilterPath(size_t filter, size_t categoryIndex) const {
   std::lock_guard<std::mutex> guard(core_->lock);
-  const vk::InterfaceDescription& deviceInterface = core_->description.filters.at(filter).deviceInterface;
+  const vk::InterfaceDescription& deviceInterface =
+      core_->description.filters.at(filter).deviceInterface;
   return vk::InterfacePath(deviceInterface, deviceInterface.categories.at(categoryIndex).category);
 }
 

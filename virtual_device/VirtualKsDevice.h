@@ -30,7 +30,8 @@ struct PinDescription {
 };
 
 struct FilterDescription {
-  vk::InterfaceDescription deviceInterface;  // path parts, categories with alias flags, friendly name
+  vk::InterfaceDescription
+      deviceInterface;  // path parts, categories with alias flags, friendly name
   std::vector<PinDescription> pins;
   std::vector<GUID> nodes;  // node types; the topology chains them between the first two pins
 };
@@ -44,8 +45,7 @@ std::vector<BYTE> AudioRange(ULONG maxChannels, ULONG minBits, ULONG maxBits, UL
                              ULONG maxRate, const GUID& subFormat = KSDATAFORMAT_SUBTYPE_PCM,
                              const GUID& specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
 // A plain KSDATARANGE record (64 bytes), for bridge pins and non-audio ranges.
-std::vector<BYTE> PlainRange(const GUID& majorFormat, const GUID& subFormat,
-                             const GUID& specifier);
+std::vector<BYTE> PlainRange(const GUID& majorFormat, const GUID& subFormat, const GUID& specifier);
 KSPIN_INTERFACE StandardInterface(ULONG id = KSINTERFACE_STANDARD_STREAMING);
 KSPIN_MEDIUM StandardMedium();
 

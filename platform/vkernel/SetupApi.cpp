@@ -76,9 +76,8 @@ BOOL VkSetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA, const GUID* i
 }
 
 BOOL VkSetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceData,
-                                        PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
-                                        DWORD detailSize, PDWORD requiredSize,
-                                        PSP_DEVINFO_DATA device) {
+                                        PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD detailSize,
+                                        PDWORD requiredSize, PSP_DEVINFO_DATA device) {
   std::shared_ptr<vk::DeviceInfoSet> info = SetOf(set);
   if (!info) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -194,8 +193,7 @@ LSTATUS VkRegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD
   }
   if (entry.kind != vk::HandleEntry::Kind::Key) return ERROR_INVALID_HANDLE;
   if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
-  if (valueName == nullptr || !entry.hasFriendlyName ||
-      !vk::SameText(valueName, "FriendlyName")) {
+  if (valueName == nullptr || !entry.hasFriendlyName || !vk::SameText(valueName, "FriendlyName")) {
     return ERROR_FILE_NOT_FOUND;
   }
   const DWORD needed = static_cast<DWORD>(entry.friendlyName.size() + 1);

@@ -207,9 +207,8 @@ BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWOR
   }
   if (local.hEvent != nullptr) CloseHandle(local.hEvent);
 
-  const bool sizeReported =
-      status.error == ERROR_SUCCESS || status.error == ERROR_MORE_DATA ||
-      status.error == ERROR_INSUFFICIENT_BUFFER;
+  const bool sizeReported = status.error == ERROR_SUCCESS || status.error == ERROR_MORE_DATA ||
+                            status.error == ERROR_INSUFFICIENT_BUFFER;
   if (bytesReturned != nullptr) *bytesReturned = sizeReported ? status.bytes : 0;
   if (status.error != ERROR_SUCCESS) {
     SetLastError(status.error);

@@ -39,7 +39,8 @@ class CustomRender {
     device = std::make_unique<vkx7::VirtualKsDevice>(description);
     device->Plug();
     HRESULT hr = E_FAIL;
-    filter = std::make_unique<CKsAudRenFilter>(device->FilterPath(vkx7::kRenderFilter).c_str(), &hr);
+    filter =
+        std::make_unique<CKsAudRenFilter>(device->FilterPath(vkx7::kRenderFilter).c_str(), &hr);
     opened = filter->Instantiate();
     enumerated = filter->EnumeratePins();
   }

@@ -33,7 +33,7 @@ TEST_F(EnumFiltersTest, FindsCaptureAndRenderFiltersInDiscoveryOrder) {
   ASSERT_EQ(hr, S_OK);
   ASSERT_EQ(capture.EnumFilters(FilterTypeCapture, kCapture, 2, TRUE, FALSE, TRUE), S_OK);
   EXPECT_EQ(Paths(capture), (std::vector<std::string>{device.FilterPath(vkx7::kCaptureFilter),
-                                                       other.FilterPath(vkx7::kCaptureFilter)}));
+                                                      other.FilterPath(vkx7::kCaptureFilter)}));
   CKsFilter* first = capture.m_Filters.GetHead()->pData;
   EXPECT_EQ(first->GetType(), FilterTypeCapture);
   EXPECT_NE(dynamic_cast<CKsAudCapFilter*>(first), nullptr);
@@ -74,10 +74,10 @@ TEST_F(EnumFiltersTest, MissingOrDisabledAliasesSkipTheInterface) {
     DWORD flags;
     const char* message;
   };
-  const Case cases[] = {{"not registered", false, 0, "Failed to get requested DeviceInterfaceAlias"},
-                        {"disabled", true, 0, "DeviceInterfaceAlias disabled."},
-                        {"removed", true, SPINT_ACTIVE | SPINT_REMOVED,
-                         "DeviceInterfaceAlias disabled."}};
+  const Case cases[] = {
+      {"not registered", false, 0, "Failed to get requested DeviceInterfaceAlias"},
+      {"disabled", true, 0, "DeviceInterfaceAlias disabled."},
+      {"removed", true, SPINT_ACTIVE | SPINT_REMOVED, "DeviceInterfaceAlias disabled."}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     vk::InterfaceDescription description = vkx7::Kx7Description().filters[0].deviceInterface;
@@ -96,8 +96,7 @@ TEST_F(EnumFiltersTest, MissingOrDisabledAliasesSkipTheInterface) {
 #ifndef _WIN32
     g_nKsTraceLevel = 0;
     // The render filter, listed under the audio category too, has no capture alias at all.
-    EXPECT_EQ(TakeTrace(),
-              std::string(c.message) + "Failed to get requested DeviceInterfaceAlias");
+    EXPECT_EQ(TakeTrace(), std::string(c.message) + "Failed to get requested DeviceInterfaceAlias");
 #endif
     EXPECT_TRUE(enumerator.m_Filters.IsEmpty());
   }
@@ -122,8 +121,7 @@ TEST_F(EnumFiltersTest, FilterThatFailsIsDroppedAndEnumerationGoesOn) {
   EXPECT_NE(trace.find("Failed to create filter for " + first.FilterPath(vkx7::kCaptureFilter)),
             std::string::npos);
 #endif
-  EXPECT_EQ(Paths(enumerator),
-            (std::vector<std::string>{device.FilterPath(vkx7::kCaptureFilter)}));
+  EXPECT_EQ(Paths(enumerator), (std::vector<std::string>{device.FilterPath(vkx7::kCaptureFilter)}));
 }
 
 TEST_F(EnumFiltersTest, NamesThatAreMissingStayEmpty) {

@@ -46,8 +46,8 @@ TEST_F(IrpTargetTest, SizeQueryOnlyForPropertiesWithoutOutputRoom) {
   // The filter refuses a reset request: an ordinary failure.
   ULONG reset = KSRESET_BEGIN;
   count = 77;
-  EXPECT_EQ(CKsIrpTarget::SyncIoctl(filter.GetHandle(), IOCTL_KS_RESET_STATE, &reset,
-                                    sizeof reset, nullptr, 0, &count),
+  EXPECT_EQ(CKsIrpTarget::SyncIoctl(filter.GetHandle(), IOCTL_KS_RESET_STATE, &reset, sizeof reset,
+                                    nullptr, 0, &count),
             E_FAIL);
   EXPECT_EQ(count, 0u);
 }
@@ -160,11 +160,10 @@ TEST_F(IrpTargetTest, TraceLinesNestInCallOrderOnlyAboveTheThreshold) {
 
   g_nKsTraceLevel = 6;
   CKsIrpTarget::SyncIoctl(nullptr, IOCTL_KS_PROPERTY, nullptr, 0, nullptr, 0, &count);
-  EXPECT_EQ(TakeTrace(), Joined({"CKsIrpTarget::SyncIoctl() Enter",
-                                 "CKsIrpTarget::IsValidHandle() Enter",
-                                 "CKsIrpTarget::IsValidHandle() Leave",
-                                 "CKsIrpTarget::SyncIoctl Invalid Handle",
-                                 "CKsIrpTarget::SyncIoctl Leave, returning 0x80004005"}));
+  EXPECT_EQ(TakeTrace(),
+            Joined({"CKsIrpTarget::SyncIoctl() Enter", "CKsIrpTarget::IsValidHandle() Enter",
+                    "CKsIrpTarget::IsValidHandle() Leave", "CKsIrpTarget::SyncIoctl Invalid Handle",
+                    "CKsIrpTarget::SyncIoctl Leave, returning 0x80004005"}));
 
   // A state change nests the property request, the I/O control and the closing of its event.
   auto filter = OpenFilter<CKsAudRenFilter>(vkx7::kRenderFilter);
@@ -173,18 +172,15 @@ TEST_F(IrpTargetTest, TraceLinesNestInCallOrderOnlyAboveTheThreshold) {
   ASSERT_NE(pin, nullptr);
   TakeTrace();
   EXPECT_EQ(pin->SetState(KSSTATE_PAUSE), S_OK);
-  EXPECT_EQ(TakeTrace(), Joined({"CKsPin::SetState() Enter",
-                                 "CKsIrpTarget::SetPropertySimple() Enter",
-                                 "CKsIrpTarget::SyncIoctl() Enter",
-                                 "CKsIrpTarget::IsValidHandle() Enter",
-                                 "CKsIrpTarget::IsValidHandle() Leave",
-                                 "CKsIrpTarget::SafeCloseHandle() Enter",
-                                 "CKsIrpTarget::IsValidHandle() Enter",
-                                 "CKsIrpTarget::IsValidHandle() Leave",
-                                 "CKsIrpTarget::SafeCloseHandle() Leave",
-                                 "CKsIrpTarget::SyncIoctl Leave, returning 00000000",
-                                 "CKsIrpTarget::SetPropertySimple Leave, returning 00000000",
-                                 "CKsPin::SetState Leave, returning 00000000"}));
+  EXPECT_EQ(TakeTrace(),
+            Joined({"CKsPin::SetState() Enter", "CKsIrpTarget::SetPropertySimple() Enter",
+                    "CKsIrpTarget::SyncIoctl() Enter", "CKsIrpTarget::IsValidHandle() Enter",
+                    "CKsIrpTarget::IsValidHandle() Leave", "CKsIrpTarget::SafeCloseHandle() Enter",
+                    "CKsIrpTarget::IsValidHandle() Enter", "CKsIrpTarget::IsValidHandle() Leave",
+                    "CKsIrpTarget::SafeCloseHandle() Leave",
+                    "CKsIrpTarget::SyncIoctl Leave, returning 00000000",
+                    "CKsIrpTarget::SetPropertySimple Leave, returning 00000000",
+                    "CKsPin::SetState Leave, returning 00000000"}));
 }
 
 TEST(KsTrace, LongLinesAreCutToTheBuffer) {

@@ -28,8 +28,8 @@ inline WAVEFORMATEXTENSIBLE ExtensibleFormat(WORD channels, DWORD rate, WORD bit
   format.Format.wBitsPerSample = bits;
   format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
   format.Samples.wValidBitsPerSample = validBits;
-  format.dwChannelMask = channels == 1 ? SPEAKER_FRONT_CENTER
-                                       : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+  format.dwChannelMask =
+      channels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
   format.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
   return format;
 }
@@ -46,9 +46,7 @@ inline WAVEFORMATEX PcmFormat(WORD channels, DWORD rate, WORD bits = 24) {
   return format;
 }
 
-inline const WAVEFORMATEX* AsWfx(const WAVEFORMATEXTENSIBLE& format) {
-  return &format.Format;
-}
+inline const WAVEFORMATEX* AsWfx(const WAVEFORMATEXTENSIBLE& format) { return &format.Format; }
 
 // One stream transfer as the stream objects keep it: header, OVERLAPPED with its own event.
 struct TestPacket {

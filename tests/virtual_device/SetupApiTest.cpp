@@ -59,9 +59,9 @@ TEST_F(SetupApiTest, EnumeratesInterfacesWithDetailsAliasesAndNames) {
   EXPECT_EQ(size, sizeof "Microphone (NORVA KX-7)");
   char name[8];
   size = sizeof name;
-  EXPECT_EQ(RegQueryValueExA(key, "FriendlyName", nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(name), &size),
-            ERROR_MORE_DATA);
+  EXPECT_EQ(
+      RegQueryValueExA(key, "FriendlyName", nullptr, nullptr, reinterpret_cast<BYTE*>(name), &size),
+      ERROR_MORE_DATA);
   EXPECT_EQ(RegQueryValueExA(key, "DeviceDesc", nullptr, nullptr, nullptr, &size),
             ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
@@ -89,9 +89,9 @@ TEST_F(SetupApiTest, FilesAndIoControls) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
   // Opened without FILE_FLAG_OVERLAPPED and asked without an OVERLAPPED: a plain call.
-  HANDLE filter = CreateFileA(device.FilterPath(vkx7::kRenderFilter).c_str(),
-                              GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE filter =
+      CreateFileA(device.FilterPath(vkx7::kRenderFilter).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(filter, INVALID_HANDLE_VALUE);
   KSP_PIN property = {};
   property.Property.Set = KSPROPSETID_Pin;
