@@ -300,7 +300,8 @@ class FilterFile : public vk::FileObject {
     if ((property.Flags & KSPROPERTY_TYPE_SET) != 0) {
       LONG value = 0;
       if (!ReadSetValue(request, &value, sizeof value)) return {ERROR_INVALID_PARAMETER, 0};
-      if (property.Id == KSPROPERTY_AUDIO_VOLUMELEVEL) value = std::clamp(value, kMinimumVolume, 0);
+      if (property.Id == KSPROPERTY_AUDIO_VOLUMELEVEL)
+        value = std::clamp(value, kMinimumVolume, LONG{0});
       if (property.Id == KSPROPERTY_AUDIO_MUTE) value = value != 0 ? 1 : 0;
       values[key] = value;
       return {ERROR_SUCCESS, 0};
