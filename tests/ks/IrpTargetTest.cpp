@@ -60,7 +60,7 @@ TEST_F(IrpTargetTest, PendingRequestIsWaitedForAndReportsNoCount) {
   ASSERT_EQ(pin->SetState(KSSTATE_RUN), S_OK);
   TestPacket packet(192, false);
   std::thread clock([this] {
-    while (device.QueuedReads() == 0) Sleep(1);
+    for (int i = 0; i < 5000 && device.QueuedReads() == 0; ++i) Sleep(1);
     device.Step();
   });
   ULONG count = 99;
