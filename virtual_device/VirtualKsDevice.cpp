@@ -3,6 +3,7 @@
 #include "virtual_device/VirtualKsDevice.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "virtual_device/DeviceCore.h"
 
@@ -27,16 +28,24 @@ class FilterNode : public vk::DeviceNode {
   size_t filter_;
 };
 
+// What the clock thread works with; it owns this record. The stop event is its own copy, as
+// the device forgets its handle while stopping the thread.
+struct ClockThreadArgs {
+  Core* core;
+  HANDLE stop;
+};
+
 // The real-time clock: one packet per 64 frames of the clock rate, measured with the
 // performance counter. It starts counting afresh whenever the rate changes.
 DWORD WINAPI ClockMain(LPVOID parameter) {
-  Core* core = static_cast<Core*>(parameter);
+  const std::unique_ptr<ClockThreadArgs> args(static_cast<ClockThreadArgs*>(parameter));
+  Core* core = args->core;
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   ULONG anchorRate = 0;
   LONGLONG anchorCount = 0;
   uint64_t anchorTicks = 0;
-  while (WaitForSingleObject(core->clockStop, 1) == WAIT_TIMEOUT) {
+  while (WaitForSingleObject(args->stop, 1) == WAIT_TIMEOUT) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     std::lock_guard<std::mutex> guard(core->lock);
@@ -176,8 +185,10 @@ void VirtualKsDevice::UseRealTimeClock() {
   if (core_->clockThread != nullptr) return;
   core_->clockStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (core_->clockStop == nullptr) return;
-  core_->clockThread = CreateThread(nullptr, 0, detail::ClockMain, core_.get(), 0, nullptr);
+  auto* args = new detail::ClockThreadArgs{core_.get(), core_->clockStop};
+  core_->clockThread = CreateThread(nullptr, 0, detail::ClockMain, args, 0, nullptr);
   if (core_->clockThread == nullptr) {
+    delete args;
     CloseHandle(core_->clockStop);
     core_->clockStop = nullptr;
   }
