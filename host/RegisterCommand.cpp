@@ -18,7 +18,7 @@ std::string PathToLoad(const std::string& library) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(library, error)) return library;
   const std::filesystem::path full = std::filesystem::absolute(library, error);
-  return error ? library : full.string();
+  return error ? library : full.lexically_normal().string();
 }
 
 }  // namespace
