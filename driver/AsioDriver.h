@@ -16,8 +16,7 @@
 class CKsEnumFilters;
 class CKsAudCapFilter;
 class CKsAudRenFilter;
-class CKsAudCapPin;
-class CKsAudRenPin;
+class CKsAudPin;
 
 // Records whether the constructor's CoInitialize must be balanced by CoUninitialize.
 struct ComInitialization {
@@ -64,7 +63,26 @@ class CAsioDriver : public IASIO, public CUnknown {
 
   // Device discovery and opening.
   bool OpenDevice();
+  CKsAudCapFilter* FindCaptureFilter(CKsEnumFilters* enumerator);
+  CKsAudRenFilter* FindRenderFilter(CKsEnumFilters* enumerator);
+  CKsAudPin* CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSampleRate rate);
+  CKsAudPin* CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampleRate rate);
   void ReleaseEnumerators();
+
+  // The streaming thread.
+  bool StartStreamThread();
+  void StopStreamThread();
+  static unsigned WINAPI StreamThreadProc(void* argument);
+  void RunStreamLoop();
+  void DeliverCycle();
+
+  // The control panel and its thread.
+  void OpenControlPanel(bool noWait);
+  void CloseControlPanel();
+  static unsigned WINAPI PanelThreadProc(void* argument);
+  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam,
+                                          LPARAM lParam);
+  static void GetProductVersionText(char* text, size_t size);
 
   // Sets and clears time-info flags shared with the streaming thread.
   void SetTimeInfoFlags(uint32_t flags);
@@ -115,9 +133,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   CKsEnumFilters* captureEnum = nullptr;
   CKsEnumFilters* renderEnum = nullptr;
   CKsAudCapFilter* captureFilter = nullptr;
-  CKsAudCapPin* capturePin = nullptr;
+  CKsAudPin* capturePin = nullptr;
   CKsAudRenFilter* renderFilter = nullptr;
-  CKsAudRenPin* renderPin = nullptr;
+  CKsAudPin* renderPin = nullptr;
   std::atomic<bool> stopStreaming{false};
   std::atomic<uint32_t> cycleCount{0};
   HMODULE avrtModule = nullptr;

@@ -42,5 +42,3 @@ ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStam
   }
   return ASE_OK;
 }
-
-ASIOError CAsioDriver::controlPanel() { return ASE_OK; }
