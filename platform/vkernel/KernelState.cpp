@@ -1,5 +1,6 @@
 // Registered interfaces and open handles of the virtual kernel, behind one lock. Device objects
 // are always called with the lock released, so that they may complete requests freely.
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -22,6 +23,9 @@ struct Kernel {
   std::map<uintptr_t, HandleEntry> handles;
   uintptr_t nextHandle = kHandleBase;
 };
+
+// Constant-initialised, so that a hook may be installed while the module is still loading.
+std::atomic<ActivityHook> activityHook{nullptr};
 
 Kernel& State() {
   static Kernel* kernel = new Kernel;  // lives to the very end of the process
@@ -86,6 +90,22 @@ void UnregisterInterface(Registration id) {
 size_t OpenHandleCount() {
   std::lock_guard<std::mutex> guard(State().lock);
   return State().handles.size();
+}
+
+size_t OpenFileCount() {
+  std::lock_guard<std::mutex> guard(State().lock);
+  size_t count = 0;
+  for (const auto& handle : State().handles) {
+    if (handle.second.kind == HandleEntry::Kind::File) ++count;
+  }
+  return count;
+}
+
+void SetActivityHook(ActivityHook hook) { activityHook.store(hook, std::memory_order_release); }
+
+void ReportActivity(Activity activity) {
+  const ActivityHook hook = activityHook.load(std::memory_order_acquire);
+  if (hook != nullptr) hook(activity);
 }
 
 bool IsVirtualHandle(const void* handle) {

@@ -37,6 +37,7 @@ HDEVINFO VkSetupDiGetClassDevsA(const GUID* classGuid, PCSTR, HWND, DWORD flags)
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  vk::ReportActivity(vk::Activity::Enumerating);
   auto set = std::make_shared<vk::DeviceInfoSet>();
   set->category = *classGuid;
   set->entries = vk::InterfacesOf(*classGuid, (flags & DIGCF_PRESENT) != 0);

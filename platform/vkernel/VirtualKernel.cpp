@@ -142,7 +142,9 @@ HANDLE VkCreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
   entry.kind = HandleEntry::Kind::File;
   entry.file = std::move(file);
   entry.overlapped = (flagsAndAttributes & 0x40000000u) != 0;  // FILE_FLAG_OVERLAPPED
-  return vk::AddHandle(std::move(entry));
+  HANDLE const handle = vk::AddHandle(std::move(entry));
+  vk::ReportActivity(vk::Activity::FileOpened);
+  return handle;
 }
 
 BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
@@ -233,6 +235,7 @@ DWORD WINAPI VkKsCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_M
   pinEntry.file = std::move(pin);
   pinEntry.overlapped = true;
   *connectionHandle = vk::AddHandle(std::move(pinEntry));
+  vk::ReportActivity(vk::Activity::FileOpened);
   return ERROR_SUCCESS;
 }
 
@@ -243,7 +246,11 @@ BOOL VkCloseHandle(HANDLE handle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (entry.kind == HandleEntry::Kind::File && entry.file) entry.file->Close();
+  if (entry.kind == HandleEntry::Kind::File) {
+    if (entry.file) entry.file->Close();
+    entry = HandleEntry();  // the last reference to the object may go before the hook runs
+    vk::ReportActivity(vk::Activity::FileClosed);
+  }
   return TRUE;
 }
 

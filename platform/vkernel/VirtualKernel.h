@@ -101,6 +101,21 @@ void UnregisterInterface(Registration id);
 
 // Handles of the virtual kernel open right now (files, device-information sets, keys).
 size_t OpenHandleCount();
+// Open file handles only: filters and pins.
+size_t OpenFileCount();
+
+// What a device model can learn about device access as it happens, for a model that plugs
+// itself in when it is first looked for and runs its clock only while it is open.
+enum class Activity {
+  Enumerating,  // a device-information set is about to be built
+  FileOpened,   // a filter or pin handle was opened
+  FileClosed,   // a filter or pin handle was closed
+};
+using ActivityHook = void (*)(Activity activity);
+// Installs the one hook (nullptr removes it). It is called on the thread making the call, with
+// no lock of the kernel held, so it may register devices and start or stop their clocks.
+void SetActivityHook(ActivityHook hook);
+void ReportActivity(Activity activity);
 // True when the value is a handle of the virtual kernel (the lowest two bits are ignored).
 bool IsVirtualHandle(const void* handle);
 
