@@ -46,8 +46,8 @@ void BM_StreamLoopPerSwitch(benchmark::State& state) {
   auto* driver = new CAsioDriver(nullptr, &hr);
   driver->NonDelegatingAddRef();
   driver->init(nullptr);
-  ASIOBufferInfo infos[4] = {{ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOFalse, 0, {}},
-                             {ASIOFalse, 1, {}}};
+  ASIOBufferInfo infos[4] = {
+      {ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}};
   ASIOCallbacks callbacks{Host::BufferSwitch, nullptr, Host::Message, nullptr};
   driver->createBuffers(infos, 4, bufferSize, &callbacks);
   for (int c = 0; c < 2; ++c) {
