@@ -75,13 +75,14 @@ class CAsioDriver : public IASIO, public CUnknown {
   static unsigned WINAPI StreamThreadProc(void* argument);
   void RunStreamLoop();
   void DeliverCycle();
+  // True on the streaming thread, that is inside the host's buffer-switch callback.
+  bool OnStreamThread() const;
 
   // The control panel and its thread.
   void OpenControlPanel(bool noWait);
   void CloseControlPanel();
   static unsigned WINAPI PanelThreadProc(void* argument);
-  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam);
+  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static void GetProductVersionText(char* text, size_t size);
 
   // Sets and clears time-info flags shared with the streaming thread.
@@ -101,7 +102,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<uint64_t> systemTime{0};  // ASIOTimeStamp, hi word in the upper half
   SampleConverter converter;
   HANDLE streamThread = INVALID_HANDLE_VALUE;
-  DWORD streamThreadId = 0;
+  std::atomic<DWORD> streamThreadId{0};
   std::atomic<uint32_t> dropOutCount{0};
   std::atomic<uint32_t> latencyCount{0};
   std::atomic<uint32_t> preferredBufferSize{128};
