@@ -16,6 +16,12 @@ const CLSID kDriverClass = {
     0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
 constexpr char kDriverKey[] = "SOFTWARE\\ASIO\\NORVA KX-7 ASIO Driver";
 constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
+#ifdef KX7_VIRTUAL_DEVICE
+// The DLL of the virtual-device build carries a KX-7 of its own.
+constexpr bool kDeviceInside = true;
+#else
+constexpr bool kDeviceInside = false;
+#endif
 
 typedef HRESULT(STDMETHODCALLTYPE* EntryPoint)();
 
@@ -96,9 +102,9 @@ TEST_F(DriverLibraryTest, AnswersItsQuerySurfaceThroughCoCreateInstance) {
   asio->getDriverName(text);
   EXPECT_STREQ(text, "NORVA KX-7 ASIO");
   EXPECT_EQ(asio->getDriverVersion(), 1);
-  EXPECT_EQ(asio->init(nullptr), ASIOFalse) << "no KX-7 here";
+  EXPECT_EQ(asio->init(nullptr), kDeviceInside ? ASIOTrue : ASIOFalse);
   asio->getErrorMessage(text);
-  EXPECT_STREQ(text, "ASIO Driver open Failure!");
+  EXPECT_STREQ(text, kDeviceInside ? "ASIO OK" : "ASIO Driver open Failure!");
   int32_t inputs = 0, outputs = 0;
   EXPECT_EQ(asio->getChannels(&inputs, &outputs), ASE_OK);
   EXPECT_EQ(inputs + outputs, 4);
@@ -117,7 +123,10 @@ TEST_F(DriverLibraryTest, AnswersItsQuerySurfaceThroughCoCreateInstance) {
                              {ASIOFalse, 1, {nullptr, nullptr}}};
   ASSERT_EQ(asio->createBuffers(infos, 3, 256, &callbacks), ASE_OK);
   EXPECT_NE(infos[2].buffers[1], nullptr);
-  EXPECT_EQ(asio->start(), ASE_NotPresent);
+  // Streaming through the DLL with the device inside is the host's test under Wine.
+  if (!kDeviceInside) {
+    EXPECT_EQ(asio->start(), ASE_NotPresent);
+  }
   EXPECT_EQ(asio->stop(), ASE_OK);
   EXPECT_EQ(asio->disposeBuffers(), ASE_OK);
   EXPECT_EQ(asio->Release(), 0u);

@@ -35,8 +35,13 @@ grep -q 'Apartment' <<<"$out" || fail "ThreadingModel: $out"
 out=$(query "$uninstall_key" /v UninstallString)
 grep -qiF "$install_dir\\Uninstall.exe" <<<"$out" || fail "UninstallString: $out"
 
-# _?= keeps the uninstaller in place, so it returns only when it is done.
-"$wine_run" "$install_dir\\Uninstall.exe" /S "_?=$install_dir" || fail "the uninstaller returned $?"
+# _?= keeps the uninstaller in place, so it returns only when it is done. It must end the
+# command line unquoted, which a batch file gives it.
+batch=$(mktemp --suffix=.bat)
+trap 'rm -f "$batch"' EXIT
+printf '@"%s\\Uninstall.exe" /S _?=%s\r\n' "$install_dir" "$install_dir" >"$batch"
+"$wine_run" cmd /c "$("$wine_run" winepath -w "$batch" | tr -d '\r')" ||
+  fail "the uninstaller returned $?"
 
 query "$driver_key" >/dev/null && fail "driver key still there"
 query "HKCR\\CLSID\\$clsid" >/dev/null && fail "class key still there"
