@@ -22,6 +22,13 @@ class TestableDriver : public CAsioDriver {
   using CAsioDriver::autoOpenPanel;
   using CAsioDriver::bufferSize;
   using CAsioDriver::callbacks;
+  using CAsioDriver::capturePin;
+  using CAsioDriver::cycleCount;
+  using CAsioDriver::dropOutCount;
+  using CAsioDriver::latencyCount;
+  using CAsioDriver::renderPin;
+  using CAsioDriver::running;
+  using CAsioDriver::streamThread;
   using CAsioDriver::inputBuffers;
   using CAsioDriver::inputChannels;
   using CAsioDriver::modelessPanel;
