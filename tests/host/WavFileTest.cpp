@@ -22,7 +22,9 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-void PutTag(std::vector<uint8_t>& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
+void PutTag(std::vector<uint8_t>& b, const char* tag) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(tag[i]));
+}
 
 // A file with a format chunk (plain or extensible) and a data chunk of the given bytes.
 std::vector<uint8_t> MakeWav(uint16_t tag, uint16_t channels, uint16_t bits,
