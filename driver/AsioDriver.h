@@ -82,8 +82,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   void OpenControlPanel(bool noWait);
   void CloseControlPanel();
   static unsigned WINAPI PanelThreadProc(void* argument);
-  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam);
+  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static void GetProductVersionText(char* text, size_t size);
 
   // Sets and clears time-info flags shared with the streaming thread.

@@ -99,8 +99,7 @@ CKsAudPin* CAsioDriver::CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSamp
 }
 
 CKsAudPin* CAsioDriver::CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampleRate rate) {
-  WAVEFORMATEXTENSIBLE format =
-      DeviceFormat(2, SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT, rate);
+  WAVEFORMATEXTENSIBLE format = DeviceFormat(2, SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT, rate);
   CKsAudPin* pin = filter->CreateRenderPin(&format.Format, KsStreamingModeDefault);
   if (pin != nullptr) return pin;
   MakePlainPcm(&format);

@@ -81,8 +81,7 @@ void CAsioDriver::RunStreamLoop() {
     } else {
       latencyCount.fetch_add(kBlockFrames, std::memory_order_relaxed);
     }
-    while ((pendingCapture > 0 || !synced) && captureFrames < halfSize &&
-           capture->WaitPacket(0)) {
+    while ((pendingCapture > 0 || !synced) && captureFrames < halfSize && capture->WaitPacket(0)) {
       if (!synced) {
         synced = true;
         captureFrames = renderFrames;

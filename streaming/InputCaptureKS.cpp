@@ -52,8 +52,7 @@ int32_t* CInputCaptureKS::GetData() {
   if (currentPacket == packetCount) return nullptr;
   StreamPacket& packet = ring.packets[currentPacket];
   if (!converted) {
-    converter.Int24PackedToInt32InPlace(static_cast<uint8_t*>(packet.header.Data),
-                                        GetFrameCount());
+    converter.Int24PackedToInt32InPlace(static_cast<uint8_t*>(packet.header.Data), GetFrameCount());
     converted = true;
   }
   return static_cast<int32_t*>(packet.header.Data);

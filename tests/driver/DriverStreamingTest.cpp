@@ -8,7 +8,7 @@
 namespace kx7test {
 namespace {
 
-constexpr size_t kPacketBytes = 384;  // 64 stereo frames of packed 24-bit PCM
+constexpr size_t kPacketBytes = 384;    // 64 stereo frames of packed 24-bit PCM
 constexpr unsigned kSilentPackets = 4;  // queued by the render stream before it starts
 
 int32_t HostSample(int k, int c, int f) {

@@ -115,8 +115,10 @@ class StreamingTest : public DriverTest {
               ASE_OK);
   }
 
-  bool RenderPinReady() {
+  // Both pins run (render first, then capture) with their packets queued.
+  bool PinsReady() {
     return device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin) == KSSTATE_RUN &&
+           device.PinState(vkx7::kCaptureFilter, vkx7::kStreamingPin) == KSSTATE_RUN &&
            device.QueuedWrites() == 4;
   }
 
@@ -137,10 +139,10 @@ class StreamingTest : public DriverTest {
   ASIOError Start() {
     auto started = std::async(std::launch::async, [this] { return driver->start(); });
     if (!WaitUntil([&] {
-          return RenderPinReady() ||
+          return PinsReady() ||
                  started.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         })) {
-      ADD_FAILURE() << "the render pin never ran";
+      ADD_FAILURE() << "the pins never ran";
     }
     if (started.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
       EXPECT_TRUE(StepPackets(2 * PacketsPerHalf()));
