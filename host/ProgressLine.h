@@ -22,6 +22,7 @@ class ProgressLine {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
+  bool Enabled() const { return enabled_; }
   // Replaces the line's text.
   void Show(const std::string& text);
   // Erases the line, so that what follows starts on a clean line.

@@ -120,7 +120,9 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
     ProgressLine progress(stderr, IsTerminal(stderr));
     double elapsed = 0.0;
     while ((elapsed = SecondsSince(started)) < options.seconds && !InterruptGuard::Interrupted()) {
-      progress.Show(FormatProgress(elapsed, options.seconds, session.Switches(), glitches()));
+      if (progress.Enabled()) {
+        progress.Show(FormatProgress(elapsed, options.seconds, session.Switches(), glitches()));
+      }
       const double left = options.seconds - elapsed;
       std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.25)));
     }
