@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "asio/asio.h"
 #include "com/ComBase.h"
@@ -80,8 +81,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   void OpenControlPanel(bool noWait);
   void CloseControlPanel();
   static unsigned WINAPI PanelThreadProc(void* argument);
-  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam);
+  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static void GetProductVersionText(char* text, size_t size);
 
   // Sets and clears time-info flags shared with the streaming thread.
@@ -120,6 +120,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<bool> running{false};
   bool timeInfoMode = false;
   char errorMessage[128] = {};
+  // Held by the host's threads while they start, end or release the panel thread; never by the
+  // panel thread. Guards panelThread and panelThreadId.
+  std::mutex panelLock;
   HANDLE panelThread = INVALID_HANDLE_VALUE;
   DWORD panelThreadId = 0;
   std::atomic<HWND> panelWindow{nullptr};
@@ -129,7 +132,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<bool> autoOpenPanel{false};
   std::atomic<bool> panelOpenedByHost{false};
   std::atomic<bool> showMetrics{false};
-  DWORD panelOpenTime = 0;
+  std::atomic<DWORD> panelOpenTime{0};
   CKsEnumFilters* captureEnum = nullptr;
   CKsEnumFilters* renderEnum = nullptr;
   CKsAudCapFilter* captureFilter = nullptr;
