@@ -90,8 +90,10 @@ WHITE = (240, 244, 248)
 AMBER = (255, 176, 48)
 
 
+# Sized so that each fills its control on the dialog (59 x 20 and 278 x 53 dialog units at the
+# dialog font's base units; the small one sits inside a 2-pixel client edge).
 def small_logo(path):
-    canvas = Canvas(88, 32)
+    canvas = Canvas(100, 31)
     canvas.gradient(NAVY, TEAL)
     scale = 3
     width = text_width("KX-7", scale)
@@ -101,14 +103,15 @@ def small_logo(path):
 
 
 def large_logo(path):
-    canvas = Canvas(416, 86)
+    canvas = Canvas(487, 92)
     canvas.gradient(NAVY, TEAL)
     scale = 6
-    canvas.text(16, (canvas.height - 7 * scale) // 2, "NORVA", scale, WHITE)
-    left = 16 + text_width("NORVA", scale) + 18
-    canvas.wave(canvas.height // 2, canvas.height // 3, 5.5, AMBER, left, canvas.width - 120)
-    canvas.text(canvas.width - 16 - text_width("KX-7", 3), 22, "KX-7", 3, WHITE)
-    canvas.text(canvas.width - 16 - text_width("ASIO", 3), 46, "ASIO", 3, AMBER)
+    canvas.text(20, (canvas.height - 7 * scale) // 2, "NORVA", scale, WHITE)
+    left = 20 + text_width("NORVA", scale) + 24
+    right = canvas.width - 20 - text_width("KX-7", 3) - 24
+    canvas.wave(canvas.height // 2, canvas.height // 3, 6.5, AMBER, left, right)
+    canvas.text(canvas.width - 20 - text_width("KX-7", 3), 24, "KX-7", 3, WHITE)
+    canvas.text(canvas.width - 20 - text_width("ASIO", 3), 48, "ASIO", 3, AMBER)
     canvas.save(path)
 
 
