@@ -24,8 +24,8 @@ typedef HRESULT(STDAPICALLTYPE* GetClassObject)(REFCLSID, REFIID, LPVOID*);
 
 void WriteSetting(const char* name, DWORD value) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
             ERROR_SUCCESS);
   RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
@@ -134,9 +134,8 @@ class PanelWindowsTest : public ::testing::Test {
   // Creates a driver object as a host does and lets init load the settings (init itself fails:
   // there is no KX-7 here).
   void CreateDriver() {
-    auto getClassObject =
-        reinterpret_cast<GetClassObject>(
-            reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
+    auto getClassObject = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
     ASSERT_NE(getClassObject, nullptr);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(getClassObject(kDriverClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
@@ -243,9 +242,9 @@ TEST_F(PanelWindowsTest, AWaitingControlPanelShowsMetricsAndEndsWithTheCloseBox)
   const HWND panel = WaitForPanel();
   EXPECT_NE(panel, nullptr);
   if (panel != nullptr) {
-    EXPECT_TRUE(WaitUntil(
-        [&] { return ItemText(panel, IDC_METRICS) == "DropOut:0 | Latency:0 (0.0ms)"; }))
-        << ItemText(panel, IDC_METRICS);
+    EXPECT_TRUE(WaitUntil([&] {
+      return ItemText(panel, IDC_METRICS) == "DropOut:0 | Latency:0 (0.0ms)";
+    })) << ItemText(panel, IDC_METRICS);
     PostMessageA(panel, WM_SYSCOMMAND, SC_CLOSE, 0);
   }
   host.join();  // returns once the panel has gone
