@@ -76,6 +76,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   static unsigned WINAPI StreamThreadProc(void* argument);
   void RunStreamLoop();
   void DeliverCycle();
+  // True on the streaming thread, that is inside the host's buffer-switch callback.
+  bool OnStreamThread() const;
 
   // The control panel and its thread.
   void OpenControlPanel(bool noWait);
@@ -101,7 +103,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<uint64_t> systemTime{0};  // ASIOTimeStamp, hi word in the upper half
   SampleConverter converter;
   HANDLE streamThread = INVALID_HANDLE_VALUE;
-  DWORD streamThreadId = 0;
+  std::atomic<DWORD> streamThreadId{0};
   std::atomic<uint32_t> dropOutCount{0};
   std::atomic<uint32_t> latencyCount{0};
   std::atomic<uint32_t> preferredBufferSize{128};

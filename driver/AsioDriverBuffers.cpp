@@ -94,6 +94,7 @@ void CAsioDriver::FreeBuffers() {
 
 ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
                                      int32_t requestedSize, ASIOCallbacks* hostCallbacks) {
+  if (OnStreamThread()) return ASE_InvalidMode;
   disposeBuffers();
   if ((numChannels > 0 && bufferInfos == nullptr) || hostCallbacks == nullptr) {
     return ASE_InvalidParameter;
@@ -184,6 +185,8 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
 }
 
 ASIOError CAsioDriver::disposeBuffers() {
+  // The streaming thread still uses the buffers while it runs the host's callback.
+  if (OnStreamThread()) return ASE_InvalidMode;
   stop();
   callbacks = nullptr;
   FreeBuffers();

@@ -10,21 +10,41 @@ constexpr double kTwoPowMinus32 = 2.3283064365386963e-10;
 
 ASIOError CAsioDriver::start() {
   if (callbacks == nullptr) return ASE_NotPresent;
-  // The device and its pins come with the streaming engine; without them nothing can start.
+  // A running thread keeps its pins; a second start changes nothing.
+  if (running.load(std::memory_order_relaxed)) return ASE_OK;
   OpenDevice();
-  running.store(false);
-  samplePosition.store(0.0);
-  systemTime.store(0);
-  bufferIndex.store(0);
+  running.store(false, std::memory_order_relaxed);
+  samplePosition.store(0.0, std::memory_order_relaxed);
+  systemTime.store(0, std::memory_order_relaxed);
+  bufferIndex.store(0, std::memory_order_relaxed);
   capturePin = nullptr;
   renderPin = nullptr;
-  return ASE_NotPresent;
+  if (captureFilter != nullptr) capturePin = CreateCapturePinAtRate(captureFilter, sampleRate);
+  if (renderFilter != nullptr) renderPin = CreateRenderPinAtRate(renderFilter, sampleRate);
+  if (capturePin == nullptr || renderPin == nullptr) return ASE_NotPresent;
+  if (!StartStreamThread()) return ASE_HWMalfunction;
+  running.store(true, std::memory_order_relaxed);
+  if (autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
+  return ASE_OK;
 }
 
 ASIOError CAsioDriver::stop() {
+  if (panelWindow.load() != nullptr) CloseControlPanel();
+  if (OnStreamThread()) {
+    // Called from inside the host's callback: the thread ends once the callback has returned,
+    // and what it uses is released by the next stop from another thread.
+    stopStreaming.store(true, std::memory_order_relaxed);
+    return ASE_OK;
+  }
+  StopStreamThread();
   ReleaseEnumerators();
-  running.store(false);
+  running.store(false, std::memory_order_relaxed);
   return ASE_OK;
+}
+
+bool CAsioDriver::OnStreamThread() const {
+  const DWORD id = streamThreadId.load(std::memory_order_relaxed);
+  return id != 0 && GetCurrentThreadId() == id;
 }
 
 ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {

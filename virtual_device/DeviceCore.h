@@ -68,6 +68,7 @@ struct Core {
   std::map<std::tuple<size_t, ULONG, LONG>, LONG> mutes;
 
   uint64_t ticks = 0;
+  std::vector<StreamRequest> playedWrites;  // completed at the end of the tick
   HANDLE clockThread = nullptr;
   HANDLE clockStop = nullptr;
 

@@ -35,6 +35,10 @@ void Core::Tick() {
   for (const auto& pin : pins) {
     if (!pin->render) CompleteLate(*pin);
   }
+  // Writes complete last: a reader woken by a render completion finds the capture packet of the
+  // same period already filled, as on hardware whose two directions share one clock.
+  for (StreamRequest& request : playedWrites) Complete(request, ERROR_SUCCESS);
+  playedWrites.clear();
   // The frames of this packet are past: their loopback slots are free for later frames.
   if (!loopLine.empty()) {
     const uint64_t first = (ticks - 1) * kPacketFrames;
@@ -68,7 +72,7 @@ void Core::RenderTick(PinInstance& pin) {
       pin.bytesDone += bytes;
     }
     if (request.done >= usable) {
-      Complete(request, ERROR_SUCCESS);
+      playedWrites.push_back(std::move(request));
       pin.queue.pop_front();
     }
   }

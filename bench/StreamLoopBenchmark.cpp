@@ -1,0 +1,122 @@
+// The driver's cost per buffer switch: the real streaming loop against the virtual KX-7's
+// stepped clock, run as fast as the device can be stepped, beside a floor that does the same
+// conversions and copies of one half with no loop, thread or device around them.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/AsioDriver.h"
+#include "platform/emu/test_hooks.h"
+#include "streaming/SampleConverter.h"
+#include "virtual_device/VirtualKsDevice.h"
+
+namespace {
+
+constexpr int kPacketFrames = 64;
+
+struct Host {
+  static inline int32_t* outputs[2][2] = {};
+  static inline int32_t bufferSize = 0;
+  static void BufferSwitch(int32_t index, ASIOBool) {
+    for (auto& output : outputs) {
+      int32_t* half = output[index];
+      for (int32_t f = 0; f < bufferSize; ++f) half[f] = f << 16;
+    }
+  }
+  static int32_t Message(int32_t, int32_t, void*, double*) { return 0; }
+};
+
+void WaitFor(vkx7::VirtualKx7& device, size_t queuedWrites) {
+  while (device.QueuedWrites() != queuedWrites) std::this_thread::yield();
+}
+
+void BM_StreamLoopPerSwitch(benchmark::State& state) {
+  const auto bufferSize = static_cast<int32_t>(state.range(0));
+  const int packetsPerHalf = bufferSize / kPacketFrames;
+  vkx7::VirtualKx7 device;
+  device.SetMicrophone(vkx7::MicrophoneSource::Loopback(0));
+  device.Plug();
+  emu_test::FreezeTime(1000);
+  HRESULT hr = S_OK;
+  auto* driver = new CAsioDriver(nullptr, &hr);
+  driver->NonDelegatingAddRef();
+  driver->init(nullptr);
+  ASIOBufferInfo infos[4] = {
+      {ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}, {ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}};
+  ASIOCallbacks callbacks{Host::BufferSwitch, nullptr, Host::Message, nullptr};
+  driver->createBuffers(infos, 4, bufferSize, &callbacks);
+  for (int c = 0; c < 2; ++c) {
+    Host::outputs[c][0] = static_cast<int32_t*>(infos[2 + c].buffers[0]);
+    Host::outputs[c][1] = static_cast<int32_t*>(infos[2 + c].buffers[1]);
+  }
+  Host::bufferSize = bufferSize;
+  auto started = std::async(std::launch::async, [driver] { return driver->start(); });
+  while (device.PinState(vkx7::kCaptureFilter, vkx7::kStreamingPin) != KSSTATE_RUN) {
+    std::this_thread::yield();
+  }
+  WaitFor(device, 4);
+  for (int p = 0; p < 2 * packetsPerHalf; ++p) {
+    device.Step(1);
+    WaitFor(device, 4);
+  }
+  if (started.get() != ASE_OK) state.SkipWithError("start failed");
+  for (auto _ : state) {
+    for (int p = 0; p < packetsPerHalf; ++p) {
+      device.Step(1);
+      WaitFor(device, 4);
+    }
+  }
+  state.counters["underruns"] = static_cast<double>(device.RenderUnderruns());
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * bufferSize);
+  driver->stop();
+  driver->disposeBuffers();
+  driver->Release();
+  emu_test::UnfreezeTime();
+}
+
+// The conversions and copies of one half, as the loop does them, with nothing around them.
+void BM_HalfFloor(benchmark::State& state) {
+  const auto frames = static_cast<uint32_t>(state.range(0));
+  const SampleConverter converter;
+  std::vector<uint8_t> packed(frames * 4, 0x5A);
+  std::vector<int32_t> captured(frames);
+  std::vector<float> inputs[2] = {std::vector<float>(frames), std::vector<float>(frames)};
+  std::vector<int32_t> host(frames, 1 << 20);
+  std::vector<float> outputs[2] = {std::vector<float>(frames), std::vector<float>(frames)};
+  std::vector<int32_t> block(2 * frames);
+  for (auto _ : state) {
+    converter.Int24PackedToInt32InPlace(packed.data(), frames);
+    converter.CaptureInt32ToFloat(reinterpret_cast<int32_t*>(packed.data()), inputs[0].data(),
+                                  frames);
+    std::copy(inputs[0].begin(), inputs[0].end(), inputs[1].begin());
+    for (auto& input : inputs) converter.Float32ToInt32InPlace(input.data(), frames);
+    for (auto& output : outputs) converter.Int32ToFloat32(host.data(), output.data(), frames);
+    for (uint32_t f = 0; f < frames; ++f) {
+      block[2 * f] = converter.RenderFloatToInt32(outputs[0][f]);
+      block[2 * f + 1] = converter.RenderFloatToInt32(outputs[1][f]);
+    }
+    converter.Int32ToInt24PackedInPlace(block.data(), 2 * frames);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * frames);
+}
+
+}  // namespace
+
+BENCHMARK(BM_StreamLoopPerSwitch)->Arg(64)->Arg(128)->Arg(2048)->UseRealTime();
+BENCHMARK(BM_HalfFloor)->Arg(64)->Arg(128)->Arg(2048);
+
+int main(int argc, char** argv) {
+  // The driver stores its settings on release: keep them out of the user's registry.
+  std::string folder = "/tmp/kx7-bench-XXXXXX";
+  if (mkdtemp(folder.data()) != nullptr) setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

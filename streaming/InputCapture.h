@@ -1,0 +1,24 @@
+// CInputCapture: a source of captured packets for the streaming loop, which polls it after every
+// render packet and hands each packet back once its samples are taken.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/windows.h"
+
+class CInputCapture {
+ public:
+  virtual ~CInputCapture() = default;
+  virtual HRESULT Start() = 0;
+  // Takes and re-queues the packets that complete within the time-out.
+  virtual void Flush(DWORD /*milliseconds*/) {}
+  // True when the awaited packet has completed; it is then the current packet.
+  virtual bool WaitPacket(DWORD milliseconds) = 0;
+  // The current packet's samples as 32-bit integers; null when no packet is current.
+  virtual int32_t* GetData() = 0;
+  // Samples in the current packet; 0 when none is current.
+  virtual uint32_t GetFrameCount() = 0;
+  virtual uint32_t GetPacketFrames() = 0;
+  // Queues the current packet for the next read.
+  virtual void ReleasePacket() = 0;
+};

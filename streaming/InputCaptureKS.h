@@ -1,0 +1,39 @@
+// CInputCaptureKS: the capture stream over the device's capture pin, a ring of reads of packed
+// 24-bit mono packets that the loop takes strictly in order.
+#pragma once
+
+#include "streaming/InputCapture.h"
+#include "streaming/PacketRing.h"
+#include "streaming/SampleConverter.h"
+
+class CKsPin;
+
+class CInputCaptureKS : public CInputCapture {
+ public:
+  // Pauses the pin and queues every packet as a read. `phr` is negative when the packet storage
+  // could not be allocated; the creator then deletes the object.
+  CInputCaptureKS(uint32_t packetCount, uint32_t packetSamples, CKsPin* pin, HRESULT* phr);
+  ~CInputCaptureKS() override;
+  CInputCaptureKS(const CInputCaptureKS&) = delete;
+  CInputCaptureKS& operator=(const CInputCaptureKS&) = delete;
+
+  HRESULT Start() override;
+  void Flush(DWORD milliseconds) override;
+  bool WaitPacket(DWORD milliseconds) override;
+  int32_t* GetData() override;
+  uint32_t GetFrameCount() override;
+  uint32_t GetPacketFrames() override;
+  void ReleasePacket() override;
+
+ private:
+  void QueueRead(uint32_t i);
+
+  PacketRing ring;
+  uint32_t packetCount;
+  uint32_t packetSamples;
+  CKsPin* pin;
+  uint32_t nextPacket = 0;
+  uint32_t currentPacket;  // packetCount: no packet is current
+  bool converted = false;
+  SampleConverter converter;
+};

@@ -1,0 +1,19 @@
+// COutputRender: the sink that the streaming loop feeds one block of frames at a time, after
+// the packet that is to carry it has come back from the device.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/windows.h"
+
+class COutputRender {
+ public:
+  virtual ~COutputRender() = default;
+  virtual HRESULT Start() = 0;
+  // Fills the next packet from a block of interleaved 32-bit samples.
+  virtual void WriteFrames(const int32_t* block) = 0;
+  // Queues the next packet and moves on to the one after it.
+  virtual void Submit() = 0;
+  // True when the next packet has come back within the time-out.
+  virtual bool WaitPacket(DWORD milliseconds) = 0;
+};

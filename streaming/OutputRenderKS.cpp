@@ -1,0 +1,50 @@
+#include "streaming/OutputRenderKS.h"
+
+#include <cstring>
+
+#include "ks/KsAudPin.h"
+
+namespace {
+
+constexpr ULONG kBytesPerSample = 3;
+
+}  // namespace
+
+COutputRenderKS::COutputRenderKS(uint32_t packetCount_, uint32_t packetSamples_, CKsAudPin* pin_,
+                                 HRESULT* phr)
+    : packetCount(packetCount_), packetSamples(packetSamples_), pin(pin_) {
+  pin->SetState(KSSTATE_PAUSE);
+  const ULONG bytes = packetSamples * kBytesPerSample;
+  if (!ring.Allocate(packetCount, packetSamples, bytes, bytes)) {
+    if (phr != nullptr) *phr = E_OUTOFMEMORY;
+    return;
+  }
+  for (uint32_t i = 0; i < packetCount; ++i) ring.QueueWrite(pin, i);
+  if (phr != nullptr) *phr = S_OK;
+}
+
+COutputRenderKS::~COutputRenderKS() {
+  pin->SetState(KSSTATE_PAUSE);
+  pin->SetState(KSSTATE_STOP);
+  ring.Release();
+}
+
+HRESULT COutputRenderKS::Start() { return pin->SetState(KSSTATE_RUN); }
+
+void COutputRenderKS::WriteFrames(const int32_t* block) {
+  if (ring.packets == nullptr) return;
+  auto* data = reinterpret_cast<int32_t*>(ring.packets[nextPacket].header.Data);
+  std::memcpy(data, block, static_cast<size_t>(packetSamples) * sizeof(int32_t));
+  converter.Int32ToInt24PackedInPlace(data, packetSamples);
+}
+
+void COutputRenderKS::Submit() {
+  if (ring.packets == nullptr) return;
+  if (!pin->m_fLoopedPreferred) ring.QueueWrite(pin, nextPacket);
+  nextPacket = (nextPacket + 1) % packetCount;
+}
+
+bool COutputRenderKS::WaitPacket(DWORD milliseconds) {
+  if (ring.packets == nullptr) return false;
+  return ring.AwaitCompletion(nextPacket, milliseconds);
+}

@@ -1,0 +1,101 @@
+#include "streaming/PacketRing.h"
+
+#include <cstring>
+#include <new>
+
+#include "ks/KsPin.h"
+
+namespace {
+
+// A stopped pin cancels its requests at once; a device that holds a request longer than this is
+// treated as gone for good, and its storage is never freed.
+constexpr DWORD kReleaseStepMs = 100;
+constexpr int kReleaseSteps = 50;
+
+}  // namespace
+
+PacketRing::~PacketRing() { Release(); }
+
+bool PacketRing::Allocate(uint32_t count, uint32_t samples, ULONG extentBytes, ULONG usedBytes) {
+  packetCount = count;
+  packetBytes = samples * 4;
+  packets = new (std::nothrow) StreamPacket[count];
+  packetData = new (std::nothrow) uint8_t[static_cast<size_t>(count) * packetBytes];
+  packetEvents = new (std::nothrow) HANDLE[count];
+  outstanding = new (std::nothrow) bool[count];
+  if (packets == nullptr || packetData == nullptr || packetEvents == nullptr ||
+      outstanding == nullptr) {
+    Free();
+    return false;
+  }
+  std::memset(packetData, 0, static_cast<size_t>(count) * packetBytes);
+  for (uint32_t i = 0; i < count; ++i) {
+    packetEvents[i] = nullptr;
+    outstanding[i] = false;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    StreamPacket& packet = packets[i];
+    std::memset(&packet, 0, sizeof packet);
+    packet.overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (packet.overlapped.hEvent == nullptr) {
+      Free();
+      return false;
+    }
+    packetEvents[i] = packet.overlapped.hEvent;
+    packet.header.Size = sizeof(KSSTREAM_HEADER);
+    packet.header.PresentationTime.Numerator = 1;
+    packet.header.PresentationTime.Denominator = 1;
+    packet.header.FrameExtent = extentBytes;
+    packet.header.DataUsed = usedBytes;
+    packet.header.Data = packetData + static_cast<size_t>(i) * packetBytes;
+  }
+  return true;
+}
+
+void PacketRing::QueueRead(CKsPin* pin, uint32_t i) {
+  outstanding[i] = SUCCEEDED(pin->ReadData(&packets[i].header, &packets[i].overlapped));
+}
+
+void PacketRing::QueueWrite(CKsPin* pin, uint32_t i) {
+  outstanding[i] = SUCCEEDED(pin->WriteData(&packets[i].header, &packets[i].overlapped));
+}
+
+bool PacketRing::AwaitCompletion(uint32_t i, DWORD milliseconds) {
+  if (WaitForSingleObject(packetEvents[i], milliseconds) != WAIT_OBJECT_0) return false;
+  outstanding[i] = false;
+  return true;
+}
+
+void PacketRing::Release() {
+  if (packets == nullptr) return;
+  for (uint32_t i = 0; i < packetCount; ++i) {
+    for (int step = 0; outstanding[i] && step < kReleaseSteps; ++step) {
+      AwaitCompletion(i, kReleaseStepMs);
+    }
+    if (outstanding[i]) {
+      // The pin may still write into this storage: keeping it is the only safe choice.
+      packets = nullptr;
+      packetData = nullptr;
+      packetEvents = nullptr;
+      outstanding = nullptr;
+      return;
+    }
+  }
+  Free();
+}
+
+void PacketRing::Free() {
+  if (packetEvents != nullptr) {
+    for (uint32_t i = 0; i < packetCount; ++i) {
+      if (packetEvents[i] != nullptr) CloseHandle(packetEvents[i]);
+    }
+  }
+  delete[] packets;
+  delete[] packetData;
+  delete[] packetEvents;
+  delete[] outstanding;
+  packets = nullptr;
+  packetData = nullptr;
+  packetEvents = nullptr;
+  outstanding = nullptr;
+}

@@ -1,0 +1,179 @@
+// The streaming driver when the device misbehaves: late, missing or refused capture packets,
+// a stalled or removed device, refused formats, a missing filter, and hosts that stop from odd
+// places or from several threads.
+#include <atomic>
+#include <cstring>
+
+#include "driver/StreamingFixture.h"
+
+namespace kx7test {
+namespace {
+
+constexpr uint32_t kAligned = 128 + 64;  // latency when capture arrives with the first packet
+
+TEST_F(StreamingTest, CaptureStartingInTheMiddleOfAHalfWritesFromThereWithoutADropOut) {
+  device.SetMicrophone(vkx7::MicrophoneSource::Tone(1000.0, 0.5));
+  device.WithholdCapturePackets(1);
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(6);
+  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+  EXPECT_EQ(driver->latencyCount.load(), 128u + 128u);
+  const std::vector<int32_t>& first = host.switches[0].inputs[0];
+  for (int f = 0; f < 64; ++f) ASSERT_EQ(first[f], 0) << f;
+  bool heard = false;
+  for (int f = 64; f < 128; ++f) heard = heard || first[f] != 0;
+  EXPECT_TRUE(heard);
+}
+
+TEST_F(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  // A packet that arrives one packet late in the first half of a cycle is caught up in the
+  // same half: two packets in one iteration, no drop-out.
+  device.DelayCapturePackets(1, 1);
+  RunCycles(6);
+  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+  EXPECT_EQ(driver->latencyCount.load(), kAligned);
+  // A lost packet leaves its half one packet short.
+  device.WithholdCapturePackets(1);
+  RunCycles(10);
+  EXPECT_EQ(driver->dropOutCount.load(), 1u);
+  EXPECT_EQ(driver->latencyCount.load(), kAligned + 64);
+  // Capture that stops for good: each half without it counts, with all of its frames.
+  device.RejectReads(vkx7::kForever);
+  RunCycles(18);  // the four reads already queued still fill two halves
+  EXPECT_EQ(driver->dropOutCount.load(), 1u + 6u);
+  EXPECT_EQ(driver->latencyCount.load(), kAligned + 64 + 6 * 128);
+  device.RejectReads(0);
+  EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+TEST_F(StreamingTest, StartWhileRunningChangesNothing) {
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  const HANDLE thread = driver->streamThread;
+  auto* const pin = driver->renderPin;
+  EXPECT_EQ(driver->start(), ASE_OK);
+  EXPECT_EQ(driver->streamThread, thread);
+  EXPECT_EQ(driver->renderPin, pin);
+  RunCycles(4);
+  EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+TEST_F(StreamingTest, StopFromInsideTheCallbackEndsTheThreadAndTheNextStopReleases) {
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  std::atomic<int> answer{1};
+  host.insideCallback = [&] {
+    if (host.switches.size() == 4) answer = driver->stop();
+  };
+  RunCycles(4);
+  EXPECT_EQ(answer.load(), ASE_OK);
+  EXPECT_EQ(driver->disposeBuffers(), ASE_OK) << "from the host's thread, it stops and frees";
+  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(host.switches.size(), 4u);
+}
+
+TEST_F(StreamingTest, PlainPcmIsTriedWhenTheDeviceRefusesTheExtensibleFormat) {
+  device.RefuseExtensibleFormat(true);
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  std::vector<WORD> tags[2];
+  for (const vkx7::ConnectRecord& connect : device.Record().connects) {
+    WORD tag = 0;
+    std::memcpy(&tag, connect.connect.data() + sizeof(KSPIN_CONNECT) + sizeof(KSDATAFORMAT),
+                sizeof tag);
+    tags[connect.filter].push_back(tag);
+    if (tag == WAVE_FORMAT_EXTENSIBLE) {
+      EXPECT_NE(connect.result, 0u);
+    }
+  }
+  for (const auto& filterTags : tags) {
+    ASSERT_FALSE(filterTags.empty());
+    EXPECT_EQ(filterTags.back(), WAVE_FORMAT_PCM);
+  }
+  RunCycles(3);
+}
+
+TEST_F(StreamingTest, RemovalWhileStreamingNeitherCrashesNorHangsStop) {
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(4);
+  device.Unplug();
+  EXPECT_EQ(driver->stop(), ASE_OK);
+  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(driver->start(), ASE_NotPresent) << "the device is gone";
+  device.Plug();
+  EXPECT_EQ(Start(), ASE_OK) << "and back";
+  RunCycles(host.switches.size() + 2);
+}
+
+TEST_F(StreamingTest, StopWhileTheDeviceIsStalledReturns) {
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  device.StallRender(true);
+  device.Step(3);
+  EXPECT_EQ(driver->stop(), ASE_OK);
+  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  device.StallRender(false);
+}
+
+TEST_F(StreamingTest, ADeviceThatNeverCompletesFailsTheStartHandshake) {
+  emu_test::UnfreezeTime();
+  device.StallRender(true);
+  Prepare(64);
+  EXPECT_EQ(driver->start(), ASE_HWMalfunction);
+  EXPECT_FALSE(driver->running.load());
+  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(host.switches.empty());
+  EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+TEST_F(StreamingTest, StartAndStopLoopsWithPositionReadsFromAnotherThread) {
+  emu_test::UnfreezeTime();
+  device.UseRealTimeClock();
+  Prepare(64);
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    ASIOSamples position{};
+    ASIOTimeStamp stamp{};
+    while (!done.load()) {
+      driver->getSamplePosition(&position, &stamp);
+      EXPECT_EQ(position.lo % 64, 0u);
+      std::this_thread::yield();
+    }
+  });
+  for (int run = 0; run < 5; ++run) {
+    ASSERT_EQ(driver->start(), ASE_OK) << run;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(driver->stop(), ASE_OK);
+  }
+  done = true;
+  reader.join();
+  EXPECT_GE(host.switches.size(), 10u);
+}
+
+// A KX-7 that shows only its render filter.
+vkx7::DeviceDescription RenderFilterOnly() {
+  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  description.filters.erase(description.filters.begin() + vkx7::kCaptureFilter);
+  return description;
+}
+
+TEST_F(DriverTest, OneMissingFilterMeansHardwareNotFound) {
+  vkx7::VirtualKsDevice device(RenderFilterOnly());
+  device.Plug();
+  DriverHandle driver;
+  EXPECT_EQ(driver->init(nullptr), ASIOFalse);
+  HostRecorder host;
+  ASIOBufferInfo info{ASIOFalse, 0, {nullptr, nullptr}};
+  ASSERT_EQ(driver->createBuffers(&info, 1, 128, &host.callbacks), ASE_OK);
+  EXPECT_EQ(driver->start(), ASE_NotPresent);
+  char error[124];
+  driver->getErrorMessage(error);
+  EXPECT_STREQ(error, "NORVA KX-7 hardware not found.");
+}
+
+}  // namespace
+}  // namespace kx7test

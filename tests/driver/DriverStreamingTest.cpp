@@ -1,0 +1,173 @@
+// The driver streaming against the virtual KX-7: start and stop, the buffer-switch cycle, the
+// rendered bytes, capture into both inputs, and the time information handed to the host.
+#include <cstring>
+
+#include "driver/StreamingFixture.h"
+#include "streaming/SampleConverter.h"
+
+namespace kx7test {
+namespace {
+
+constexpr size_t kPacketBytes = 384;    // 64 stereo frames of packed 24-bit PCM
+constexpr unsigned kSilentPackets = 4;  // queued by the render stream before it starts
+
+int32_t HostSample(int k, int c, int f) {
+  const int32_t value = (k + 1) * 0x01000000 / 64 + f * 0x1000;
+  return c == 0 ? value : -value;
+}
+
+// The packed bytes the device must play for host sample `value`, with the fade-in's gain.
+void ExpectedBytes(int32_t value, float gain, bool fade, uint8_t out[3]) {
+  SampleConverter converter;
+  float asFloat = 0;
+  converter.Int32ToFloat32(&value, &asFloat, 1);
+  int32_t device = converter.RenderFloatToInt32(asFloat);
+  if (fade) device = static_cast<int32_t>(static_cast<float>(device) * gain);
+  converter.Int32ToInt24PackedInPlace(&device, 1);
+  std::memcpy(out, &device, 3);
+}
+
+// The device's bytes of frame `frame` of loop block `block`, channel `channel`.
+const uint8_t* RenderedSample(const std::vector<BYTE>& bytes, size_t block, int frame,
+                              int channel) {
+  return bytes.data() + (kSilentPackets + block) * kPacketBytes + frame * 6 + channel * 3;
+}
+
+TEST_F(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBufferSize) {
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  ASSERT_EQ(host.switches.size(), 2u);
+  EXPECT_TRUE(driver->running.load());
+  for (const SwitchRecord& record : host.switches) {
+    EXPECT_EQ(record.position.lo, 0u);
+    EXPECT_EQ(record.position.hi, 0u);
+    EXPECT_FALSE(record.viaTimeInfo);
+  }
+  RunCycles(12);
+  for (size_t k = 0; k < host.switches.size(); ++k) {
+    EXPECT_EQ(host.switches[k].index, static_cast<int32_t>(k % 2)) << k;
+    const uint32_t expected = k < 2 ? 0u : static_cast<uint32_t>((k - 1) * 128);
+    EXPECT_EQ(host.switches[k].position.lo, expected) << k;
+  }
+  // The frozen clock stands at 5000 ms: 5e9 ns = 1 x 2^32 + 705032704.
+  EXPECT_EQ(host.switches.back().stamp.hi, 1u);
+  EXPECT_EQ(host.switches.back().stamp.lo, 705032704u);
+  EXPECT_EQ(driver->stop(), ASE_OK);
+  EXPECT_FALSE(driver->running.load());
+  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin), -1) << "pins closed";
+  EXPECT_EQ(device.QueuedWrites(), 0u);
+  EXPECT_EQ(device.QueuedReads(), 0u);
+  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+  // The first capture packet came with the first render packet: one packet before alignment.
+  EXPECT_EQ(driver->latencyCount.load(), 128u + 64u);
+}
+
+TEST_F(StreamingTest, FourSilentCyclesThenAFadeInThenTheHostHalfOfTwoSwitchesBefore) {
+  Prepare(128);
+  host.output = HostSample;
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(9);
+  ASSERT_TRUE(StepPackets(kSilentPackets + 2));  // play what the loop has queued
+  const std::vector<BYTE> bytes = device.RenderedBytes();
+  ASSERT_GE(bytes.size(), (kSilentPackets + 18) * kPacketBytes);
+  for (size_t i = 0; i < (kSilentPackets + 8) * kPacketBytes; ++i) {
+    ASSERT_EQ(bytes[i], 0) << "byte " << i << " of the silent start";
+  }
+  // Cycle c >= 4 plays what the host wrote at switch c - 2 into the same half.
+  for (size_t block = 8; block < 18; ++block) {
+    const int cycle = static_cast<int>(block / 2);
+    const int k = cycle - 2;
+    for (int f = 0; f < 64; ++f) {
+      const int frame = static_cast<int>(block % 2) * 64 + f;
+      for (int c = 0; c < 2; ++c) {
+        uint8_t expected[3];
+        ExpectedBytes(HostSample(k, c, frame), static_cast<float>(f) * 0.015625f, block == 8,
+                      expected);
+        ASSERT_EQ(std::memcmp(RenderedSample(bytes, block, f, c), expected, 3), 0)
+            << "block " << block << " frame " << f << " channel " << c;
+      }
+    }
+  }
+}
+
+TEST_F(StreamingTest, OneActiveOutputPlaysLeftAndSilenceRight) {
+  Prepare(64, 1);
+  host.output = [](int, int, int) { return 0x40000000; };
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(8);
+  ASSERT_TRUE(StepPackets(kSilentPackets));
+  const std::vector<BYTE> bytes = device.RenderedBytes();
+  uint8_t left[3];
+  ExpectedBytes(0x40000000, 1.0f, false, left);
+  for (size_t block = 5; block < 8; ++block) {
+    for (int f = 0; f < 64; ++f) {
+      EXPECT_EQ(std::memcmp(RenderedSample(bytes, block, f, 0), left, 3), 0);
+      const uint8_t* right = RenderedSample(bytes, block, f, 1);
+      EXPECT_EQ(right[0] | right[1] | right[2], 0);
+    }
+  }
+}
+
+TEST_F(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHostOutput) {
+  device.SetMicrophone(vkx7::MicrophoneSource::Loopback(0));
+  Prepare(128);
+  host.output = HostSample;
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(16);
+  for (const SwitchRecord& record : host.switches) {
+    ASSERT_EQ(record.inputs[0], record.inputs[1]);
+  }
+  // Output of switch k is played in cycle k + 2; four packets of silence ahead of it delay its
+  // return by two more halves.
+  for (int k = 3; k + 4 < static_cast<int>(host.switches.size()); ++k) {
+    const std::vector<int32_t>& input = host.switches[k + 4].inputs[0];
+    for (int f = 0; f < 128; ++f) {
+      const int32_t sent = HostSample(k, 0, f) & ~0xFF;  // the device keeps 24 bits
+      ASSERT_NEAR(input[f], sent, 1) << "switch " << k << " frame " << f;
+    }
+  }
+  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+}
+
+TEST_F(StreamingTest, TimeInfoCarriesPositionAndStampAndClearsTheChangeFlags) {
+  host.answerTimeInfo = true;
+  Prepare(256);
+  ASSERT_TRUE(driver->timeInfoMode);
+  ASSERT_EQ(Start(), ASE_OK);
+  ASSERT_EQ(driver->setSampleRate(48000.0), ASE_OK);  // same rate: no change flagged
+  RunCycles(4);
+  uint32_t flags = __atomic_load_n(&driver->asioTime.timeInfo.flags, __ATOMIC_RELAXED);
+  EXPECT_EQ(flags & 0x30u, 0u);
+  __atomic_or_fetch(&driver->asioTime.timeInfo.flags, kSampleRateChanged, __ATOMIC_RELAXED);
+  RunCycles(6);
+  EXPECT_NE(host.switches[4].flagsSeen & kSampleRateChanged, 0u) << "seen by the host once";
+  EXPECT_EQ(host.switches[5].flagsSeen & kSampleRateChanged, 0u) << "then cleared";
+  for (size_t k = 0; k < host.switches.size(); ++k) {
+    EXPECT_TRUE(host.switches[k].viaTimeInfo);
+    EXPECT_EQ(host.switches[k].position.lo, k < 2 ? 0u : static_cast<uint32_t>((k - 1) * 256));
+    EXPECT_EQ(host.switches[k].stamp.lo, 705032704u);
+  }
+}
+
+TEST_F(StreamingTest, MissingTimeInfoCallbackFallsBackToThePlainSwitch) {
+  host.answerTimeInfo = true;
+  host.callbacks.bufferSwitchTimeInfo = nullptr;
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(3);
+  for (const SwitchRecord& record : host.switches) EXPECT_FALSE(record.viaTimeInfo);
+}
+
+TEST_F(StreamingTest, PlainSwitchNeverTouchesTheTimeRecord) {
+  Prepare(64);
+  std::memset(&driver->asioTime, 0x5A, sizeof driver->asioTime);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(4);
+  ASIOTime untouched;
+  std::memset(&untouched, 0x5A, sizeof untouched);
+  EXPECT_EQ(std::memcmp(&driver->asioTime, &untouched, sizeof untouched), 0);
+}
+
+}  // namespace
+}  // namespace kx7test

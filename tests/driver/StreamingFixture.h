@@ -1,0 +1,163 @@
+// A driver streaming against a plugged virtual KX-7 on the stepped clock. The test thread moves
+// the device one packet at a time and waits until the streaming thread has answered it, so every
+// buffer switch happens at a known packet.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "driver/DriverFixture.h"
+#include "platform/emu/test_hooks.h"
+#include "virtual_device/VirtualKsDevice.h"
+
+namespace kx7test {
+
+// What the host saw at one buffer switch.
+struct SwitchRecord {
+  int32_t index = 0;
+  ASIOSamples position{};
+  ASIOTimeStamp stamp{};
+  bool viaTimeInfo = false;
+  uint32_t flagsSeen = 0;
+  std::vector<int32_t> inputs[2];
+};
+
+// A host that records every buffer switch and fills its output halves from `output`.
+struct StreamingHost {
+  static inline StreamingHost* current = nullptr;
+  IASIO* driver = nullptr;
+  int32_t bufferSize = 0;
+  ASIOBufferInfo infos[4] = {};
+  int infoCount = 0;
+  ASIOCallbacks callbacks{};
+  bool answerTimeInfo = false;
+  std::vector<SwitchRecord> switches;
+  // The sample a host writes at buffer switch k into output channel c, frame f.
+  std::function<int32_t(int k, int c, int f)> output = [](int, int, int) { return 0; };
+  std::function<void()> insideCallback;
+
+  StreamingHost() {
+    current = this;
+    switches.reserve(4096);
+    callbacks.bufferSwitch = [](int32_t index, ASIOBool) { current->OnSwitch(index, nullptr); };
+    callbacks.bufferSwitchTimeInfo = [](ASIOTime* time, int32_t index, ASIOBool) {
+      current->OnSwitch(index, time);
+      return time;
+    };
+    callbacks.asioMessage = [](int32_t selector, int32_t, void*, double*) -> int32_t {
+      return selector == kAsioSupportsTimeInfo && current->answerTimeInfo ? 1 : 0;
+    };
+    callbacks.sampleRateDidChange = [](ASIOSampleRate) {};
+  }
+  ~StreamingHost() { current = nullptr; }
+
+  void OnSwitch(int32_t index, ASIOTime* time) {
+    SwitchRecord record;
+    record.index = index;
+    record.viaTimeInfo = time != nullptr;
+    driver->getSamplePosition(&record.position, &record.stamp);
+    if (time != nullptr) {
+      record.flagsSeen = time->timeInfo.flags;
+      record.position = time->timeInfo.samplePosition;
+      record.stamp = time->timeInfo.systemTime;
+    }
+    const int k = static_cast<int>(switches.size());
+    for (int i = 0; i < infoCount; ++i) {
+      auto* half = static_cast<int32_t*>(infos[i].buffers[index]);
+      if (infos[i].isInput != 0) {
+        record.inputs[infos[i].channelNum].assign(half, half + bufferSize);
+      } else {
+        for (int f = 0; f < bufferSize; ++f) half[f] = output(k, infos[i].channelNum, f);
+      }
+    }
+    switches.push_back(std::move(record));
+    if (insideCallback) insideCallback();
+  }
+};
+
+template <typename Predicate>
+bool WaitUntil(Predicate predicate, int milliseconds = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+class StreamingTest : public DriverTest {
+ protected:
+  void SetUp() override {
+    DriverTest::SetUp();
+    device.Plug();
+    emu_test::FreezeTime(5000);  // the start handshake then waits for the packets, not the clock
+    host.driver = &*driver;
+  }
+  void TearDown() override {
+    driver.Reset();
+    emu_test::UnfreezeTime();
+    DriverTest::TearDown();
+  }
+
+  // init and createBuffers for both inputs and `outputs` outputs.
+  void Prepare(int32_t bufferSize, int outputs = 2) {
+    ASSERT_EQ(driver->init(nullptr), ASIOTrue);
+    host.bufferSize = bufferSize;
+    host.infoCount = 0;
+    for (int c = 0; c < 2; ++c) host.infos[host.infoCount++] = {ASIOTrue, c, {nullptr, nullptr}};
+    for (int c = 0; c < outputs; ++c) {
+      host.infos[host.infoCount++] = {ASIOFalse, c, {nullptr, nullptr}};
+    }
+    ASSERT_EQ(driver->createBuffers(host.infos, host.infoCount, bufferSize, &host.callbacks),
+              ASE_OK);
+  }
+
+  // Both pins run (render first, then capture) with their packets queued.
+  bool PinsReady() {
+    return device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin) == KSSTATE_RUN &&
+           device.PinState(vkx7::kCaptureFilter, vkx7::kStreamingPin) == KSSTATE_RUN &&
+           device.QueuedWrites() == 4;
+  }
+
+  // One packet of device time, answered by the streaming loop.
+  bool StepPacket() {
+    device.Step(1);
+    return WaitUntil([this] { return device.QueuedWrites() == 4; });
+  }
+  bool StepPackets(unsigned count) {
+    for (unsigned i = 0; i < count; ++i) {
+      if (!StepPacket()) return false;
+    }
+    return true;
+  }
+  unsigned PacketsPerHalf() const { return static_cast<unsigned>(host.bufferSize) / 64; }
+
+  // start, with the device stepped through the two buffer switches it waits for.
+  ASIOError Start() {
+    auto started = std::async(std::launch::async, [this] { return driver->start(); });
+    if (!WaitUntil([&] {
+          return PinsReady() ||
+                 started.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        })) {
+      ADD_FAILURE() << "the pins never ran";
+    }
+    if (started.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+      EXPECT_TRUE(StepPackets(2 * PacketsPerHalf()));
+    }
+    return started.get();
+  }
+
+  // Steps until `cycles` buffer switches have happened since the start.
+  void RunCycles(unsigned cycles) {
+    while (host.switches.size() < cycles) ASSERT_TRUE(StepPacket());
+  }
+
+  vkx7::VirtualKx7 device;
+  StreamingHost host;
+  DriverHandle driver;
+};
+
+}  // namespace kx7test
