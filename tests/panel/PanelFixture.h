@@ -16,6 +16,7 @@
 namespace kx7test {
 
 inline constexpr char kPanelTitle[] = "NORVA KX-7 ASIO Control Panel";
+inline constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
 
 class PanelDriver : public CAsioDriver {
  public:

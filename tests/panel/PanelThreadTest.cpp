@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "panel/PanelFixture.h"
+#include "panel/SettingsStore.h"
 
 namespace kx7test {
 namespace {
@@ -174,6 +175,33 @@ TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) 
   driver->CloseControlPanel();
   EXPECT_EQ(driver->panelThread, INVALID_HANDLE_VALUE);
   // The counts of the fixture's TearDown check that no handle was closed twice or waited on late.
+}
+
+TEST_F(PanelThreadTest, StopClosesAnOpenPanelAlsoWhenNotStreaming) {
+  PanelDriverHandle driver;
+  const HWND panel = OpenModeless(driver.operator->());
+  EXPECT_EQ(driver->stop(), ASE_OK);
+  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_FALSE(IsWindow(panel));
+}
+
+TEST_F(PanelThreadTest, TheDestructorClosesAnOpenPanelAndStoresWhatTheQuickCloseDecided) {
+  const struct {
+    DWORD releasedAfter;
+    DWORD storedModeless;
+  } cases[] = {{50, 0}, {300, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.releasedAfter);
+    emu_test::FreezeTime(9000);
+    PanelDriverHandle driver;
+    const HWND panel = OpenModeless(driver.operator->());
+    emu_test::FreezeTime(9000 + c.releasedAfter);
+    driver.Reset();
+    EXPECT_FALSE(IsWindow(panel));
+    EXPECT_EQ(emu_test::WindowCount(), 0);
+    EXPECT_EQ(SettingsStore(kSettingsKey).Read("Modeless Control Panel"),
+              std::optional<DWORD>(c.storedModeless));
+  }
 }
 
 }  // namespace
