@@ -74,16 +74,14 @@ TEST_F(PanelDialogTest, PickedSizeIsReportedAtOnceAndStoredWhenTheDriverGoes) {
   const HWND combo = GetDlgItem(panel, IDC_BUFFER_SIZE);
   ASSERT_TRUE(emu_test::PostComboPick(combo, 4));
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 1024; }));
-  EXPECT_EQ(SettingsStore(kSettingsKey).Read("Buffer Size Preferred"),
-            std::nullopt);
+  EXPECT_EQ(SettingsStore(kSettingsKey).Read("Buffer Size Preferred"), std::nullopt);
   ASSERT_TRUE(emu_test::PostComboPick(combo, 0));
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 64; }));
   ASSERT_TRUE(emu_test::PostComboPick(combo, 5));
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 2048; }));
   driver->CloseControlPanel();
   driver.Reset();
-  EXPECT_EQ(SettingsStore(kSettingsKey).Read("Buffer Size Preferred"),
-            std::optional<DWORD>(2048));
+  EXPECT_EQ(SettingsStore(kSettingsKey).Read("Buffer Size Preferred"), std::optional<DWORD>(2048));
 }
 
 TEST_F(PanelDialogTest, ASelectionChangeWithoutAnEntryKeepsThePreferredSize) {
