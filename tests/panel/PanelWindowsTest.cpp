@@ -251,5 +251,15 @@ TEST_F(PanelWindowsTest, AWaitingControlPanelShowsMetricsAndEndsWithTheCloseBox)
   EXPECT_FALSE(IsWindow(panel));
 }
 
+TEST_F(PanelWindowsTest, ReleasingTheDriverClosesItsOpenPanel) {
+  WriteSetting("Modeless Control Panel", 1);
+  CreateDriver();
+  ASSERT_EQ(driver->controlPanel(), ASE_OK);
+  const HWND panel = WaitForPanel();
+  ASSERT_NE(panel, nullptr);
+  ReleaseDriver();  // the destructor stops, which closes the panel and waits for its thread
+  EXPECT_FALSE(IsWindow(panel));
+}
+
 }  // namespace
 }  // namespace kx7test
