@@ -3,6 +3,7 @@
 // which needs an X display for dialogs). The program carries the driver's resources.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -184,14 +185,14 @@ TEST_F(WindowContract, TimersAndTheQuitMessageArriveThroughGetMessage) {
 }
 
 TEST_F(WindowContract, AThreadThatNeverUsedWindowsHasNoQueueToPostTo) {
-  DWORD threadId = 0;
+  std::atomic<DWORD> threadId{0};
   HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::thread idle([&] {
     threadId = GetCurrentThreadId();
     WaitForSingleObject(go, INFINITE);
   });
-  while (threadId == 0) Sleep(1);
-  EXPECT_FALSE(PostThreadMessageA(threadId, WM_QUIT, 0, 0));
+  while (threadId.load() == 0) Sleep(1);
+  EXPECT_FALSE(PostThreadMessageA(threadId.load(), WM_QUIT, 0, 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
   SetEvent(go);
   idle.join();
