@@ -733,16 +733,17 @@ BOOL IsDialogMessageA(HWND dialog, LPMSG message) {
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc) {
   std::lock_guard<std::mutex> guard(Manager().lock);
-  DWORD threadId = GetCurrentThreadId();
+  Queue* owner = nullptr;
   if (window != nullptr) {
     Window* found = FindOrFail(window);
     if (found == nullptr) return 0;
-    threadId = found->threadId;
+    owner = &Manager().queues[found->threadId];
   } else {
     id = Manager().nextTimerId++;
+    owner = &QueueOfCurrentThread();
   }
   const UINT period = elapse < 10 ? 10 : elapse;
-  Queue& queue = Manager().queues[threadId];
+  Queue& queue = *owner;
   for (Timer& timer : queue.timers) {
     if (timer.window == window && timer.id == id) {
       timer = Timer{window, id, period, timeGetTime() + period, timerProc};
