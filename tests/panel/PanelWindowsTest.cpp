@@ -261,5 +261,34 @@ TEST_F(PanelWindowsTest, ReleasingTheDriverClosesItsOpenPanel) {
   EXPECT_FALSE(IsWindow(panel));
 }
 
+TEST_F(PanelWindowsTest, VersionResourceNamesProductMakerAndVersions) {
+  const std::string path = PathNextToExecutable(DriverLibraryFileName());
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> block(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+  const auto text = [&](const char* name) {
+    char* value = nullptr;
+    UINT length = 0;
+    const std::string query = std::string("\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) {
+      return std::string("<missing>");
+    }
+    return std::string(value);
+  };
+  EXPECT_EQ(text("ProductName"), "NORVA KX-7 ASIO");
+  EXPECT_EQ(text("CompanyName"), "Norva");
+  EXPECT_EQ(text("ProductVersion"), "1.1.0.0");
+  EXPECT_EQ(text("FileVersion"), "1.1.0.0");
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length));
+  EXPECT_EQ(info->dwProductVersionMS, 0x00010001u);
+  EXPECT_EQ(info->dwProductVersionLS, 0u);
+  EXPECT_EQ(info->dwFileVersionMS, info->dwProductVersionMS);
+  EXPECT_EQ(info->dwFileVersionLS, info->dwProductVersionLS);
+}
+
 }  // namespace
 }  // namespace kx7test
