@@ -97,7 +97,7 @@ class CAsioDriver : public IASIO, public CUnknown {
 
   std::unique_ptr<ComInitialization> comInitialized;
   std::atomic<double> samplePosition{0.0};
-  ASIOSampleRate sampleRate = 48000.0;
+  std::atomic<ASIOSampleRate> sampleRate{48000.0};  // read by the panel thread
   ASIOCallbacks* callbacks = nullptr;
   ASIOTime asioTime{};
   std::atomic<uint64_t> systemTime{0};  // ASIOTimeStamp, hi word in the upper half
