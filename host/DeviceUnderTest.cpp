@@ -47,6 +47,10 @@ bool DeviceUnderTest::Plug(MicrophoneKind microphone, std::string* why) {
   return true;
 }
 
+void DeviceUnderTest::DropRecord() {
+  if (impl_ != nullptr) impl_->device.ClearRecord();
+}
+
 bool DeviceUnderTest::HasCounters() const { return impl_ != nullptr; }
 
 uint64_t DeviceUnderTest::PacketsElapsed() const {
@@ -84,6 +88,7 @@ DeviceUnderTest::DeviceUnderTest() = default;
 DeviceUnderTest::~DeviceUnderTest() = default;
 
 bool DeviceUnderTest::Plug(MicrophoneKind, std::string*) { return true; }
+void DeviceUnderTest::DropRecord() {}
 bool DeviceUnderTest::HasCounters() const { return false; }
 uint64_t DeviceUnderTest::PacketsElapsed() const { return 0; }
 uint64_t DeviceUnderTest::RenderUnderruns() const { return 0; }

@@ -30,6 +30,11 @@ class DeviceUnderTest {
   // it in. Elsewhere does nothing. False, with `why`, when the device cannot be set up.
   bool Plug(MicrophoneKind microphone, std::string* why);
 
+  // Drops what the device has recorded of the driver's requests and rendered bytes. A long run
+  // calls it now and then: the record grows with every packet, and regrowing a large one under
+  // the device's lock stalls its clock.
+  void DropRecord();
+
   // Whether the counters below are the device's own (the virtual KX-7 is plugged).
   bool HasCounters() const;
   uint64_t PacketsElapsed() const;

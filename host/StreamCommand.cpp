@@ -123,6 +123,7 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
       if (progress.Enabled()) {
         progress.Show(FormatProgress(elapsed, options.seconds, session.Switches(), glitches()));
       }
+      device.DropRecord();
       const double left = options.seconds - elapsed;
       std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.25)));
     }
