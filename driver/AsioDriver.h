@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "asio/asio.h"
 #include "com/ComBase.h"
@@ -96,7 +97,7 @@ class CAsioDriver : public IASIO, public CUnknown {
 
   std::unique_ptr<ComInitialization> comInitialized;
   std::atomic<double> samplePosition{0.0};
-  ASIOSampleRate sampleRate = 48000.0;
+  std::atomic<ASIOSampleRate> sampleRate{48000.0};  // read by the panel thread
   ASIOCallbacks* callbacks = nullptr;
   ASIOTime asioTime{};
   std::atomic<uint64_t> systemTime{0};  // ASIOTimeStamp, hi word in the upper half
@@ -121,6 +122,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<bool> running{false};
   bool timeInfoMode = false;
   char errorMessage[128] = {};
+  // Held by the host's threads while they start, end or release the panel thread; never by the
+  // panel thread. Guards panelThread and panelThreadId.
+  std::mutex panelLock;
   HANDLE panelThread = INVALID_HANDLE_VALUE;
   DWORD panelThreadId = 0;
   std::atomic<HWND> panelWindow{nullptr};
@@ -130,7 +134,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<bool> autoOpenPanel{false};
   std::atomic<bool> panelOpenedByHost{false};
   std::atomic<bool> showMetrics{false};
-  DWORD panelOpenTime = 0;
+  std::atomic<DWORD> panelOpenTime{0};
   CKsEnumFilters* captureEnum = nullptr;
   CKsEnumFilters* renderEnum = nullptr;
   CKsAudCapFilter* captureFilter = nullptr;

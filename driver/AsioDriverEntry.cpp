@@ -36,7 +36,11 @@ CAsioDriver::~CAsioDriver() {
   if (comInitialized && comInitialized->initialized) CoUninitialize();
   comInitialized.reset();
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
-  if (panelThread != INVALID_HANDLE_VALUE) CloseHandle(panelThread);
+  if (panelThread != INVALID_HANDLE_VALUE) {
+    // A panel that the user closed may still be ending: it runs our code until it has returned.
+    WaitForSingleObject(panelThread, 2000);
+    CloseHandle(panelThread);
+  }
   if (streamThread != INVALID_HANDLE_VALUE) CloseHandle(streamThread);
 }
 

@@ -1,5 +1,9 @@
 #include "host/Arguments.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace kx7host {
@@ -30,31 +34,156 @@ ParsedArguments ParseLibraryCommand(const std::vector<std::string>& args, Comman
   return Accept(command);
 }
 
-// probe [--driver NAME | --driver=NAME] [--json]
-ParsedArguments ParseProbe(const std::vector<std::string>& args) {
-  HostCommand command;
-  command.kind = CommandKind::kProbe;
-  bool driverGiven = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string name;
-    if (arg == "--json") {
-      command.json = true;
-      continue;
-    } else if (arg == "--driver") {
-      if (i + 1 >= args.size()) return Refuse("probe: --driver needs a driver name");
-      name = args[++i];
-    } else if (arg.rfind("--driver=", 0) == 0) {
-      name = arg.substr(9);
-    } else {
-      return Refuse("probe: unexpected argument '" + arg + "'");
+// An option's value, from "--name VALUE" or "--name=VALUE". Moves `i` past what it used.
+// `matched` tells whether the argument is that option; `error` is set when its value is missing.
+void TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
+               std::string* value, bool* matched, std::string* error) {
+  const std::string& arg = args[i];
+  *matched = false;
+  if (arg == name) {
+    *matched = true;
+    if (i + 1 >= args.size()) {
+      *error = name + " needs a value";
+      return;
     }
-    if (name.empty()) return Refuse("probe: the driver name is empty");
-    if (driverGiven) return Refuse("probe: --driver given twice");
-    driverGiven = true;
-    command.driverName = name;
+    *value = args[++i];
+    return;
   }
-  return Accept(command);
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+      arg[name.size()] == '=') {
+    *matched = true;
+    *value = arg.substr(name.size() + 1);
+  }
+}
+
+// A whole decimal number within (low, high]; false for text around it, NaN or out of range.
+bool ParseNumber(const std::string& text, double low, double high, double* value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  errno = 0;
+  char* end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(parsed)) return false;
+  if (!(parsed > low && parsed <= high)) return false;
+  *value = parsed;
+  return true;
+}
+
+bool ParseInteger(const std::string& text, long low, long high, long* value) {
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) {
+    return false;
+  }
+  errno = 0;
+  char* end = nullptr;
+  const long parsed = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || end != text.c_str() + text.size()) return false;
+  if (parsed < low || parsed > high) return false;
+  *value = parsed;
+  return true;
+}
+
+// probe [--driver NAME | --driver=NAME] [--json]
+// stream [--seconds S] [--buffer N] [--rate R] [--tone HZ | --wav FILE] [--record FILE]
+//        [--bits 24|32] [--device loopback|tone|silence] [--driver NAME] [--json]
+// latency [--buffer N] [--rate R] [--driver NAME] [--json]
+ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, CommandKind kind) {
+  const std::string& command = args[0];
+  HostCommand result;
+  result.kind = kind;
+  StreamOptions& options = result.stream;
+  const bool streams = kind != CommandKind::kProbe;
+  const bool full = kind == CommandKind::kStream;
+  bool driverGiven = false, toneGiven = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string arg = args[i];
+    if (arg == "--json") {
+      result.json = true;
+      continue;
+    }
+    std::string value, error;
+    bool matched = false;
+    auto option = [&](const char* name) {
+      TakeValue(args, i, name, &value, &matched, &error);
+      return matched;
+    };
+    auto refuseValue = [&](const char* what) {
+      return Refuse(command + ": " + arg.substr(0, arg.find('=')) + " '" + value + "' " + what);
+    };
+    if (option("--driver")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (value.empty()) return Refuse(command + ": the driver name is empty");
+      if (driverGiven) return Refuse(command + ": --driver given twice");
+      driverGiven = true;
+      result.driverName = value;
+      continue;
+    }
+    if (streams && option("--buffer")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      long frames = 0;
+      if (!ParseInteger(value, 1, 1L << 20, &frames)) {
+        return refuseValue("is not a buffer size in frames");
+      }
+      options.bufferSize = static_cast<int32_t>(frames);
+      continue;
+    }
+    if (streams && option("--rate")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (!ParseNumber(value, 0.0, 1e7, &options.sampleRate)) {
+        return refuseValue("is not a sample rate in Hz");
+      }
+      continue;
+    }
+    if (full && option("--seconds")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (!ParseNumber(value, 0.0, 86400.0, &options.seconds)) {
+        return refuseValue("is not a duration in seconds (above 0, at most 86400)");
+      }
+      continue;
+    }
+    if (full && option("--tone")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (!ParseNumber(value, 0.0, 1e6, &options.toneHz)) {
+        return refuseValue("is not a frequency in Hz");
+      }
+      toneGiven = true;
+      continue;
+    }
+    if (full && option("--wav")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (value.empty()) return Refuse(command + ": the WAV file name is empty");
+      options.wavPath = value;
+      continue;
+    }
+    if (full && option("--record")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (value.empty()) return Refuse(command + ": the record file name is empty");
+      options.recordPath = value;
+      continue;
+    }
+    if (full && option("--bits")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (value != "24" && value != "32") return refuseValue("is not 24 or 32");
+      options.recordBits = value == "24" ? 24 : 32;
+      continue;
+    }
+    if (full && kHasVirtualDevice && option("--device")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (value == "loopback") {
+        options.microphone = MicrophoneKind::kLoopback;
+      } else if (value == "tone") {
+        options.microphone = MicrophoneKind::kTone;
+      } else if (value == "silence") {
+        options.microphone = MicrophoneKind::kSilence;
+      } else {
+        return refuseValue("is not loopback, tone or silence");
+      }
+      continue;
+    }
+    return Refuse(command + ": unexpected argument '" + arg + "'");
+  }
+  if (toneGiven && !options.wavPath.empty()) {
+    return Refuse(command + ": --tone and --wav exclude each other");
+  }
+  return Accept(result);
 }
 
 }  // namespace
@@ -68,7 +197,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   }
   if (name == "register") return ParseLibraryCommand(args, CommandKind::kRegister);
   if (name == "unregister") return ParseLibraryCommand(args, CommandKind::kUnregister);
-  if (name == "probe") return ParseProbe(args);
+  if (name == "probe") return ParseDriverCommand(args, CommandKind::kProbe);
+  if (name == "stream") return ParseDriverCommand(args, CommandKind::kStream);
+  if (name == "latency") return ParseDriverCommand(args, CommandKind::kLatency);
   if (name == "list") {
     if (args.size() > 1) return Refuse("list: unexpected argument '" + args[1] + "'");
     HostCommand command;
@@ -79,16 +210,31 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
 }
 
 const char* UsageText() {
-  return "usage: kx7-host register LIBRARY | unregister LIBRARY | list | "
-         "probe [--driver NAME] [--json]\n"
+  return "usage: kx7-host COMMAND [OPTIONS]\n"
          "  register LIBRARY    call the library's DllRegisterServer\n"
          "  unregister LIBRARY  call the library's DllUnregisterServer\n"
          "  list                list the ASIO drivers under HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\n"
-         "  probe               create a driver as a host does and print what it answers;\n"
-         "                      --driver picks one by key name (default: the KX-7),\n"
-         "                      --json prints one JSON object\n"
-         "exit status: 0 done, 1 failed (no driver, creation or registration failed), "
-         "2 bad arguments\n";
+         "  probe [--driver NAME] [--json]\n"
+         "                      create a driver as a host does and print what it answers\n"
+         "  stream [--seconds S] [--buffer N] [--rate R] [--tone HZ | --wav FILE]\n"
+         "         [--record FILE [--bits 24|32]]"
+#ifndef _WIN32
+         " [--device loopback|tone|silence]"
+#endif
+         " [--driver NAME] [--json]\n"
+         "                      stream through both inputs and outputs (default 5 s, the\n"
+         "                      driver's buffer size and rate, a 1000 Hz tone), record the\n"
+         "                      inputs to a WAV file and report the timing\n"
+#ifndef _WIN32
+         "                      --device picks the virtual KX-7's microphone (loopback)\n"
+#endif
+         "  latency [--buffer N] [--rate R] [--driver NAME] [--json]\n"
+         "                      play clicks on output L, find them in the input and report\n"
+         "                      the round trip beside the driver's reported latencies\n"
+         "  --driver picks a driver by key name (default: the KX-7); --json prints one JSON "
+         "object\n"
+         "exit status: 0 done, 1 failed (no driver, creation, registration or streaming failed), "
+         "2 bad arguments (also a rate, buffer size or file the driver or the host cannot use)\n";
 }
 
 }  // namespace kx7host

@@ -1,18 +1,41 @@
 // kx7-host's command line: which command to run and its options.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kx7host {
 
-enum class CommandKind { kHelp, kRegister, kUnregister, kList, kProbe };
+enum class CommandKind { kHelp, kRegister, kUnregister, kList, kProbe, kStream, kLatency };
+
+// The virtual KX-7 exists only where the driver and the host share the emulated platform.
+#ifdef _WIN32
+inline constexpr bool kHasVirtualDevice = false;
+#else
+inline constexpr bool kHasVirtualDevice = true;
+#endif
+
+// What the virtual KX-7's microphone hears while streaming.
+enum class MicrophoneKind { kLoopback, kTone, kSilence };
+
+struct StreamOptions {
+  double seconds = 5.0;
+  int32_t bufferSize = 0;   // 0: the driver's preferred size
+  double sampleRate = 0.0;  // 0: the driver's current rate
+  double toneHz = 1000.0;   // played on both outputs unless a WAV file is given
+  std::string wavPath;      // played on the outputs instead of the tone
+  std::string recordPath;   // both inputs are recorded here when not empty
+  int recordBits = 24;      // 24 or 32
+  MicrophoneKind microphone = MicrophoneKind::kLoopback;
+};
 
 struct HostCommand {
   CommandKind kind = CommandKind::kHelp;
   std::string library;     // register, unregister: the driver library to load
-  std::string driverName;  // probe --driver: key name under SOFTWARE\ASIO; empty picks the default
-  bool json = false;       // probe --json
+  std::string driverName;  // --driver: key name under SOFTWARE\ASIO; empty picks the default
+  bool json = false;       // --json
+  StreamOptions stream;    // stream, latency
 };
 
 struct ParsedArguments {

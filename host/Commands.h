@@ -25,6 +25,12 @@ int RunList(std::ostream& out, std::ostream& err);
 // probe: creates the chosen driver as a host does and prints what it answers.
 int RunProbe(const HostCommand& command, std::ostream& out, std::ostream& err);
 
+// stream: streams through two inputs and two outputs and reports the timing.
+int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err);
+
+// latency: measures the round trip from output L to input L.
+int RunLatency(const HostCommand& command, std::ostream& out, std::ostream& err);
+
 // Parses the arguments (without the program name) and runs the command they name.
 int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -22,6 +22,10 @@ int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       return RunList(out, err);
     case CommandKind::kProbe:
       return RunProbe(command, out, err);
+    case CommandKind::kStream:
+      return RunStream(command, out, err);
+    case CommandKind::kLatency:
+      return RunLatency(command, out, err);
   }
   return kExitUsage;
 }

@@ -16,4 +16,5 @@
 #include "platform/emu/module.h"
 #include "platform/emu/registry.h"
 #include "platform/emu/text.h"
+#include "platform/emu/window.h"
 #endif

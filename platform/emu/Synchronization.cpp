@@ -1,9 +1,11 @@
 // Events, waits, handles and interlocked operations with Windows semantics.
+#include <atomic>
 #include <chrono>
 
 #include "platform/emu/KernelObjects.h"
 #include "platform/emu/errors.h"
 #include "platform/emu/sync.h"
+#include "platform/emu/test_hooks.h"
 
 using emu::KernelObject;
 
@@ -14,7 +16,13 @@ void Consume(KernelObject& object) {
   if (object.kind == KernelObject::Kind::Event && !object.manualReset) object.signaled = false;
 }
 
+std::atomic<int> invalidHandleUses{0};
+
 }  // namespace
+
+namespace emu_test {
+int InvalidHandleUses() { return invalidHandleUses.load(); }
+}  // namespace emu_test
 
 extern "C" {
 
@@ -59,6 +67,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   for (DWORD i = 0; i < count; ++i) {
     objects[i] = emu::FindObject(handles[i]);  // kept alive even if closed during the wait
     if (!objects[i]) {
+      invalidHandleUses.fetch_add(1);
       emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
@@ -96,6 +105,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL CloseHandle(HANDLE handle) {
   if (!emu::RemoveObject(handle)) {
+    invalidHandleUses.fetch_add(1);
     emu::SetLastErrorValue(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -5,6 +5,7 @@
 #include "platform/emu/KernelObjects.h"
 #include "platform/emu/errors.h"
 #include "platform/emu/sync.h"
+#include "platform/emu/test_hooks.h"
 
 using emu::KernelObject;
 
@@ -18,7 +19,13 @@ thread_local std::shared_ptr<KernelObject> currentThread;
 const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2));
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 
+std::atomic<bool> failNextStart{false};
+
 HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
+  if (failNextStart.exchange(false)) {
+    emu::SetLastErrorValue(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   auto object = std::make_shared<KernelObject>();
   object->kind = KernelObject::Kind::Thread;
   object->threadId = nextThreadId.fetch_add(1);
@@ -43,6 +50,10 @@ HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
 }
 
 }  // namespace
+
+namespace emu_test {
+void FailNextThreadStart() { failNextStart.store(true); }
+}  // namespace emu_test
 
 extern "C" {
 

@@ -32,6 +32,17 @@ struct AvrtRecord {
 };
 AvrtRecord Avrt();
 
+// The headless window manager: posts a user's pick of a combo-box entry (the box selects it and
+// tells its dialog CBN_SELCHANGE); counts the live windows; makes dialog creation fail.
+bool PostComboPick(HWND comboBox, int index);
+int WindowCount();
+void FailDialogCreation(bool fail);
+
+// Makes the next thread start (CreateThread, _beginthreadex) fail.
+void FailNextThreadStart();
+// Number of CloseHandle calls and waits made on a handle that is not (or no longer) open.
+int InvalidHandleUses();
+
 // Makes a built-in module ("Avrt.dll", "ksuser.dll") fail to load, or load again.
 void SetModuleMissing(const char* moduleName, bool missing);
 

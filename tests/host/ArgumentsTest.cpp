@@ -41,6 +41,49 @@ TEST(HostArguments, AcceptsEachCommandWithItsOptions) {
   EXPECT_EQ(parsed.command.driverName, "Other Driver");
 }
 
+TEST(HostArguments, StreamAndLatencyTakeTheirOptionsInEitherSpelling) {
+  ParsedArguments parsed = ParseArguments({"stream"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.command.kind, CommandKind::kStream);
+  EXPECT_EQ(parsed.command.stream.seconds, 5.0);
+  EXPECT_EQ(parsed.command.stream.bufferSize, 0);
+  EXPECT_EQ(parsed.command.stream.sampleRate, 0.0);
+  EXPECT_EQ(parsed.command.stream.recordBits, 24);
+  EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kLoopback);
+
+  parsed =
+      ParseArguments({"stream", "--seconds", "0.5", "--buffer=64", "--rate", "96000", "--tone=440",
+                      "--record", "out.wav", "--bits", "32", "--json", "--driver", "X"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  const StreamOptions& options = parsed.command.stream;
+  EXPECT_EQ(options.seconds, 0.5);
+  EXPECT_EQ(options.bufferSize, 64);
+  EXPECT_EQ(options.sampleRate, 96000.0);
+  EXPECT_EQ(options.toneHz, 440.0);
+  EXPECT_EQ(options.recordPath, "out.wav");
+  EXPECT_EQ(options.recordBits, 32);
+  EXPECT_TRUE(parsed.command.json);
+  EXPECT_EQ(parsed.command.driverName, "X");
+
+  parsed = ParseArguments({"stream", "--wav", "in.wav"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.command.stream.wavPath, "in.wav");
+
+  parsed = ParseArguments({"latency", "--buffer", "2048", "--rate=44100", "--json"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.command.kind, CommandKind::kLatency);
+  EXPECT_EQ(parsed.command.stream.bufferSize, 2048);
+  EXPECT_EQ(parsed.command.stream.sampleRate, 44100.0);
+
+  parsed = ParseArguments({"stream", "--device", "silence"});
+  EXPECT_EQ(parsed.ok, kHasVirtualDevice) << parsed.error;
+  if (kHasVirtualDevice) {
+    EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kSilence);
+    parsed = ParseArguments({"stream", "--device=tone"});
+    EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kTone);
+  }
+}
+
 TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
   const std::vector<std::vector<std::string>> bad = {
       {},
@@ -56,6 +99,33 @@ TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
       {"probe", "extra"},
       {"help", "me"},
       {"--json", "probe"},
+      {"probe", "--seconds", "1"},
+      {"stream", "--frobnicate"},
+      {"stream", "--seconds"},
+      {"stream", "--seconds", "0"},
+      {"stream", "--seconds", "-1"},
+      {"stream", "--seconds", "1s"},
+      {"stream", "--seconds", "nan"},
+      {"stream", "--seconds", "inf"},
+      {"stream", "--seconds", "100000"},
+      {"stream", "--buffer", "0"},
+      {"stream", "--buffer", "-64"},
+      {"stream", "--buffer", "64.0"},
+      {"stream", "--buffer", " 64"},
+      {"stream", "--buffer", "99999999999999999999"},
+      {"stream", "--rate", "fast"},
+      {"stream", "--rate", "0"},
+      {"stream", "--tone", "-440"},
+      {"stream", "--tone", "440", "--wav", "a.wav"},
+      {"stream", "--wav="},
+      {"stream", "--record", ""},
+      {"stream", "--bits", "16"},
+      {"stream", "--device", "cable"},
+      {"stream", "extra"},
+      {"latency", "--seconds", "1"},
+      {"latency", "--tone", "440"},
+      {"latency", "--record", "x.wav"},
+      {"latency", "--device", "loopback"},
   };
   for (const std::vector<std::string>& args : bad) {
     std::string joined;

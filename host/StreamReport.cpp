@@ -1,0 +1,154 @@
+#include "host/StreamReport.h"
+
+#include <cstdio>
+
+#include "host/JsonWriter.h"
+
+namespace kx7host {
+
+uint64_t StreamReport::DropOuts() const {
+  const int64_t missing = MissingSwitches() - kEdgeSwitches;
+  return positions.discontinuities + badIndexes +
+         (missing > 0 ? static_cast<uint64_t>(missing) : 0);
+}
+
+namespace {
+
+std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string Milliseconds(int64_t frames, double rate) {
+  return rate > 0.0 ? Fixed(static_cast<double>(frames) * 1000.0 / rate, 2) + " ms" : "? ms";
+}
+
+}  // namespace
+
+void PrintStreamText(const StreamReport& r, std::ostream& out) {
+  const double rate = r.driver.sampleRate;
+  out << "driver            " << r.driver.keyName << " (" << r.driver.driverName << ")\n";
+  out << "device            " << r.device << '\n';
+  out << "stream            " << r.driver.bufferSize << " frames at " << JsonNumber(rate)
+      << " Hz, 2 inputs, 2 outputs; " << r.signal << '\n';
+  out << "run               " << Fixed(r.secondsRun, 2) << " s (asked "
+      << JsonNumber(r.secondsRequested) << " s)\n";
+  out << "buffer switches   " << r.switches << ", device time implies " << r.expectedSwitches
+      << " (" << r.elapsedFrames << " frames of "
+      << (r.deviceClock ? "device packets" : "wall clock between first and last switch")
+      << "); missing " << r.MissingSwitches() << '\n';
+  out << "interval          mean " << Fixed(r.intervals.meanUs, 1) << " us, p99 "
+      << Fixed(r.intervals.p99Us, 1) << " us, max " << Fixed(r.intervals.maxUs, 1) << " us, min "
+      << Fixed(r.intervals.minUs, 1) << " us (nominal " << Fixed(r.periodUs, 1) << " us; "
+      << r.intervals.overTwicePeriod << " over twice nominal; " << r.intervals.count
+      << " intervals)\n";
+  out << "sample position   ";
+  if (r.positions.discontinuities == 0) {
+    out << "continuous: every switch advanced by " << r.driver.bufferSize << " frames";
+  } else {
+    out << r.positions.discontinuities << " discontinuities; the first at switch "
+        << r.positions.firstBreak << ", from " << r.positions.firstBreakFrom << " to "
+        << r.positions.firstBreakTo;
+  }
+  out << " (" << r.positions.leadingZeros << " switches at 0 before start returned, "
+      << r.positions.steps << " steps checked)\n";
+  if (r.badIndexes > 0) out << "bad half index    " << r.badIndexes << " switches\n";
+  if (r.resetRequests > 0) out << "reset requests    " << r.resetRequests << '\n';
+  out << "latencies         input " << r.driver.inputLatency << " ("
+      << Milliseconds(r.driver.inputLatency, rate) << "), output " << r.driver.outputLatency << " ("
+      << Milliseconds(r.driver.outputLatency, rate) << ")\n";
+  if (r.hasDeviceCounters) {
+    out << "device            " << r.devicePackets << " packets, " << r.renderUnderruns
+        << " render underruns, " << r.captureOverruns << " capture overruns\n";
+  }
+  if (!r.recordPath.empty()) {
+    out << "recorded          " << r.recordPath << ": " << r.recordFrames << " frames, 2 channels, "
+        << r.recordBits << "-bit PCM";
+    if (r.recordFramesLost > 0) out << "; " << r.recordFramesLost << " frames lost";
+    out << '\n';
+  }
+  out << "result            " << r.DropOuts() << " drop-outs, " << r.DeviceGlitches()
+      << (r.hasDeviceCounters ? " device glitches" : " device glitches (not visible here)") << '\n';
+}
+
+void PrintStreamJson(const StreamReport& r, std::ostream& out) {
+  JsonWriter json(out);
+  json.BeginObject();
+  json.Key("driver");
+  json.BeginObject();
+  json.Member("name", r.driver.keyName);
+  json.Member("getDriverName", r.driver.driverName);
+  json.EndObject();
+  json.Member("device", r.device);
+  json.Member("signal", r.signal);
+  json.Member("bufferSize", r.driver.bufferSize);
+  json.Member("sampleRate", r.driver.sampleRate);
+  json.Member("secondsRequested", r.secondsRequested);
+  json.Member("secondsRun", r.secondsRun);
+  json.Key("bufferSwitches");
+  json.BeginObject();
+  json.Member("count", static_cast<int64_t>(r.switches));
+  json.Member("expected", static_cast<int64_t>(r.expectedSwitches));
+  json.Member("missing", r.MissingSwitches());
+  json.Member("elapsedFrames", static_cast<int64_t>(r.elapsedFrames));
+  json.Member("clock", r.deviceClock ? "device" : "wall");
+  json.Member("timed", static_cast<int64_t>(r.timedSwitches));
+  json.EndObject();
+  json.Key("intervalUs");
+  json.BeginObject();
+  json.Member("nominal", r.periodUs);
+  json.Member("mean", r.intervals.meanUs);
+  json.Member("p99", r.intervals.p99Us);
+  json.Member("max", r.intervals.maxUs);
+  json.Member("min", r.intervals.minUs);
+  json.Member("overTwiceNominal", static_cast<int64_t>(r.intervals.overTwicePeriod));
+  json.Member("count", static_cast<int64_t>(r.intervals.count));
+  json.EndObject();
+  json.Key("samplePosition");
+  json.BeginObject();
+  json.Member("continuous", r.positions.discontinuities == 0);
+  json.Member("discontinuities", static_cast<int64_t>(r.positions.discontinuities));
+  json.Member("stepsChecked", static_cast<int64_t>(r.positions.steps));
+  json.Member("leadingZeros", static_cast<int64_t>(r.positions.leadingZeros));
+  if (r.positions.discontinuities > 0) {
+    json.Member("firstBreakAtSwitch", static_cast<int64_t>(r.positions.firstBreak));
+    json.Member("firstBreakFrom", r.positions.firstBreakFrom);
+    json.Member("firstBreakTo", r.positions.firstBreakTo);
+  }
+  json.EndObject();
+  json.Member("badHalfIndexes", static_cast<int64_t>(r.badIndexes));
+  json.Member("resetRequests", static_cast<int64_t>(r.resetRequests));
+  json.Key("latencies");
+  json.BeginObject();
+  json.Member("input", r.driver.inputLatency);
+  json.Member("output", r.driver.outputLatency);
+  json.EndObject();
+  json.Key("deviceCounters");
+  if (r.hasDeviceCounters) {
+    json.BeginObject();
+    json.Member("packets", static_cast<int64_t>(r.devicePackets));
+    json.Member("renderUnderruns", static_cast<int64_t>(r.renderUnderruns));
+    json.Member("captureOverruns", static_cast<int64_t>(r.captureOverruns));
+    json.EndObject();
+  } else {
+    json.Null();
+  }
+  json.Key("record");
+  if (!r.recordPath.empty()) {
+    json.BeginObject();
+    json.Member("path", r.recordPath);
+    json.Member("bits", static_cast<int32_t>(r.recordBits));
+    json.Member("frames", static_cast<int64_t>(r.recordFrames));
+    json.Member("framesLost", static_cast<int64_t>(r.recordFramesLost));
+    json.EndObject();
+  } else {
+    json.Null();
+  }
+  json.Member("dropOuts", static_cast<int64_t>(r.DropOuts()));
+  json.Member("deviceGlitches", static_cast<int64_t>(r.DeviceGlitches()));
+  json.EndObject();
+  out << '\n';
+}
+
+}  // namespace kx7host

@@ -1,0 +1,89 @@
+// The host's side of streaming: the ASIO callbacks and what they fill and record. Everything the
+// buffer-switch callback touches is allocated beforehand; the callback neither allocates nor
+// locks. ASIO callbacks carry no context, so one session at a time is active.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "asio/asio.h"
+#include "host/SampleRing.h"
+#include "host/SignalGenerator.h"
+
+namespace kx7host {
+
+struct SessionPlan {
+  int32_t bufferSize = 0;
+  size_t maxTimedSwitches = 0;  // switches whose time stamp and position are kept
+  size_t recordRingFrames = 0;  // stereo frames of room for the recording; 0 records nothing
+  size_t captureFrames = 0;     // frames of input L kept from the start; 0 keeps none
+};
+
+class StreamSession {
+ public:
+  explicit StreamSession(const SessionPlan& plan);
+  ~StreamSession();
+  StreamSession(const StreamSession&) = delete;
+  StreamSession& operator=(const StreamSession&) = delete;
+
+  SignalGenerator& Signal() { return signal_; }
+
+  // The records createBuffers fills: inputs 0 and 1, then outputs 0 and 1.
+  ASIOBufferInfo* BufferInfos() { return infos_; }
+  static constexpr int32_t kBufferInfoCount = 4;
+  ASIOCallbacks* Callbacks() { return &callbacks_; }
+
+  // Makes this the session the callbacks serve, with the driver they ask for the sample
+  // position. Deactivate (also done by the destructor) after the driver has stopped.
+  void Activate(IASIO* driver);
+  void Deactivate();
+
+  // Live counters, readable from any thread.
+  uint64_t Switches() const { return switches_.load(std::memory_order_acquire); }
+  uint64_t PositionBreaks() const { return positionBreaks_.load(std::memory_order_relaxed); }
+  uint64_t BadIndexes() const { return badIndexes_.load(std::memory_order_relaxed); }
+  uint64_t RecordFramesLost() const { return recordLost_.load(std::memory_order_relaxed); }
+  uint64_t ResetRequests() const { return resetRequests_.load(std::memory_order_relaxed); }
+
+  // The recording, for the writer thread: interleaved input L, input R.
+  SampleRing* Recording() { return ring_.get(); }
+
+  // After the driver has stopped: the time stamps (steady clock, ns) and sample positions of the
+  // first switches, and the captured frames of input L.
+  std::vector<int64_t> Stamps() const;
+  std::vector<int64_t> Positions() const;
+  const std::vector<int32_t>& CapturedLeft() const { return captured_; }
+  size_t CapturedFrames() const;
+
+  // The callback body, public for tests that play the driver.
+  void OnBufferSwitch(int32_t index);
+
+ private:
+  static void BufferSwitch(int32_t index, ASIOBool directProcess);
+  static ASIOTime* BufferSwitchTimeInfo(ASIOTime* params, int32_t index, ASIOBool directProcess);
+  static void SampleRateDidChange(ASIOSampleRate rate);
+  static int32_t AsioMessage(int32_t selector, int32_t value, void* message, double* opt);
+
+  static std::atomic<StreamSession*> active_;
+
+  SessionPlan plan_;
+  IASIO* driver_ = nullptr;
+  SignalGenerator signal_;
+  ASIOBufferInfo infos_[kBufferInfoCount] = {};
+  ASIOCallbacks callbacks_ = {};
+  std::vector<int64_t> stamps_;
+  std::vector<int64_t> positions_;
+  std::unique_ptr<SampleRing> ring_;
+  std::vector<int32_t> interleaved_;  // one half of both inputs, for the ring
+  std::vector<int32_t> captured_;
+  int64_t lastPosition_ = 0;
+  std::atomic<uint64_t> switches_{0};
+  std::atomic<uint64_t> positionBreaks_{0};
+  std::atomic<uint64_t> badIndexes_{0};
+  std::atomic<uint64_t> recordLost_{0};
+  std::atomic<uint64_t> resetRequests_{0};
+};
+
+}  // namespace kx7host

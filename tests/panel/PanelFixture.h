@@ -1,0 +1,126 @@
+// A driver object with its panel members open to the tests, and helpers that find the panel and
+// read it through the window functions of the headless dialog manager.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver/AsioDriver.h"
+#include "platform/emu/test_hooks.h"
+#include "resources/resource.h"
+#include "support/TestSupport.h"
+
+namespace kx7test {
+
+inline constexpr char kPanelTitle[] = "NORVA KX-7 ASIO Control Panel";
+inline constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
+
+class PanelDriver : public CAsioDriver {
+ public:
+  explicit PanelDriver(HRESULT* phr) : CAsioDriver(nullptr, phr) {}
+  using CAsioDriver::CloseControlPanel;
+  using CAsioDriver::dropOutCount;
+  using CAsioDriver::GetProductVersionText;
+  using CAsioDriver::latencyCount;
+  using CAsioDriver::modelessPanel;
+  using CAsioDriver::OpenControlPanel;
+  using CAsioDriver::panelLock;
+  using CAsioDriver::panelOpenedByHost;
+  using CAsioDriver::panelOpenTime;
+  using CAsioDriver::panelStarting;
+  using CAsioDriver::panelThread;
+  using CAsioDriver::panelWindow;
+  using CAsioDriver::preferredBufferSize;
+  using CAsioDriver::sampleRate;
+  using CAsioDriver::showMetrics;
+};
+
+// One reference to a fresh driver object, released at the end (running the destructor).
+class PanelDriverHandle {
+ public:
+  PanelDriverHandle() {
+    HRESULT hr = S_OK;
+    driver = new PanelDriver(&hr);
+    driver->NonDelegatingAddRef();
+  }
+  ~PanelDriverHandle() { Reset(); }
+  PanelDriverHandle(const PanelDriverHandle&) = delete;
+  PanelDriverHandle& operator=(const PanelDriverHandle&) = delete;
+  PanelDriver* operator->() const { return driver; }
+  void Reset() {
+    if (driver != nullptr) driver->Release();
+    driver = nullptr;
+  }
+
+ private:
+  PanelDriver* driver = nullptr;
+};
+
+// Polls a condition every 2 ms for up to 10 s; the bound only keeps a failing test from hanging.
+inline bool WaitUntil(const std::function<bool()>& condition) {
+  for (int i = 0; i < 5000; ++i) {
+    if (condition()) return true;
+    Sleep(2);
+  }
+  return condition();
+}
+
+inline HWND FindPanel() { return FindWindowA("#32770", kPanelTitle); }
+
+inline std::string ItemText(HWND dialog, int id) {
+  char text[256] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+inline std::vector<std::string> ComboEntries(HWND dialog) {
+  std::vector<std::string> entries;
+  const LRESULT count = SendDlgItemMessageA(dialog, IDC_BUFFER_SIZE, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    char text[32] = {};
+    SendDlgItemMessageA(dialog, IDC_BUFFER_SIZE, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                        reinterpret_cast<LPARAM>(text));
+    entries.emplace_back(text);
+  }
+  return entries;
+}
+
+inline int PreferredSize(PanelDriver* driver) {
+  int32_t minimum = 0, maximum = 0, preferred = 0, granularity = 0;
+  driver->getBufferSize(&minimum, &maximum, &preferred, &granularity);
+  return preferred;
+}
+
+// Every test starts without settings, with the real clock, and ends without a panel window.
+class PanelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteRegistryTree(HKEY_CURRENT_USER, "SOFTWARE\\Norva");
+    emu_test::UnfreezeTime();
+    invalidHandleUses = emu_test::InvalidHandleUses();
+  }
+  void TearDown() override {
+    emu_test::UnfreezeTime();
+    emu_test::FailDialogCreation(false);
+    EXPECT_TRUE(WaitUntil([] { return emu_test::WindowCount() == 0; }));
+    EXPECT_EQ(emu_test::InvalidHandleUses(), invalidHandleUses)
+        << "a handle was closed twice or waited on after it was closed";
+    DeleteRegistryTree(HKEY_CURRENT_USER, "SOFTWARE\\Norva");
+  }
+
+  // Opens a panel that controlPanel does not wait for, and gives its window.
+  HWND OpenModeless(PanelDriver* driver) {
+    driver->modelessPanel.store(true);
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);
+    const HWND panel = driver->panelWindow.load();
+    EXPECT_NE(panel, nullptr);
+    return panel;
+  }
+
+  int invalidHandleUses = 0;
+};
+
+}  // namespace kx7test

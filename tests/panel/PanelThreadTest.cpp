@@ -1,0 +1,208 @@
+// Opening and closing the panel from the host's threads: waiting, the quick-close rule, failures
+// and the hand-over with an ending panel thread.
+#include <thread>
+
+#include "panel/PanelFixture.h"
+#include "panel/SettingsStore.h"
+
+namespace kx7test {
+namespace {
+
+using PanelThreadTest = PanelTest;
+
+TEST_F(PanelThreadTest, ASecondControlPanelReturnsAtOnceAndOpensNothing) {
+  emu_test::FreezeTime(1000);
+  PanelDriverHandle driver;
+  const HWND panel = OpenModeless(driver.operator->());
+  EXPECT_EQ(driver->panelOpenTime.load(), 1000u);
+  const int windows = emu_test::WindowCount();
+  emu_test::FreezeTime(5000);
+  driver->modelessPanel.store(false);  // would make a new panel wait
+  EXPECT_EQ(driver->controlPanel(), ASE_OK);
+  EXPECT_EQ(driver->panelWindow.load(), panel);
+  EXPECT_EQ(emu_test::WindowCount(), windows);
+  EXPECT_EQ(driver->panelOpenTime.load(), 1000u);
+  driver->CloseControlPanel();
+}
+
+TEST_F(PanelThreadTest, ClosingSoonAfterTheHostOpenedItSwitchesModelessOff) {
+  const struct {
+    DWORD openedAt;
+    DWORD closedAfter;
+    bool staysModeless;
+  } cases[] = {{1000, 150, false},
+               {1000, 199, false},
+               {1000, 200, true},
+               {1000, 250, true},
+               {0xFFFFFFA0u, 150, false} /* the clock wraps */};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.openedAt << " + " << c.closedAfter);
+    emu_test::FreezeTime(c.openedAt);
+    PanelDriverHandle driver;
+    OpenModeless(driver.operator->());
+    emu_test::FreezeTime(c.openedAt + c.closedAfter);
+    driver->CloseControlPanel();
+    EXPECT_EQ(driver->panelWindow.load(), nullptr);
+    EXPECT_EQ(driver->modelessPanel.load(), c.staysModeless);
+  }
+}
+
+TEST_F(PanelThreadTest, APanelThatStartOpenedIsNotWaitedForNorCountedAsTheHosts) {
+  emu_test::FreezeTime(1000);
+  PanelDriverHandle driver;
+  // Opened as start opens it: no waiting, although the panel is not modeless...
+  driver->OpenControlPanel(true);
+  ASSERT_NE(driver->panelWindow.load(), nullptr);
+  EXPECT_FALSE(driver->panelOpenedByHost.load());
+  // ...and a quick close keeps the setting, since the host did not open it.
+  driver->modelessPanel.store(true);
+  driver->CloseControlPanel();
+  EXPECT_TRUE(driver->modelessPanel.load());
+}
+
+TEST_F(PanelThreadTest, ClosingWithoutAPanelLeavesModelessAlone) {
+  emu_test::FreezeTime(1000);
+  PanelDriverHandle driver;
+  driver->modelessPanel.store(true);
+  driver->panelOpenedByHost.store(true);
+  driver->panelOpenTime.store(1000);
+  driver->CloseControlPanel();
+  EXPECT_TRUE(driver->modelessPanel.load());
+}
+
+TEST_F(PanelThreadTest, AnotherThreadClosingThePanelEndsTheWaitingControlPanel) {
+  PanelDriverHandle driver;
+  std::thread host([&] { EXPECT_EQ(driver->controlPanel(), ASE_OK); });
+  ASSERT_TRUE(WaitUntil([&] { return driver->panelWindow.load() != nullptr; }));
+  driver->CloseControlPanel();  // what stop does on the host's other thread
+  host.join();
+  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+}
+
+TEST_F(PanelThreadTest, ADialogThatCannotBeCreatedIsNotWaitedFor) {
+  PanelDriverHandle driver;
+  emu_test::FailDialogCreation(true);
+  EXPECT_EQ(driver->controlPanel(), ASE_OK);  // modal, but there is nothing to wait for
+  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_FALSE(driver->panelStarting.load());
+  emu_test::FailDialogCreation(false);
+  OpenModeless(driver.operator->());
+  driver->CloseControlPanel();
+}
+
+TEST_F(PanelThreadTest, AThreadThatCannotBeStartedIsNotWaitedFor) {
+  PanelDriverHandle driver;
+  emu_test::FailNextThreadStart();
+  EXPECT_EQ(driver->controlPanel(), ASE_OK);
+  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_FALSE(driver->panelStarting.load());
+  EXPECT_FALSE(driver->panelOpenedByHost.load());
+  EXPECT_EQ(driver->panelThread, INVALID_HANDLE_VALUE);
+  OpenModeless(driver.operator->());
+  driver->CloseControlPanel();
+}
+
+// A thread that stands for a panel thread in its last steps: window already cleared, handle
+// still recorded. It ends when told to.
+struct EndingPanelThread {
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE thread = nullptr;
+  EndingPanelThread() {
+    thread = reinterpret_cast<HANDLE>(_beginthreadex(
+        nullptr, 0,
+        [](void* event) -> unsigned {
+          WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+          return 0;
+        },
+        release, 0, nullptr));
+  }
+  ~EndingPanelThread() { CloseHandle(release); }
+};
+
+TEST_F(PanelThreadTest, AnOpenerLetsAnEndingPanelThreadFinishBeforeStartingTheNext) {
+  PanelDriverHandle driver;
+  EndingPanelThread ending;
+  ASSERT_NE(ending.thread, nullptr);
+  driver->panelThread = ending.thread;
+  std::atomic<bool> returned{false};
+  std::thread host([&] {
+    driver->OpenControlPanel(true);
+    returned.store(true);
+  });
+  Sleep(50);
+  EXPECT_FALSE(returned.load());
+  EXPECT_EQ(emu_test::WindowCount(), 0) << "a second panel thread ran beside the ending one";
+  SetEvent(ending.release);
+  host.join();
+  EXPECT_NE(driver->panelWindow.load(), nullptr);
+  EXPECT_NE(driver->panelThread, ending.thread);  // released, and a new thread recorded
+  driver->CloseControlPanel();
+}
+
+TEST_F(PanelThreadTest, AnOpenerGivesUpOnAPanelThreadThatDoesNotEnd) {
+  PanelDriverHandle driver;
+  EndingPanelThread ending;
+  ASSERT_NE(ending.thread, nullptr);
+  driver->panelThread = ending.thread;
+  driver->OpenControlPanel(true);  // returns after its bounded wait
+  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_EQ(emu_test::WindowCount(), 0);
+  EXPECT_EQ(driver->panelThread, ending.thread);  // still recorded, not closed
+  SetEvent(ending.release);
+  OpenModeless(driver.operator->());
+  driver->CloseControlPanel();
+}
+
+TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) {
+  PanelDriverHandle driver;
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    const HWND panel = OpenModeless(driver.operator->());
+    switch (round % 3) {
+      case 0:
+        driver->CloseControlPanel();
+        break;
+      case 1:  // closed by the user; the next opener or closer finishes the thread off
+        PostMessageA(panel, WM_KEYDOWN, VK_ESCAPE, 0);
+        ASSERT_TRUE(WaitUntil([&] { return driver->panelWindow.load() == nullptr; }));
+        break;
+      default:  // closed by the user while another thread closes it too
+        PostMessageA(GetDlgItem(panel, IDOK), BM_CLICK, 0, 0);
+        driver->CloseControlPanel();
+        break;
+    }
+  }
+  driver->CloseControlPanel();
+  EXPECT_EQ(driver->panelThread, INVALID_HANDLE_VALUE);
+  // The counts of the fixture's TearDown check that no handle was closed twice or waited on late.
+}
+
+TEST_F(PanelThreadTest, StopClosesAnOpenPanelAlsoWhenNotStreaming) {
+  PanelDriverHandle driver;
+  const HWND panel = OpenModeless(driver.operator->());
+  EXPECT_EQ(driver->stop(), ASE_OK);
+  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_FALSE(IsWindow(panel));
+}
+
+TEST_F(PanelThreadTest, TheDestructorClosesAnOpenPanelAndStoresWhatTheQuickCloseDecided) {
+  const struct {
+    DWORD releasedAfter;
+    DWORD storedModeless;
+  } cases[] = {{50, 0}, {300, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.releasedAfter);
+    emu_test::FreezeTime(9000);
+    PanelDriverHandle driver;
+    const HWND panel = OpenModeless(driver.operator->());
+    emu_test::FreezeTime(9000 + c.releasedAfter);
+    driver.Reset();
+    EXPECT_FALSE(IsWindow(panel));
+    EXPECT_EQ(emu_test::WindowCount(), 0);
+    EXPECT_EQ(SettingsStore(kSettingsKey).Read("Modeless Control Panel"),
+              std::optional<DWORD>(c.storedModeless));
+  }
+}
+
+}  // namespace
+}  // namespace kx7test
