@@ -40,6 +40,8 @@ struct ClockThreadArgs {
 DWORD WINAPI ClockMain(LPVOID parameter) {
   const std::unique_ptr<ClockThreadArgs> args(static_cast<ClockThreadArgs*>(parameter));
   Core* core = args->core;
+  // The clock stands for the device's hardware, which does not wait for the host's threads.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   ULONG anchorRate = 0;

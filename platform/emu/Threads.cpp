@@ -1,4 +1,7 @@
 // Threads with identifiers and waitable handles; priorities are recorded per thread.
+#include <pthread.h>
+#include <sched.h>
+
 #include <atomic>
 #include <thread>
 
@@ -97,6 +100,16 @@ DWORD GetCurrentProcessId(void) { return 4242; }
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
   if (thread == kCurrentThread) {
+    // Time-critical threads get the real-time class where the system grants it, as Windows
+    // gives them; elsewhere they run at their own priority.
+    if (priority >= THREAD_PRIORITY_TIME_CRITICAL) {
+      sched_param param{};
+      param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+      pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    } else if (currentPriority >= THREAD_PRIORITY_TIME_CRITICAL) {
+      sched_param param{};
+      pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+    }
     currentPriority = priority;
     if (currentThread) {
       std::lock_guard<std::mutex> guard(emu::ObjectLock());
