@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../ks/Kx7Fixture.h"
 #include "ks/KsLayer.h"
 #include "platform/device_access.h"
 #include "virtual_device/VirtualKsDevice.h"
@@ -24,37 +25,6 @@ std::string Kx7Path(size_t filter) {
       vkx7::Kx7Description().filters[filter].deviceInterface;
   return vk::InterfacePath(deviceInterface, deviceInterface.categories[0].category);
 }
-
-WAVEFORMATEX Format24(WORD channels) {
-  WAVEFORMATEX format = {};
-  format.wFormatTag = WAVE_FORMAT_PCM;
-  format.nChannels = channels;
-  format.nSamplesPerSec = 48000;
-  format.nBlockAlign = static_cast<WORD>(channels * 3);
-  format.nAvgBytesPerSec = 48000 * format.nBlockAlign;
-  format.wBitsPerSample = 24;
-  return format;
-}
-
-struct Packet {
-  KSSTREAM_HEADER header = {};
-  OVERLAPPED overlapped = {};
-  std::vector<BYTE> data;
-
-  Packet(size_t bytes, bool write) : data(bytes) {
-    header.Size = sizeof header;
-    header.PresentationTime.Numerator = 1;
-    header.PresentationTime.Denominator = 1;
-    header.FrameExtent = static_cast<ULONG>(bytes);
-    header.DataUsed = write ? static_cast<ULONG>(bytes) : 0;
-    header.Data = data.data();
-    overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  }
-  ~Packet() { CloseHandle(overlapped.hEvent); }
-  Packet(const Packet&) = delete;
-  Packet& operator=(const Packet&) = delete;
-  bool Done() { return WaitForSingleObject(overlapped.hEvent, kPatience) == WAIT_OBJECT_0; }
-};
 
 // Each test may run in a process of its own or after the others: the device is process-wide.
 TEST(EmbeddedKx7, AbsentUntilDevicesAreEnumeratedThenPresentOnce) {
@@ -92,8 +62,8 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
     ASSERT_EQ(render->Instantiate(), S_OK);
     ASSERT_EQ(capture->EnumeratePins(), S_OK);
     ASSERT_EQ(render->EnumeratePins(), S_OK);
-    const WAVEFORMATEX mono = Format24(1);
-    const WAVEFORMATEX stereo = Format24(2);
+    const WAVEFORMATEX mono = kx7test::PcmFormat(1, 48000);
+    const WAVEFORMATEX stereo = kx7test::PcmFormat(2, 48000);
     CKsAudPin* capturePin = capture->CreateCapturePin(&mono, 1);
     CKsAudPin* renderPin = render->CreateRenderPin(&stereo, 0);
     ASSERT_NE(capturePin, nullptr);
@@ -102,9 +72,9 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
     ASSERT_EQ(renderPin->SetState(KSSTATE_PAUSE), S_OK);
 
     // 64 render packets of the level (left) and silence (right): far longer than the delay.
-    std::vector<std::unique_ptr<Packet>> writes;
+    std::vector<std::unique_ptr<kx7test::TestPacket>> writes;
     for (int i = 0; i < 64; ++i) {
-      writes.push_back(std::make_unique<Packet>(64 * 6, true));
+      writes.push_back(std::make_unique<kx7test::TestPacket>(64 * 6, true));
       for (size_t frame = 0; frame < 64; ++frame) {
         BYTE* left = &writes.back()->data[frame * 6];
         left[0] = kLevel & 0xFF;
@@ -113,9 +83,9 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
       }
       ASSERT_EQ(renderPin->WriteData(&writes.back()->header, &writes.back()->overlapped), S_OK);
     }
-    std::vector<std::unique_ptr<Packet>> reads;
+    std::vector<std::unique_ptr<kx7test::TestPacket>> reads;
     for (int i = 0; i < 32; ++i) {
-      reads.push_back(std::make_unique<Packet>(64 * 3, false));
+      reads.push_back(std::make_unique<kx7test::TestPacket>(64 * 3, false));
       ASSERT_EQ(capturePin->ReadData(&reads.back()->header, &reads.back()->overlapped), S_OK);
     }
     ASSERT_EQ(renderPin->SetState(KSSTATE_RUN), S_OK);
@@ -123,7 +93,7 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
 
     bool heard = false;
     for (auto& read : reads) {
-      ASSERT_TRUE(read->Done()) << "round " << round << ": the clock does not run";
+      ASSERT_TRUE(read->Done(kPatience)) << "round " << round << ": the clock does not run";
       for (size_t frame = 0; frame < 64; ++frame) {
         const BYTE* p = &read->data[frame * 3];
         heard = heard || (p[0] | (p[1] << 8) | (p[2] << 16)) == kLevel;
@@ -132,7 +102,7 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
     EXPECT_TRUE(heard) << "round " << round;
     capturePin->SetState(KSSTATE_STOP);
     renderPin->SetState(KSSTATE_STOP);
-    for (auto& write : writes) EXPECT_TRUE(write->Done());
+    for (auto& write : writes) EXPECT_TRUE(write->Done(kPatience));
     capture.reset();
     render.reset();
     EXPECT_EQ(vk::OpenFileCount(), 0u);
