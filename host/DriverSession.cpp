@@ -183,4 +183,18 @@ void DriverSession::Close() {
   comInitialised_ = false;
 }
 
+int DriverSession::Open(const std::string& driverName, int32_t bufferSize, double sampleRate,
+                        std::ostream& err) {
+  const int status = Create(driverName, err);
+  return status == kExitOk ? Configure(bufferSize, sampleRate, err) : status;
+}
+
+void WriteDriverJson(JsonWriter& json, const DriverSettings& driver) {
+  json.Key("driver");
+  json.BeginObject();
+  json.Member("name", driver.keyName);
+  json.Member("getDriverName", driver.driverName);
+  json.EndObject();
+}
+
 }  // namespace kx7host

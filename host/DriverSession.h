@@ -9,6 +9,7 @@
 
 #include "asio/asio.h"
 #include "host/DriverDiscovery.h"
+#include "host/JsonWriter.h"
 #include "host/StreamSession.h"
 
 namespace kx7host {
@@ -37,6 +38,9 @@ class DriverSession {
   // Checks the buffer size against getBufferSize (0 takes the preferred size) and sets the rate
   // (0 keeps the current one). A size or rate the driver refuses is a usage error.
   int Configure(int32_t bufferSize, double sampleRate, std::ostream& err);
+  // Create, then Configure: the driver ready for its buffers.
+  int Open(const std::string& driverName, int32_t bufferSize, double sampleRate,
+           std::ostream& err);
   // createBuffers for inputs 0, 1 and outputs 0, 1 with the session's callbacks, which it
   // activates; then checks the sample types and reads the latencies.
   int CreateBuffers(StreamSession& session, std::ostream& err);
@@ -62,5 +66,8 @@ class DriverSession {
   StreamSession* session_ = nullptr;
   DriverSettings settings_;
 };
+
+// The "driver" object of a JSON report: the key name and what getDriverName answered.
+void WriteDriverJson(JsonWriter& json, const DriverSettings& driver);
 
 }  // namespace kx7host

@@ -65,11 +65,7 @@ void PrintText(const LatencyReport& r, std::ostream& out) {
 void PrintJson(const LatencyReport& r, std::ostream& out) {
   JsonWriter json(out);
   json.BeginObject();
-  json.Key("driver");
-  json.BeginObject();
-  json.Member("name", r.driver.keyName);
-  json.Member("getDriverName", r.driver.driverName);
-  json.EndObject();
+  WriteDriverJson(json, r.driver);
   json.Member("device", r.device);
   json.Member("bufferSize", r.driver.bufferSize);
   json.Member("sampleRate", r.driver.sampleRate);
@@ -116,8 +112,7 @@ int RunLatency(const HostCommand& command, std::ostream& out, std::ostream& err)
     return kExitFailed;
   }
   DriverSession driver;
-  int status = driver.Create(command.driverName, err);
-  if (status == kExitOk) status = driver.Configure(options.bufferSize, options.sampleRate, err);
+  int status = driver.Open(command.driverName, options.bufferSize, options.sampleRate, err);
   if (status != kExitOk) return status;
   const DriverSettings& settings = driver.Settings();
   const int32_t frames = settings.bufferSize;

@@ -60,8 +60,7 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
     return kExitFailed;
   }
   DriverSession driver;
-  int status = driver.Create(command.driverName, err);
-  if (status == kExitOk) status = driver.Configure(options.bufferSize, options.sampleRate, err);
+  int status = driver.Open(command.driverName, options.bufferSize, options.sampleRate, err);
   if (status != kExitOk) return status;
   const DriverSettings& settings = driver.Settings();
   const double rate = settings.sampleRate;

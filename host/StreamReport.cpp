@@ -75,11 +75,7 @@ void PrintStreamText(const StreamReport& r, std::ostream& out) {
 void PrintStreamJson(const StreamReport& r, std::ostream& out) {
   JsonWriter json(out);
   json.BeginObject();
-  json.Key("driver");
-  json.BeginObject();
-  json.Member("name", r.driver.keyName);
-  json.Member("getDriverName", r.driver.driverName);
-  json.EndObject();
+  WriteDriverJson(json, r.driver);
   json.Member("device", r.device);
   json.Member("signal", r.signal);
   json.Member("bufferSize", r.driver.bufferSize);
