@@ -5,6 +5,7 @@
 #include <new>
 
 #include "driver/AsioDriver.h"
+#include "driver/WordSplit.h"
 #include "ks/KsAudPin.h"
 #include "streaming/InputCaptureKS.h"
 #include "streaming/OutputRenderKS.h"
@@ -19,8 +20,6 @@ constexpr DWORD kRenderWaitMs = 500;
 constexpr DWORD kIdlePollMs = 100;
 constexpr uint32_t kSilentCycles = 4;
 constexpr float kFadeStep = 0.015625f;
-constexpr double kTwoPow32 = 4294967296.0;
-constexpr double kTwoPowMinus32 = 2.3283064365386963e-10;
 
 // Streams are made with a nothrow allocation and dropped when their storage is missing.
 template <typename Stream, typename Pin>
@@ -150,9 +149,8 @@ void CAsioDriver::RunStreamLoop() {
 void CAsioDriver::DeliverCycle() {
   if (callbacks == nullptr) return;
   const double now = static_cast<double>(timeGetTime()) * 1000000.0;
-  const auto hi = static_cast<uint32_t>(now * kTwoPowMinus32);
-  const auto lo = static_cast<uint32_t>(now - hi * kTwoPow32);
-  systemTime.store((static_cast<uint64_t>(hi) << 32) | lo, std::memory_order_relaxed);
+  const SplitWords stamp = SplitIntoWords(now);
+  systemTime.store((static_cast<uint64_t>(stamp.hi) << 32) | stamp.lo, std::memory_order_relaxed);
   if (running.load(std::memory_order_relaxed)) {
     samplePosition.store(samplePosition.load(std::memory_order_relaxed) + bufferSize,
                          std::memory_order_relaxed);

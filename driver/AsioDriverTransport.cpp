@@ -1,12 +1,6 @@
 // Start, stop and the sample position.
 #include "driver/AsioDriver.h"
-
-namespace {
-
-constexpr double kTwoPow32 = 4294967296.0;
-constexpr double kTwoPowMinus32 = 2.3283064365386963e-10;
-
-}  // namespace
+#include "driver/WordSplit.h"
 
 ASIOError CAsioDriver::start() {
   if (callbacks == nullptr) return ASE_NotPresent;
@@ -53,12 +47,9 @@ ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStam
   tStamp->hi = static_cast<uint32_t>(stamp >> 32);
   tStamp->lo = static_cast<uint32_t>(stamp);
   const double position = samplePosition.load(std::memory_order_relaxed);
-  if (position < kTwoPow32) {
-    sPos->hi = 0;
-    sPos->lo = static_cast<uint32_t>(position);
-  } else {
-    sPos->hi = static_cast<uint32_t>(position * kTwoPowMinus32);
-    sPos->lo = static_cast<uint32_t>(position - sPos->hi * kTwoPow32);
-  }
+  // Below 2^32 the high word is 0 and the low word the position itself.
+  const SplitWords words = SplitIntoWords(position);
+  sPos->hi = words.hi;
+  sPos->lo = words.lo;
   return ASE_OK;
 }

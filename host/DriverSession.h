@@ -39,8 +39,7 @@ class DriverSession {
   // (0 keeps the current one). A size or rate the driver refuses is a usage error.
   int Configure(int32_t bufferSize, double sampleRate, std::ostream& err);
   // Create, then Configure: the driver ready for its buffers.
-  int Open(const std::string& driverName, int32_t bufferSize, double sampleRate,
-           std::ostream& err);
+  int Open(const std::string& driverName, int32_t bufferSize, double sampleRate, std::ostream& err);
   // createBuffers for inputs 0, 1 and outputs 0, 1 with the session's callbacks, which it
   // activates; then checks the sample types and reads the latencies.
   int CreateBuffers(StreamSession& session, std::ostream& err);
