@@ -76,7 +76,7 @@ bool CAsioDriver::OpenDevice() {
   if (captureEnum != nullptr) captureFilter = FindCaptureFilter(captureEnum);
   if (renderEnum != nullptr) renderFilter = FindRenderFilter(renderEnum);
   if (captureFilter != nullptr && renderFilter != nullptr) return true;
-  std::strcpy(errorMessage, "NORVA KX-7 hardware not found.");
+  errorMessage.store("NORVA KX-7 hardware not found.");
   return false;
 }
 
