@@ -135,7 +135,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   // Lock order: transportLock before panelLock, never the other way. Only host threads take
   // transportLock, and none of them holds it while calling back into the host, except for the
   // asioMessage query of createBuffers. The streaming thread never waits for either lock.
-  std::timed_mutex transportLock;
+  std::mutex transportLock;
   std::atomic<DWORD> transportOwner{0};  // thread holding transportLock, 0 when none
   std::unique_ptr<ComInitialization> comInitialized;
   std::atomic<double> samplePosition{0.0};

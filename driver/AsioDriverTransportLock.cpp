@@ -3,9 +3,13 @@
 // threads. The streaming thread never takes it: a host thread may hold it while waiting for that
 // thread to end, so calls from inside the host's callback only ask, and the next host thread to
 // take the lock finishes what they asked for.
-#include <chrono>
-
 #include "driver/AsioDriver.h"
+
+namespace {
+
+constexpr DWORD kLockPollMs = 2;
+
+}  // namespace
 
 CAsioDriver::TransportScope::TransportScope(CAsioDriver* owner) : driver(owner) {
   if (driver->OnStreamThread()) return;
@@ -27,7 +31,13 @@ CAsioDriver::TransportScope::~TransportScope() {
 bool CAsioDriver::LockTransportWithin(DWORD milliseconds) {
   const DWORD self = GetCurrentThreadId();
   if (transportOwner.load(std::memory_order_relaxed) == self) return false;
-  if (!transportLock.try_lock_for(std::chrono::milliseconds(milliseconds))) return false;
+  // Polled: only the destructor waits like this, and a timed wait of the mutex itself is not
+  // seen by every thread checker.
+  const DWORD t0 = timeGetTime();
+  while (!transportLock.try_lock()) {
+    if (timeGetTime() - t0 >= milliseconds) return false;
+    Sleep(kLockPollMs);
+  }
   transportOwner.store(self, std::memory_order_relaxed);
   return true;
 }

@@ -30,9 +30,9 @@ namespace kx7test {
 // Repetitions of the racy tests, sized for this build: the sanitizers and Wine run the same
 // interleavings several times slower.
 #if defined(__SANITIZE_THREAD__)
-inline constexpr int kSlowdown = 8;
+inline constexpr int kSlowdown = 2;
 #elif defined(__SANITIZE_ADDRESS__) || defined(_WIN32)
-inline constexpr int kSlowdown = 3;
+inline constexpr int kSlowdown = 2;
 #else
 inline constexpr int kSlowdown = 1;
 #endif

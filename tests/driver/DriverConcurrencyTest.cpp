@@ -104,7 +104,7 @@ TEST_F(ConcurrencyTest, AnyCallsInAnyOrderFromThreeThreads) {
   TestHost host;
   host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
-  const int calls = Repetitions(240);
+  const int calls = Repetitions(600);
   std::vector<std::vector<int>> plans(3);
   for (std::vector<int>& plan : plans) {
     for (int i = 0; i < 2 * calls; ++i) plan.push_back(RandomBelow(1000000));
