@@ -170,12 +170,19 @@ IASIO* ConcurrencyTest::CreateDriver() {
 }
 
 void ConcurrencyTest::Prepare(TestHost& host, int inputs, int outputs, int32_t bufferSize) {
+  if (host.driver == nullptr) host.driver = CreateDriver();
   ASSERT_NE(host.driver, nullptr);
   ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
   host.infoCount = 0;
   for (int c = 0; c < inputs; ++c) host.infos[host.infoCount++] = {ASIOTrue, c, {}};
   for (int c = 0; c < outputs; ++c) host.infos[host.infoCount++] = {ASIOFalse, c, {}};
   ASSERT_EQ(CreateBuffers(host, bufferSize), ASE_OK);
+}
+
+void ConcurrencyTest::Close(TestHost& host) {
+  EXPECT_TRUE(OneOf(host.driver->disposeBuffers(), {ASE_OK}));
+  EXPECT_EQ(host.driver->Release(), 0u);
+  host.driver = nullptr;
 }
 
 ASIOError ConcurrencyTest::CreateBuffers(TestHost& host, int32_t bufferSize) {

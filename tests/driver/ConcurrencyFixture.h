@@ -92,8 +92,11 @@ class ConcurrencyTest : public ::testing::Test {
 
   // A new driver object with one reference, through the library's class factory.
   IASIO* CreateDriver();
-  // init, then createBuffers for the first `inputs` inputs and `outputs` outputs.
+  // A driver object for the host when it has none, init, then createBuffers for the first
+  // `inputs` inputs and `outputs` outputs.
   void Prepare(TestHost& host, int inputs, int outputs, int32_t bufferSize = 64);
+  // disposeBuffers and the last Release.
+  void Close(TestHost& host);
   // createBuffers alone, with the records that Prepare made.
   ASIOError CreateBuffers(TestHost& host, int32_t bufferSize = 64);
   // Waits, bounded, until the host has seen `count` buffer switches.

@@ -28,7 +28,6 @@ class StopFromInsideTest : public ConcurrencyTest,
 
 TEST_P(StopFromInsideTest, TheHostsNextCallCleansUpAndANewStartStreams) {
   TestHost host;
-  host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
   std::atomic<uint64_t> stopAt{0};
   std::atomic<ASIOError> inside{ASE_HWMalfunction};
@@ -72,7 +71,7 @@ TEST_P(StopFromInsideTest, TheHostsNextCallCleansUpAndANewStartStreams) {
       case FollowUp::kRelease:
         EXPECT_EQ(host.driver->Release(), 0u);
         ExpectAllReleased("after repetition " + std::to_string(rep));
-        host.driver = CreateDriver();
+        host.driver = nullptr;
         ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
         break;
     }
@@ -81,7 +80,7 @@ TEST_P(StopFromInsideTest, TheHostsNextCallCleansUpAndANewStartStreams) {
     }
     ASSERT_EQ(DeviceFilesOpen(), 0u) << "repetition " << rep;
   }
-  host.driver->Release();
+  Close(host);
 }
 
 INSTANTIATE_TEST_SUITE_P(HostCalls, StopFromInsideTest,
@@ -138,7 +137,6 @@ std::vector<ASIOError> AllowedInside(Inside call) {
 
 TEST_F(ConcurrencyTest, CallsFromInsideTheCallbackWhileAnotherThreadStopsNeverDeadlock) {
   TestHost host;
-  host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
   std::atomic<int> call{0};
   std::atomic<int> wrong{0};
@@ -179,7 +177,7 @@ TEST_F(ConcurrencyTest, CallsFromInsideTheCallbackWhileAnotherThreadStopsNeverDe
     wrong.store(0);
     ASSERT_EQ(DeviceFilesOpen(), 0u) << "repetition " << rep;
   }
-  host.driver->Release();
+  Close(host);
 }
 
 }  // namespace

@@ -28,7 +28,6 @@ TEST_P(ConcurrencyShapeTest, StopOnAThreadOfItsOwnWhileTheHostDisposesAndRelease
   for (int rep = 0; rep < Repetitions(150); ++rep) {
     watchdog.Kick("repetition " + std::to_string(rep));
     TestHost host;
-    host.driver = CreateDriver();
     ASSERT_NO_FATAL_FAILURE(Prepare(host, shape.inputs, shape.outputs));
     const uint64_t stopAt = 1 + static_cast<uint64_t>(RandomBelow(4));
     const int disposeDelay = RandomBelow(3000);
@@ -50,7 +49,7 @@ TEST_P(ConcurrencyShapeTest, StopOnAThreadOfItsOwnWhileTheHostDisposesAndRelease
     while (!stopperStarted.load(std::memory_order_acquire)) std::this_thread::yield();
     RandomPause(disposeDelay);
     EXPECT_TRUE(OneOf(host.driver->disposeBuffers(), {ASE_OK}));
-    host.driver->Release();
+    host.driver->Release();  // the last reference, or the stopping thread's is
     stopper.join();
     EXPECT_TRUE(OneOf(stopped.load(), {ASE_OK}));
     ExpectAllReleased("after repetition " + std::to_string(rep));
@@ -62,7 +61,6 @@ INSTANTIATE_TEST_SUITE_P(Streams, ConcurrencyShapeTest,
 
 TEST_F(ConcurrencyTest, StartAndTwoStopsRaceFromThreeThreads) {
   TestHost host;
-  host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
   for (int rep = 0; rep < Repetitions(300); ++rep) {
     watchdog.Kick("repetition " + std::to_string(rep));
@@ -95,14 +93,12 @@ TEST_F(ConcurrencyTest, StartAndTwoStopsRaceFromThreeThreads) {
     EXPECT_TRUE(OneOf(host.driver->stop(), {ASE_OK}));
     ASSERT_EQ(DeviceFilesOpen(), 0u) << "repetition " << rep;
   }
-  EXPECT_TRUE(OneOf(host.driver->disposeBuffers(), {ASE_OK}));
-  host.driver->Release();
+  Close(host);
 }
 
 // Every set-up, transport and query call, in random order from three threads at once.
 TEST_F(ConcurrencyTest, AnyCallsInAnyOrderFromThreeThreads) {
   TestHost host;
-  host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
   const int calls = Repetitions(600);
   std::vector<std::vector<int>> plans(3);
@@ -176,15 +172,13 @@ TEST_F(ConcurrencyTest, AnyCallsInAnyOrderFromThreeThreads) {
                             std::thread(run, std::cref(plans[2]))};
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(done.load(), 3);
-  EXPECT_TRUE(OneOf(host.driver->disposeBuffers(), {ASE_OK}));
-  host.driver->Release();
+  Close(host);
 }
 
 TEST_F(ConcurrencyTest, ReleaseWhileStreamingWithoutStopEndsEverything) {
   for (int rep = 0; rep < Repetitions(80); ++rep) {
     watchdog.Kick("repetition " + std::to_string(rep));
     TestHost host;
-    host.driver = CreateDriver();
     ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2, 64 << (rep % 3)));
     ASSERT_TRUE(OneOf(host.driver->start(), {ASE_OK}));
     RandomPause(5000);
@@ -197,8 +191,6 @@ TEST_F(ConcurrencyTest, ReleaseWhileStreamingWithoutStopEndsEverything) {
 // object streams, and the other's start fails without holding anything of the device.
 TEST_F(ConcurrencyTest, TwoDriverObjectsTakeTheDeviceInTurn) {
   TestHost first(0), second(1);
-  first.driver = CreateDriver();
-  second.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(first, 2, 2));
   ASSERT_NO_FATAL_FAILURE(Prepare(second, 2, 2));
   ASSERT_TRUE(OneOf(first.driver->start(), {ASE_OK}));
@@ -228,15 +220,14 @@ TEST_F(ConcurrencyTest, TwoDriverObjectsTakeTheDeviceInTurn) {
     stopOther.join();
     ASSERT_EQ(DeviceFilesOpen(), 0u) << "repetition " << rep;
   }
-  first.driver->Release();
-  second.driver->Release();
+  Close(first);
+  Close(second);
 }
 
 // A new rate is announced and reported at once; the running pins keep theirs until the next
 // start, which streams at the new rate.
 TEST_F(ConcurrencyTest, RateChangesWhileStreamingTakeEffectAtTheNextStart) {
   TestHost host;
-  host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
   ASSERT_TRUE(OneOf(host.driver->start(), {ASE_OK}));
   const int changes = Repetitions(60);
@@ -254,15 +245,13 @@ TEST_F(ConcurrencyTest, RateChangesWhileStreamingTakeEffectAtTheNextStart) {
   EXPECT_TRUE(OneOf(host.driver->stop(), {ASE_OK}));
   ASSERT_TRUE(OneOf(host.driver->start(), {ASE_OK}));
   EXPECT_EQ(host.rateInTimeInfo.load(), 96000.0);
-  EXPECT_TRUE(OneOf(host.driver->disposeBuffers(), {ASE_OK}));
-  host.driver->Release();
+  Close(host);
 }
 
 // controlPanel waits for the user while the stream goes on; a stop from another thread closes
 // the panel and so ends the wait.
 TEST_F(ConcurrencyTest, AControlPanelThatWaitsWhileStreamingIsClosedByStop) {
   TestHost host;
-  host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
   for (int rep = 0; rep < Repetitions(24); ++rep) {
     watchdog.Kick("repetition " + std::to_string(rep));
@@ -282,15 +271,13 @@ TEST_F(ConcurrencyTest, AControlPanelThatWaitsWhileStreamingIsClosedByStop) {
     } while (!returned.load());
     panel.join();
   }
-  EXPECT_TRUE(OneOf(host.driver->disposeBuffers(), {ASE_OK}));
-  host.driver->Release();
+  Close(host);
 }
 
 // A host callback that takes three buffer periods: the stream falls behind, and stop still
 // ends it once the callback has returned.
 TEST_F(ConcurrencyTest, ACallbackSlowerThanTheBufferPeriodStillLetsStopReturn) {
   TestHost host;
-  host.driver = CreateDriver();
   ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
   host.onSwitch = [](uint64_t) { std::this_thread::sleep_for(std::chrono::microseconds(4000)); };
   for (int rep = 0; rep < Repetitions(24); ++rep) {
@@ -301,9 +288,7 @@ TEST_F(ConcurrencyTest, ACallbackSlowerThanTheBufferPeriodStillLetsStopReturn) {
     EXPECT_TRUE(OneOf(host.driver->stop(), {ASE_OK}));
     ASSERT_EQ(DeviceFilesOpen(), 0u);
   }
-  EXPECT_TRUE(OneOf(host.driver->disposeBuffers(), {ASE_OK}));
-  host.onSwitch = nullptr;
-  host.driver->Release();
+  Close(host);
 }
 
 }  // namespace
