@@ -27,7 +27,7 @@ class CustomRender {
  public:
   CustomRender(vkx7::VirtualKx7& kx7, const std::vector<std::vector<std::vector<BYTE>>>& pins) {
     kx7.Unplug();
-    vkx7::DeviceDescription description = vkx7::Kx7Description();
+    vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
     auto& filterPins = description.filters[vkx7::kRenderFilter].pins;
     const vkx7::PinDescription model = filterPins[0];
     filterPins.clear();
@@ -197,7 +197,7 @@ TEST_F(AudioTest, EnumerationKeepsOnlyPinsWithCommunication) {
   EXPECT_EQ(filter->m_CaptureSinkPins.GetCount(), 1u);
 
   device.Unplug();
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   auto& pins = description.filters[vkx7::kCaptureFilter].pins;
   pins.erase(pins.begin());
   vkx7::VirtualKsDevice bridgesOnly(description);
@@ -216,7 +216,7 @@ TEST_F(AudioTest, EnumerationKeepsOnlyPinsWithCommunication) {
 
 TEST_F(AudioTest, PinsWithoutStandardInterfaceMediumOrAudioRangesAreDiscarded) {
   device.Unplug();
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   auto& pins = description.filters[vkx7::kRenderFilter].pins;
   vkx7::PinDescription model = pins[0];
   pins.clear();

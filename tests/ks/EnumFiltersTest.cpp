@@ -53,7 +53,7 @@ TEST_F(EnumFiltersTest, FindsCaptureAndRenderFiltersInDiscoveryOrder) {
 }
 
 TEST_F(EnumFiltersTest, OneCategoryAsksForNoAliasAndOtherKindsArePlainFilters) {
-  vk::InterfaceDescription noAlias = vkx7::Kx7Description().filters[0].deviceInterface;
+  vk::InterfaceDescription noAlias = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter).filters[0].deviceInterface;
   noAlias.categories.resize(1);
   device.SetInterface(vkx7::kCaptureFilter, noAlias);
   CKsEnumFilters enumerator(nullptr);
@@ -80,7 +80,7 @@ TEST_F(EnumFiltersTest, MissingOrDisabledAliasesSkipTheInterface) {
       {"removed", true, SPINT_ACTIVE | SPINT_REMOVED, "DeviceInterfaceAlias disabled."}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    vk::InterfaceDescription description = vkx7::Kx7Description().filters[0].deviceInterface;
+    vk::InterfaceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter).filters[0].deviceInterface;
     if (c.listed) {
       description.categories[1].flags = c.flags;
     } else {
@@ -104,7 +104,7 @@ TEST_F(EnumFiltersTest, MissingOrDisabledAliasesSkipTheInterface) {
 
 TEST_F(EnumFiltersTest, FilterThatFailsIsDroppedAndEnumerationGoesOn) {
   device.Unplug();
-  vkx7::DeviceDescription broken = vkx7::Kx7Description();
+  vkx7::DeviceDescription broken = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   broken.filters[vkx7::kCaptureFilter].deviceInterface.instanceId = "USB#VID_FA57&PID_0E1A&MI_02#9";
   broken.filters[vkx7::kCaptureFilter].pins.erase(
       broken.filters[vkx7::kCaptureFilter].pins.begin());
@@ -126,7 +126,7 @@ TEST_F(EnumFiltersTest, FilterThatFailsIsDroppedAndEnumerationGoesOn) {
 
 TEST_F(EnumFiltersTest, NamesThatAreMissingStayEmpty) {
   for (bool keyMissing : {false, true}) {
-    vk::InterfaceDescription description = vkx7::Kx7Description().filters[0].deviceInterface;
+    vk::InterfaceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter).filters[0].deviceInterface;
     description.hasFriendlyName = false;
     description.hasRegistryKey = !keyMissing;
     device.SetInterface(vkx7::kCaptureFilter, description);
