@@ -4,6 +4,7 @@
 // succeeded (and the driver's message when not), drop-outs in all and after the first half, the
 // latency figure, capture frames the device lost for want of a read, and render underruns.
 // Deterministic: the same table every time.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "driver/AsioDriver.h"
@@ -49,7 +51,7 @@ struct Host {
 };
 
 struct Case {
-  std::string scenario;  // empty: none
+  std::string scenario;  // empty: none; several are joined by commas
   std::string profile;
   double rate;
   int32_t bufferSize;
@@ -70,8 +72,14 @@ struct Outcome {
 Outcome Run(const Case& run, double seconds) {
   Outcome outcome;
   std::vector<vkx7::Kx7Scenario> scenarios;
-  vkx7::Kx7Scenario scenario;
-  if (vkx7::ParseScenario(run.scenario, &scenario)) scenarios.push_back(scenario);
+  for (size_t start = 0; start < run.scenario.size();) {
+    const size_t comma = std::min(run.scenario.find(',', start), run.scenario.size());
+    vkx7::Kx7Scenario scenario;
+    if (vkx7::ParseScenario(run.scenario.substr(start, comma - start), &scenario)) {
+      scenarios.push_back(scenario);
+    }
+    start = comma + 1;
+  }
   vkx7::TimingProfile profile;
   vkx7::TimingProfile::Parse(run.profile, &profile);
   vkx7::VirtualKx7 device(vkx7::LayoutOf(scenarios));
@@ -139,14 +147,13 @@ Outcome Run(const Case& run, double seconds) {
 void PrintRow(const Case& run, const Outcome& outcome) {
   const std::string what = run.scenario.empty() ? "-" : run.scenario;
   if (outcome.hung) {
-    std::printf("| %-18s | %-9s | %5.0f | %4d | HUNG |\n", what.c_str(), run.profile.c_str(),
+    std::printf("| %-29s | %-9s | %5.0f | %4d | HUNG |\n", what.c_str(), run.profile.c_str(),
                 run.rate, run.bufferSize);
   } else if (outcome.start != ASE_OK) {
-    std::printf("| %-18s | %-9s | %5.0f | %4d | %d \"%s\" | | | | | |\n", what.c_str(),
-                run.profile.c_str(), run.rate, run.bufferSize, static_cast<int>(outcome.start),
-                outcome.message.c_str());
+    std::printf("| %-29s | %-9s | %5.0f | %4d | %d \"%s\" |\n", what.c_str(), run.profile.c_str(),
+                run.rate, run.bufferSize, static_cast<int>(outcome.start), outcome.message.c_str());
   } else {
-    std::printf("| %-18s | %-9s | %5.0f | %4d | ok | %6u | %5u | %5u | %6u | %6llu | %5llu |\n",
+    std::printf("| %-29s | %-9s | %5.0f | %4d | ok | %8u | %5u | %5u | %7u | %6llu | %9llu |\n",
                 what.c_str(), run.profile.c_str(), run.rate, run.bufferSize, outcome.switches,
                 outcome.dropOuts, outcome.dropOutsAfterFirst, outcome.latency,
                 static_cast<unsigned long long>(outcome.framesLost),
@@ -177,22 +184,26 @@ int main(int argc, char** argv) {
   std::string folder = "/tmp/kx7-sweep-XXXXXX";
   if (mkdtemp(folder.data()) != nullptr) setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
 
-  std::vector<Case> cases;
-  std::vector<std::string> scenarios = {""};
-  for (vkx7::Kx7Scenario scenario : vkx7::AllScenarios()) {
-    scenarios.push_back(vkx7::ScenarioName(scenario));
+  // Every profile in both layouts, every other scenario on the ideal profile in both layouts,
+  // and the UAC 2.0 filter.
+  std::vector<std::pair<std::string, std::string>> runs;  // scenario, profile
+  for (const std::string layout : {"", "two-filter"}) {
+    for (const char* profile : kProfiles) runs.emplace_back(layout, profile);
   }
-  for (const std::string& scenario : scenarios) {
-    for (const char* profile : kProfiles) {
-      // Every profile in both layouts; the other scenarios on the ideal profile.
-      const bool layoutOnly = scenario.empty() || scenario == "two-filter";
-      if (!layoutOnly && std::string(profile) != "ideal") continue;
-      if (!onlyProfile.empty() && onlyProfile != profile) continue;
-      if (!onlyScenario.empty() && onlyScenario != (scenario.empty() ? "-" : scenario)) continue;
-      for (double rate : kRates) {
-        for (int32_t bufferSize : kBufferSizes)
-          cases.push_back({scenario, profile, rate, bufferSize});
-      }
+  for (const std::string layout : {"", "two-filter,"}) {
+    for (vkx7::Kx7Scenario scenario : vkx7::AllScenarios()) {
+      if (scenario == vkx7::Kx7Scenario::TwoFilter) continue;
+      if (scenario == vkx7::Kx7Scenario::UsbAudio2 && !layout.empty()) continue;
+      runs.emplace_back(layout + vkx7::ScenarioName(scenario), "ideal");
+    }
+  }
+  std::vector<Case> cases;
+  for (const auto& [scenario, profile] : runs) {
+    if (!onlyProfile.empty() && onlyProfile != profile) continue;
+    if (!onlyScenario.empty() && onlyScenario != (scenario.empty() ? "-" : scenario)) continue;
+    for (double rate : kRates) {
+      for (int32_t bufferSize : kBufferSizes)
+        cases.push_back({scenario, profile, rate, bufferSize});
     }
   }
   std::printf("%.1f s of device time per run; drop-outs: all / after the first half\n", seconds);
