@@ -8,6 +8,7 @@ namespace vkx7 {
 namespace detail {
 
 vk::IoStatus ReplyBytes(const vk::IoRequest& request, const void* value, DWORD size) {
+  if (size == 0) return {ERROR_SUCCESS, 0};  // nothing to answer
   if (request.outputSize == 0) return {ERROR_MORE_DATA, size};
   if (request.outputSize < size) return {ERROR_INSUFFICIENT_BUFFER, size};
   if (request.output == nullptr) return {ERROR_NOACCESS, 0};

@@ -10,7 +10,8 @@ namespace vkx7 {
 namespace detail {
 
 // Answers a get request with `size` bytes: a request without output room is the size query
-// (ERROR_MORE_DATA and the size), a short buffer gets ERROR_INSUFFICIENT_BUFFER.
+// (ERROR_MORE_DATA and the size), a short buffer gets ERROR_INSUFFICIENT_BUFFER; an empty
+// answer succeeds with no bytes.
 vk::IoStatus ReplyBytes(const vk::IoRequest& request, const void* value, DWORD size);
 
 template <typename T>
