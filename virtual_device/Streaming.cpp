@@ -29,8 +29,9 @@ LONGLONG HundredNanoseconds(uint64_t frames, ULONG rate) {
 }
 
 // What a real class driver leaves in the header of a request it completes: the time of its
-// first frame and its duration, both valid, and for reads the bytes filled.
-void Complete(const PinInstance& pin, StreamRequest& request) {
+// first frame and its duration, both valid, and for reads the bytes filled. Gives the event to
+// signal.
+HANDLE Complete(const PinInstance& pin, StreamRequest& request) {
   const ULONG rate = pin.wfx.nSamplesPerSec;
   const ULONG bytes = pin.render ? request.dataUsed : request.done;
   const uint64_t frames = bytes / (pin.blockAlign == 0 ? 1 : pin.blockAlign);
@@ -44,7 +45,7 @@ void Complete(const PinInstance& pin, StreamRequest& request) {
                    HundredNanoseconds(frames, rate));
   WriteHeaderField(request.header, offsetof(KSSTREAM_HEADER, OptionsFlags), options);
   if (!pin.render) WriteHeaderField(request.header, offsetof(KSSTREAM_HEADER, DataUsed), bytes);
-  request.io.Complete(ERROR_SUCCESS, request.headerSize);
+  return request.io.Publish(ERROR_SUCCESS, request.headerSize);
 }
 
 bool Running(const PinInstance& pin, bool render, uint64_t generation) {
@@ -205,9 +206,10 @@ uint64_t Core::NextHandBack() const {
 }
 
 bool Core::HandBackDue() {
-  bool handed = false;
-  // Reads first: a reader woken by a render completion finds the capture packets due at the
-  // same moment already there, as on hardware whose two directions share one clock.
+  // Everything due at this moment is seen done together, as hardware whose two directions share
+  // one clock completes them: a reader woken by a render completion finds the capture packets
+  // of the same moment already there.
+  std::vector<HANDLE> events;
   for (bool render : {false, true}) {
     for (const auto& pin : pins) {
       if (pin->render != render) continue;
@@ -217,13 +219,14 @@ bool Core::HandBackDue() {
           ++request;
           continue;
         }
-        Complete(*pin, *request);
+        const HANDLE event = Complete(*pin, *request);
+        if (event != nullptr) events.push_back(event);
         request = finished.erase(request);
-        handed = true;
       }
     }
   }
-  return handed;
+  vk::SignalTogether(events.data(), events.size());
+  return !events.empty();
 }
 
 }  // namespace detail

@@ -76,6 +76,17 @@ bool WaitUntilIdle(DWORD threadId, DWORD milliseconds) {
 }
 }  // namespace emu_test
 
+namespace emu {
+void SetEventsTogether(const HANDLE* events, size_t count) {
+  std::lock_guard<std::mutex> guard(ObjectLock());
+  for (size_t i = 0; i < count; ++i) {
+    auto object = FindObject(events[i]);
+    if (object && object->kind == KernelObject::Kind::Event) object->signaled = true;
+  }
+  ObjectSignal().notify_all();
+}
+}  // namespace emu
+
 extern "C" {
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {

@@ -9,6 +9,7 @@
 #include "platform/vkernel/VirtualKernel.h"
 
 #ifndef _WIN32
+#include "platform/emu/KernelObjects.h"
 #include "platform/emu/builtin_modules.h"
 #endif
 
@@ -95,16 +96,29 @@ PendingIo& PendingIo::operator=(PendingIo&& other) noexcept {
   return *this;
 }
 
-void PendingIo::Complete(DWORD error, DWORD bytes) {
+HANDLE PendingIo::Publish(DWORD error, DWORD bytes) {
   LPOVERLAPPED overlapped = overlapped_;
-  if (overlapped == nullptr) return;
+  if (overlapped == nullptr) return nullptr;
   overlapped_ = nullptr;
   const HANDLE event = Unmarked(overlapped->hEvent);
   overlapped->InternalHigh = bytes;
   // Published last: a caller that sees the status no longer pending finds the count written.
   __atomic_store_n(&overlapped->Internal, StatusOf(error), __ATOMIC_RELEASE);
   // The caller may free the OVERLAPPED as soon as the event is set: nothing touches it after.
+  return event;
+}
+
+void PendingIo::Complete(DWORD error, DWORD bytes) {
+  const HANDLE event = Publish(error, bytes);
   if (event != nullptr) SetEvent(event);
+}
+
+void SignalTogether(const HANDLE* events, size_t count) {
+#ifdef _WIN32
+  for (size_t i = 0; i < count; ++i) SetEvent(events[i]);
+#else
+  emu::SetEventsTogether(events, count);
+#endif
 }
 
 DWORD FileObject::CreatePin(const KSPIN_CONNECT*, ACCESS_MASK, std::shared_ptr<FileObject>*) {

@@ -19,9 +19,11 @@ inline bool SettleThread(DWORD threadId) {
   return threadId == 0 || emu_test::WaitUntilIdle(threadId, kSettleMs);
 }
 
-// Moves the clock by `frames`, letting the thread answer every completion on the way.
+// Moves the clock by `frames`, letting the thread answer every completion on the way (and
+// finish what it is doing before the first step).
 template <typename ThreadId>
 bool StepFrames(vkx7::VirtualKsDevice& device, uint64_t frames, const ThreadId& threadId) {
+  if (!SettleThread(threadId())) return false;
   while (frames > 0) {
     frames -= device.StepToNextCompletion(frames);
     if (!SettleThread(threadId())) return false;
