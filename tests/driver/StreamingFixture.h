@@ -108,7 +108,12 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
     host.driver = &*driver;
   }
   void TearDown() override {
-    driver.Reset();
+    // The device keeps running while the driver is released, so a streaming thread waiting for
+    // a packet sees the stop at once.
+    auto released = std::async(std::launch::async, [this] { driver.Reset(); });
+    while (released.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+      device.Step(1);
+    }
     emu_test::UnfreezeTime();
     DriverTest::TearDown();
   }
