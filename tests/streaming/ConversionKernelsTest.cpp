@@ -127,23 +127,13 @@ std::vector<float> SpecialFloats() {
   return values;
 }
 
+// Integers at the edges of the range and of single precision's rounding, and the same with
+// their middle bits changed.
 std::vector<int32_t> SpecialInts() {
-  std::vector<int32_t> values = {0,
-                                 1,
-                                 -1,
-                                 255,
-                                 256,
-                                 -256,
-                                 0x00FFFFFF,
-                                 0x01000000,
-                                 0x01000001,
-                                 0x01000003,
-                                 0x7FFFFF00,
-                                 0x7FFFFF40,
-                                 0x7FFFFF80,
-                                 0x7FFFFFC0,
-                                 std::numeric_limits<int32_t>::max(),
-                                 std::numeric_limits<int32_t>::min()};
+  std::vector<int32_t> values = {0,          1,          -1,         255,
+                                 256,        -256,       0x00FFFFFF, 0x01000000,
+                                 0x01000001, 0x01000003, 0x7FFFFF00, 0x7FFFFF40,
+                                 0x7FFFFF80, 0x7FFFFFC0, INT32_MAX,  INT32_MIN};
   const size_t count = values.size();
   for (size_t i = 0; i < count; ++i) values.push_back(values[i] ^ 0x5A5A5A00);
   return values;
@@ -267,17 +257,25 @@ class KernelSetTest : public testing::TestWithParam<const ConversionKernels*> {
   }
 };
 
-TEST_P(KernelSetTest, FloatsOfEveryClassInEveryLane) {
-  const std::vector<float> specials = SpecialFloats();
+TEST_P(KernelSetTest, ValuesOfEveryClassInEveryLane) {
+  const std::vector<float> floats = SpecialFloats();
+  const std::vector<int32_t> ints = SpecialInts();
   // Each value passes through every vector lane and through the scalar tail.
   for (size_t shift = 0; shift < 9; ++shift) {
     std::vector<float> values(shift, 0.25f);
-    values.insert(values.end(), specials.begin(), specials.end());
+    values.insert(values.end(), floats.begin(), floats.end());
     const auto count = static_cast<uint32_t>(values.size());
     ExpectInPlace(kernels.floatToHost, ReferenceFloatToHost, AsBytes(values), count, 0,
                   "float to host");
-    std::vector<float> reversed(values.rbegin(), values.rend());
-    ExpectRender(values, reversed, 0);
+    ExpectRender(values, {values.rbegin(), values.rend()}, 0);
+
+    std::vector<int32_t> integers(shift, 0x11111111);
+    integers.insert(integers.end(), ints.begin(), ints.end());
+    ExpectIntToFloat(integers, 0);
+    const std::vector<uint8_t> bytes = AsBytes(integers);
+    ExpectPack(bytes, static_cast<uint32_t>(integers.size()), 0);
+    ExpectInPlace(kernels.expandPacked24, ReferenceExpand, bytes,
+                  static_cast<uint32_t>(integers.size()), 0, "expand");
   }
 }
 
@@ -299,19 +297,6 @@ TEST_P(KernelSetTest, FloatsAcrossTheWholeBitSpace) {
   kernels.renderFrames(values.data(), right.data(), actual.data(), count, false);
   ReferenceRender(values.data(), right.data(), expected.data(), count, false);
   EXPECT_EQ(actual, expected);
-}
-
-TEST_P(KernelSetTest, IntegersOfEveryClassInEveryLane) {
-  const std::vector<int32_t> specials = SpecialInts();
-  for (size_t shift = 0; shift < 9; ++shift) {
-    std::vector<int32_t> values(shift, 0x11111111);
-    values.insert(values.end(), specials.begin(), specials.end());
-    ExpectIntToFloat(values, 0);
-    const auto count = static_cast<uint32_t>(values.size());
-    const std::vector<uint8_t> bytes = AsBytes(values);
-    ExpectPack(bytes, count, 0);
-    ExpectInPlace(kernels.expandPacked24, ReferenceExpand, bytes, count, 0, "expand");
-  }
 }
 
 TEST_P(KernelSetTest, RandomBuffersOfEveryLengthAtOddOffsets) {
