@@ -20,7 +20,6 @@ constexpr uint32_t kBlockFrames = 64;
 constexpr DWORD kRenderWaitMs = 500;
 constexpr DWORD kIdlePollMs = 100;
 constexpr uint32_t kSilentCycles = 4;
-constexpr float kFadeStep = 0.015625f;
 
 // Streams are made with a nothrow allocation and dropped when their pin refused to pause or
 // their storage is missing; `hr` tells which.
@@ -156,19 +155,12 @@ void CAsioDriver::RunStreamLoop() {
       std::memset(renderBlock, 0, sizeof renderBlock);
     } else {
       const uint32_t first = halfStart + renderFrames;
-      for (uint32_t f = 0; f < kBlockFrames; ++f) {
-        int32_t* frame = renderBlock + 2 * f;
-        for (int32_t c = 0; c < 2; ++c) {
-          frame[c] = c < activeOutputs && outputFloatBuffers[c] != nullptr
-                         ? converter.RenderFloatToInt32(outputFloatBuffers[c][first + f])
-                         : 0;
-        }
-        if (fadeInPending) {
-          const float gain = static_cast<float>(f) * kFadeStep;
-          frame[0] = static_cast<int32_t>(static_cast<float>(frame[0]) * gain);
-          frame[1] = static_cast<int32_t>(static_cast<float>(frame[1]) * gain);
-        }
-      }
+      const auto channel = [&](int32_t c) -> const float* {
+        return c < activeOutputs && outputFloatBuffers[c] != nullptr ? outputFloatBuffers[c] + first
+                                                                     : nullptr;
+      };
+      converter.RenderFloatToInt32Block(channel(0), channel(1), renderBlock, kBlockFrames,
+                                        fadeInPending);
       fadeInPending = false;
     }
     renderFrames += kBlockFrames;

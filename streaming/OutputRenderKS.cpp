@@ -1,7 +1,5 @@
 #include "streaming/OutputRenderKS.h"
 
-#include <cstring>
-
 #include "ks/KsAudPin.h"
 
 namespace {
@@ -37,9 +35,8 @@ HRESULT COutputRenderKS::Start() { return pin->SetState(KSSTATE_RUN); }
 
 void COutputRenderKS::WriteFrames(const int32_t* block) {
   if (ring.packets == nullptr) return;
-  auto* data = reinterpret_cast<int32_t*>(ring.packets[nextPacket].header.Data);
-  std::memcpy(data, block, static_cast<size_t>(packetSamples) * sizeof(int32_t));
-  converter.Int32ToInt24PackedInPlace(data, packetSamples);
+  converter.Int32ToInt24Packed(block, static_cast<uint8_t*>(ring.packets[nextPacket].header.Data),
+                               packetSamples);
 }
 
 void COutputRenderKS::Submit() {
