@@ -56,7 +56,7 @@ void BM_StreamLoopPerSwitch(benchmark::State& state) {
   }
   Host::bufferSize = bufferSize;
   auto started = std::async(std::launch::async, [driver] { return driver->start(); });
-  while (device.PinState(vkx7::kCaptureFilter, vkx7::kStreamingPin) != KSSTATE_RUN) {
+  while (device.PinState(vkx7::Direction::Capture) != KSSTATE_RUN) {
     std::this_thread::yield();
   }
   WaitFor(device, 4);

@@ -72,6 +72,8 @@ class CAsioDriver : public IASIO, public CUnknown {
 
   // The streaming thread.
   bool StartStreamThread();
+  // After StartStreamThread failed: the error start reports, with its text in errorMessage.
+  ASIOError StreamStartFailure();
   void StopStreamThread();
   static unsigned WINAPI StreamThreadProc(void* argument);
   void RunStreamLoop();
@@ -143,6 +145,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   CKsAudPin* renderPin = nullptr;
   std::atomic<bool> stopStreaming{false};
   std::atomic<uint32_t> cycleCount{0};
+  // Set by the streaming thread when its streams cannot run; ends the start handshake at once.
+  std::atomic<ASIOError> streamFailure{ASE_OK};
   HMODULE avrtModule = nullptr;
   PFN_AvSetMmThreadCharacteristicsA pAvSetMmThreadCharacteristicsA = nullptr;
   PFN_AvRevertMmThreadCharacteristics pAvRevertMmThreadCharacteristics = nullptr;

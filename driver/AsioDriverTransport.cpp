@@ -1,9 +1,15 @@
 // Start, stop and the sample position.
+#include <cstring>
+
 #include "driver/AsioDriver.h"
+#include "driver/StartFailureText.h"
 #include "driver/WordSplit.h"
 
 ASIOError CAsioDriver::start() {
-  if (callbacks == nullptr) return ASE_NotPresent;
+  if (callbacks == nullptr) {
+    std::strcpy(errorMessage, kNoBuffersText);
+    return ASE_NotPresent;
+  }
   // A running thread keeps its pins; a second start changes nothing.
   if (running.load(std::memory_order_relaxed)) return ASE_OK;
   OpenDevice();
@@ -16,7 +22,7 @@ ASIOError CAsioDriver::start() {
   if (captureFilter != nullptr) capturePin = CreateCapturePinAtRate(captureFilter, sampleRate);
   if (renderFilter != nullptr) renderPin = CreateRenderPinAtRate(renderFilter, sampleRate);
   if (capturePin == nullptr || renderPin == nullptr) return ASE_NotPresent;
-  if (!StartStreamThread()) return ASE_HWMalfunction;
+  if (!StartStreamThread()) return StreamStartFailure();
   running.store(true, std::memory_order_relaxed);
   if (autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;

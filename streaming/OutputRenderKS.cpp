@@ -11,7 +11,11 @@ constexpr ULONG kBytesPerSample = 3;
 COutputRenderKS::COutputRenderKS(uint32_t packetCount_, uint32_t packetSamples_, CKsAudPin* pin_,
                                  HRESULT* phr)
     : packetCount(packetCount_), packetSamples(packetSamples_), pin(pin_) {
-  pin->SetState(KSSTATE_PAUSE);
+  const HRESULT paused = pin->SetState(KSSTATE_PAUSE);
+  if (FAILED(paused)) {
+    if (phr != nullptr) *phr = paused;
+    return;
+  }
   const ULONG bytes = packetSamples * kBytesPerSample;
   if (!ring.Allocate(packetCount, packetSamples, bytes, bytes)) {
     if (phr != nullptr) *phr = E_OUTOFMEMORY;
@@ -39,6 +43,10 @@ void COutputRenderKS::Submit() {
   if (ring.packets == nullptr) return;
   if (!pin->m_fLoopedPreferred) ring.QueueWrite(pin, nextPacket);
   nextPacket = (nextPacket + 1) % packetCount;
+}
+
+HANDLE COutputRenderKS::AwaitedEvent() {
+  return ring.packets != nullptr ? ring.packetEvents[nextPacket] : nullptr;
 }
 
 bool COutputRenderKS::WaitPacket(DWORD milliseconds) {
