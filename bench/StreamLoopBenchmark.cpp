@@ -56,7 +56,7 @@ void BM_StreamLoopPerSwitch(benchmark::State& state) {
   }
   Host::bufferSize = bufferSize;
   auto started = std::async(std::launch::async, [driver] { return driver->start(); });
-  while (device.PinState(vkx7::kCaptureFilter, vkx7::kStreamingPin) != KSSTATE_RUN) {
+  while (device.PinState(vkx7::Direction::Capture) != KSSTATE_RUN) {
     std::this_thread::yield();
   }
   WaitFor(device, 4);
@@ -88,7 +88,8 @@ void BM_HalfFloor(benchmark::State& state) {
   std::vector<float> inputs[2] = {std::vector<float>(frames), std::vector<float>(frames)};
   std::vector<int32_t> host(frames, 1 << 20);
   std::vector<float> outputs[2] = {std::vector<float>(frames), std::vector<float>(frames)};
-  std::vector<int32_t> block(2 * frames);
+  std::vector<int32_t> block(2 * kPacketFrames);
+  std::vector<uint8_t> packet(3 * block.size());
   for (auto _ : state) {
     converter.Int24PackedToInt32InPlace(packed.data(), frames);
     converter.CaptureInt32ToFloat(reinterpret_cast<int32_t*>(packed.data()), inputs[0].data(),
@@ -96,11 +97,11 @@ void BM_HalfFloor(benchmark::State& state) {
     std::copy(inputs[0].begin(), inputs[0].end(), inputs[1].begin());
     for (auto& input : inputs) converter.Float32ToInt32InPlace(input.data(), frames);
     for (auto& output : outputs) converter.Int32ToFloat32(host.data(), output.data(), frames);
-    for (uint32_t f = 0; f < frames; ++f) {
-      block[2 * f] = converter.RenderFloatToInt32(outputs[0][f]);
-      block[2 * f + 1] = converter.RenderFloatToInt32(outputs[1][f]);
+    for (uint32_t f = 0; f < frames; f += kPacketFrames) {
+      converter.RenderFloatToInt32Block(outputs[0].data() + f, outputs[1].data() + f, block.data(),
+                                        kPacketFrames, false);
+      converter.Int32ToInt24Packed(block.data(), packet.data(), 2 * kPacketFrames);
     }
-    converter.Int32ToInt24PackedInPlace(block.data(), 2 * frames);
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * frames);

@@ -105,6 +105,8 @@ class CAsioDriver : public IASIO, public CUnknown {
 
   // The streaming thread.
   bool StartStreamThread();
+  // After StartStreamThread failed: the error start reports, with its text in errorMessage.
+  ASIOError StreamStartFailure();
   void StopStreamThread();
   static unsigned WINAPI StreamThreadProc(void* argument);
   void RunStreamLoop();
@@ -126,6 +128,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   // Sets and clears time-info flags shared with the streaming thread.
   void SetTimeInfoFlags(uint32_t flags);
   void ClearTimeInfoFlags(uint32_t flags);
+
+  // Replaces the text getErrorMessage answers.
+  void SetErrorMessage(const char* text);
 
   // Frees every buffer block and forgets the channel tables.
   void FreeBuffers();
@@ -165,7 +170,10 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<bool> initialised{false};
   std::atomic<bool> running{false};
   bool timeInfoMode = false;
-  std::atomic<const char*> errorMessage{""};  // one of the driver's constant texts
+  // Written by host threads under the transport lock; read by getErrorMessage on any thread.
+  // errorLock is held only to copy the text.
+  std::mutex errorLock;
+  char errorMessage[128] = {};
   // Held by the host's threads while they start, end or release the panel thread; never by the
   // panel thread, and only tried by the streaming thread. Guards panelThread and panelThreadId.
   std::mutex panelLock;
@@ -189,6 +197,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   CKsAudPin* renderPin = nullptr;
   std::atomic<bool> stopStreaming{false};
   std::atomic<uint32_t> cycleCount{0};
+  // Set by the streaming thread when its streams cannot run; ends the start handshake at once.
+  std::atomic<ASIOError> streamFailure{ASE_OK};
   HMODULE avrtModule = nullptr;
   PFN_AvSetMmThreadCharacteristicsA pAvSetMmThreadCharacteristicsA = nullptr;
   PFN_AvRevertMmThreadCharacteristics pAvRevertMmThreadCharacteristics = nullptr;

@@ -1,9 +1,12 @@
 // Device discovery: finds the KX-7's capture and render filters among the machine's KS audio
-// filters by the hardware ID in their device paths, and makes the pins at the host's rate.
+// filters by the hardware ID in their device paths, and makes the pins at the host's rate. When
+// the device or a pin cannot be had, errorMessage says why.
+#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "driver/AsioDriver.h"
+#include "driver/StartFailureText.h"
 #include "ks/KsLayer.h"
 
 namespace {
@@ -20,10 +23,12 @@ CKsEnumFilters* NewEnumerator() {
   return enumerator;
 }
 
-// The first filter of the given kind whose lower-cased device path holds the hardware ID.
-CKsFilter* FindDeviceFilter(CKsEnumFilters* enumerator, KsFilterType type, const GUID& category) {
+// The first filter of the given kind whose lower-cased device path holds the hardware ID; the
+// filters are opened with their pins unless only their paths are wanted.
+CKsFilter* FindDeviceFilter(CKsEnumFilters* enumerator, KsFilterType type, const GUID& category,
+                            BOOL open = TRUE) {
   const GUID categories[2] = {KSCATEGORY_AUDIO, category};
-  if (FAILED(enumerator->EnumFilters(type, categories, 2, TRUE, FALSE, TRUE))) return nullptr;
+  if (FAILED(enumerator->EnumFilters(type, categories, 2, open, FALSE, open))) return nullptr;
   for (CKsFilter* filter : enumerator->m_Filters) {
     char path[MAX_PATH];
     std::memcpy(path, filter->m_szFilterName, sizeof path);
@@ -63,6 +68,34 @@ void MakePlainPcm(WAVEFORMATEXTENSIBLE* format) {
   std::memset(&format->SubFormat, 0, sizeof format->SubFormat);
 }
 
+// Whether the KX-7 is there as a real-time (looped-only) audio filter, which the USB audio class
+// 2.0 driver gives it and which has no pin this driver can stream through.
+bool RealtimeOnlyDevicePresent() {
+  CKsEnumFilters* enumerator = NewEnumerator();
+  if (enumerator == nullptr) return false;
+  const bool found =
+      FindDeviceFilter(enumerator, FilterTypeUnknown, KSCATEGORY_REALTIME, FALSE) != nullptr;
+  delete enumerator;
+  return found;
+}
+
+// The text for a pin the device created with neither format, from the KS layer's results of
+// both tries: a pin held elsewhere or a device gone tells more than the format refused.
+void DescribePinFailure(HRESULT first, HRESULT second, ASIOSampleRate rate, char* text,
+                        size_t size) {
+  auto either = [first, second](DWORD error) {
+    return first == HRESULT_FROM_WIN32(error) || second == HRESULT_FROM_WIN32(error);
+  };
+  if (either(ERROR_BAD_COMMAND) || either(ERROR_NO_SYSTEM_RESOURCES)) {
+    std::snprintf(text, size, "%s", kPinInUseText);
+  } else if (either(ERROR_DEVICE_NOT_CONNECTED) || either(ERROR_DEVICE_REMOVED) ||
+             either(ERROR_FILE_NOT_FOUND)) {
+    std::snprintf(text, size, "%s", kHardwareNotFoundText);
+  } else {
+    std::snprintf(text, size, kFormatRefusedText, static_cast<unsigned>(rate));
+  }
+}
+
 }  // namespace
 
 bool CAsioDriver::OpenDevice() {
@@ -76,7 +109,7 @@ bool CAsioDriver::OpenDevice() {
   if (captureEnum != nullptr) captureFilter = FindCaptureFilter(captureEnum);
   if (renderEnum != nullptr) renderFilter = FindRenderFilter(renderEnum);
   if (captureFilter != nullptr && renderFilter != nullptr) return true;
-  errorMessage.store("NORVA KX-7 hardware not found.");
+  SetErrorMessage(RealtimeOnlyDevicePresent() ? kUsbAudio2Text : kHardwareNotFoundText);
   return false;
 }
 
@@ -94,16 +127,30 @@ CKsAudPin* CAsioDriver::CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSamp
   WAVEFORMATEXTENSIBLE format = DeviceFormat(1, SPEAKER_FRONT_CENTER, rate);
   CKsAudPin* pin = filter->CreateCapturePin(&format.Format, KsStreamingModeStandard);
   if (pin != nullptr) return pin;
+  const HRESULT first = filter->m_hrCreatePin;
   MakePlainPcm(&format);
-  return filter->CreateCapturePin(&format.Format, KsStreamingModeStandard);
+  pin = filter->CreateCapturePin(&format.Format, KsStreamingModeStandard);
+  if (pin == nullptr) {
+    char text[sizeof errorMessage];
+    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
+    SetErrorMessage(text);
+  }
+  return pin;
 }
 
 CKsAudPin* CAsioDriver::CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampleRate rate) {
   WAVEFORMATEXTENSIBLE format = DeviceFormat(2, SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT, rate);
   CKsAudPin* pin = filter->CreateRenderPin(&format.Format, KsStreamingModeDefault);
   if (pin != nullptr) return pin;
+  const HRESULT first = filter->m_hrCreatePin;
   MakePlainPcm(&format);
-  return filter->CreateRenderPin(&format.Format, KsStreamingModeDefault);
+  pin = filter->CreateRenderPin(&format.Format, KsStreamingModeDefault);
+  if (pin == nullptr) {
+    char text[sizeof errorMessage];
+    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
+    SetErrorMessage(text);
+  }
+  return pin;
 }
 
 void CAsioDriver::ReleaseEnumerators() {

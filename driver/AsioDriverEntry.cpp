@@ -1,4 +1,5 @@
 // The driver object's life cycle, COM identity and the small IASIO methods.
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -69,12 +70,12 @@ ASIOBool CAsioDriver::init(void* /*sysHandle*/) {
   // again would release the pins under it.
   if (!scope.Locked() || streamThread != INVALID_HANDLE_VALUE) {
     initialised.store(true);
-    errorMessage.store(kInitOk);
+    SetErrorMessage(kInitOk);
     return ASIOTrue;
   }
   const bool opened = OpenDevice();
   initialised.store(opened);
-  errorMessage.store(opened ? kInitOk : kInitFailed);
+  SetErrorMessage(opened ? kInitOk : kInitFailed);
   // init only proves that the device is there; start opens it anew.
   ReleaseEnumerators();
   return opened ? ASIOTrue : ASIOFalse;
@@ -88,8 +89,13 @@ int32_t CAsioDriver::getDriverVersion() { return kDriverVersion; }
 
 void CAsioDriver::getErrorMessage(char* string) {
   if (string == nullptr) return;
-  const char* text = errorMessage.load();
-  std::memcpy(string, text, std::strlen(text) + 1);
+  std::lock_guard<std::mutex> guard(errorLock);
+  std::memcpy(string, errorMessage, std::strlen(errorMessage) + 1);
+}
+
+void CAsioDriver::SetErrorMessage(const char* text) {
+  std::lock_guard<std::mutex> guard(errorLock);
+  std::snprintf(errorMessage, sizeof errorMessage, "%s", text);
 }
 
 ASIOError CAsioDriver::future(int32_t selector, void* /*opt*/) {

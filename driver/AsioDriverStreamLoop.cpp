@@ -1,10 +1,11 @@
-// The streaming loop: paced by the render packets' completions, it drains the capture packets
-// that are due into the current input half, feeds the render pin 64 frames at a time from the
-// current output half, and at the end of each half hands both halves to the host.
+// The streaming loop: paced by the render packets' completions, it takes every completed capture
+// packet into the current input half, feeds the render pin 64 frames at a time from the current
+// output half, and at the end of each half hands both halves to the host.
 #include <cstring>
 #include <new>
 
 #include "driver/AsioDriver.h"
+#include "driver/CaptureHalf.h"
 #include "driver/WordSplit.h"
 #include "ks/KsAudPin.h"
 #include "streaming/InputCaptureKS.h"
@@ -19,19 +20,28 @@ constexpr uint32_t kBlockFrames = 64;
 constexpr DWORD kRenderWaitMs = 500;
 constexpr DWORD kIdlePollMs = 100;
 constexpr uint32_t kSilentCycles = 4;
-constexpr float kFadeStep = 0.015625f;
 
-// Streams are made with a nothrow allocation and dropped when their storage is missing.
+// Streams are made with a nothrow allocation and dropped when their pin refused to pause or
+// their storage is missing; `hr` tells which.
 template <typename Stream, typename Pin>
-Stream* NewStream(uint32_t samples, Pin* pin) {
+Stream* NewStream(uint32_t samples, Pin* pin, HRESULT* hr) {
+  *hr = E_FAIL;
   if (pin == nullptr) return nullptr;
-  HRESULT hr = E_FAIL;
-  auto* stream = new (std::nothrow) Stream(kPacketCount, samples, pin, &hr);
-  if (stream != nullptr && FAILED(hr)) {
+  auto* stream = new (std::nothrow) Stream(kPacketCount, samples, pin, hr);
+  if (stream == nullptr) *hr = E_OUTOFMEMORY;
+  if (stream != nullptr && FAILED(*hr)) {
     delete stream;
     stream = nullptr;
   }
   return stream;
+}
+
+// Why the streams could not run: a pin that no longer answers is gone, any other refusal (for
+// example no USB bandwidth for the pin) is the hardware's.
+ASIOError StreamFailureOf(CKsAudPin* pin, HRESULT hr) {
+  if (hr == E_OUTOFMEMORY || pin == nullptr) return ASE_HWMalfunction;
+  KSSTATE state = KSSTATE_STOP;
+  return SUCCEEDED(pin->GetState(&state)) ? ASE_HWMalfunction : ASE_NotPresent;
 }
 
 }  // namespace
@@ -48,96 +58,117 @@ void CAsioDriver::RunStreamLoop() {
   }
   int32_t renderBlock[kRenderSamples] = {};
   uint32_t renderFrames = 0;
-  uint32_t captureFrames = 0;
-  uint32_t pendingCapture = 0;
   bool synced = false;
   bool fadeInPending = true;
+  // The half whose frames have all gone to the render pin while its capture is still coming.
+  bool halfDue = false;
+  CCaptureHalf captured;
 
-  CInputCapture* capture = NewStream<CInputCaptureKS>(kCaptureSamples, capturePin);
-  COutputRender* render = NewStream<COutputRenderKS>(kRenderSamples, renderPin);
-  if (capture == nullptr || render == nullptr) {
-    // Without both streams no buffer switch can happen; the start handshake gives up.
+  HRESULT captureResult = E_FAIL;
+  HRESULT renderResult = E_FAIL;
+  CInputCapture* capture = NewStream<CInputCaptureKS>(kCaptureSamples, capturePin, &captureResult);
+  COutputRender* render = NewStream<COutputRenderKS>(kRenderSamples, renderPin, &renderResult);
+  if (capture != nullptr && render != nullptr) {
+    renderResult = render->Start();
+    if (SUCCEEDED(renderResult)) captureResult = capture->Start();
+  }
+  if (FAILED(captureResult) || FAILED(renderResult)) {
+    // Without both streams running no buffer switch can happen: the start handshake is told
+    // why at once rather than after its time-out.
+    streamFailure.store(FAILED(renderResult) ? StreamFailureOf(renderPin, renderResult)
+                                             : StreamFailureOf(capturePin, captureResult),
+                        std::memory_order_release);
     while (!stopStreaming.load(std::memory_order_relaxed)) Sleep(kIdlePollMs);
     delete capture;
     delete render;
     return;
   }
-  render->Start();
-  capture->Start();
   latencyCount.store(halfSize, std::memory_order_relaxed);
 
-  float* const captureHalf = inputBuffers[0] != nullptr && activeInputs >= 1
-                                 ? reinterpret_cast<float*>(inputBuffers[0])
-                                 : nullptr;
-  while (true) {
-    const bool completed = render->WaitPacket(kRenderWaitMs);
-    if (stopStreaming.load(std::memory_order_relaxed)) break;
-    if (!completed) continue;
-    const uint32_t halfStart = bufferIndex.load(std::memory_order_relaxed) * halfSize;
-
-    if (synced) {
-      ++pendingCapture;
-    } else {
-      latencyCount.fetch_add(kBlockFrames, std::memory_order_relaxed);
-    }
-    while ((pendingCapture > 0 || !synced) && captureFrames < halfSize && capture->WaitPacket(0)) {
-      if (!synced) {
-        synced = true;
-        captureFrames = renderFrames;
-      } else {
-        --pendingCapture;
-      }
-      const int32_t* samples = capture->GetData();
+  float* const captureBuffer = inputBuffers[0] != nullptr && activeInputs >= 1
+                                   ? reinterpret_cast<float*>(inputBuffers[0])
+                                   : nullptr;
+  auto currentHalf = [&] {
+    return captureBuffer != nullptr
+               ? captureBuffer + bufferIndex.load(std::memory_order_relaxed) * halfSize
+               : nullptr;
+  };
+  // Takes every capture packet that has completed, in order, into the current half at the
+  // capture position; the first one with data aligns capture with render. A completion that
+  // carries no data is handed back without counting.
+  auto drainCapture = [&] {
+    while (capture->WaitPacket(0)) {
       const uint32_t frames = capture->GetFrameCount();
-      // Frames that would cross the end of the half are dropped but still counted, so the
-      // half ends with a drop-out and the latency figure loses them.
-      const uint32_t room = halfSize - captureFrames;
-      const uint32_t copied = frames < room ? frames : room;
-      if (captureHalf != nullptr && samples != nullptr) {
-        converter.CaptureInt32ToFloat(samples, captureHalf + halfStart + captureFrames, copied);
+      if (frames != 0) {
+        if (!synced) {
+          synced = true;
+          captured.AlignTo(renderFrames);
+        }
+        captured.Take(converter, capture->GetData(), frames, currentHalf(), halfSize);
       }
-      captureFrames += frames;
       capture->ReleasePacket();
     }
+  };
+  // Ends the half: a drop-out when capture did not fill it exactly, then the host's turn.
+  auto deliverHalf = [&] {
+    halfDue = false;
+    const uint32_t halfStart = bufferIndex.load(std::memory_order_relaxed) * halfSize;
+    if (synced && (captured.Frames() != halfSize || captured.Dropped() != 0)) {
+      dropOutCount.fetch_add(1, std::memory_order_relaxed);
+      latencyCount.fetch_add(halfSize - captured.Frames() - captured.Dropped(),
+                             std::memory_order_relaxed);
+    }
+    for (int32_t c = 1; c < activeInputs; ++c) {
+      if (inputBuffers[c] != nullptr && inputBuffers[0] != nullptr) {
+        std::memcpy(inputBuffers[c] + halfStart, inputBuffers[0] + halfStart,
+                    halfSize * sizeof(int32_t));
+      }
+    }
+    DeliverCycle();
+    cycleCount.fetch_add(1, std::memory_order_release);
+    renderFrames = 0;
+    captured.NextHalf(currentHalf(), halfSize);
+  };
+
+  while (true) {
+    // Render completions pace the loop; once capture is aligned, its completions wake the loop
+    // too, so the device gets its reads back at once whatever the phase of the two pins.
+    HANDLE events[2] = {render->AwaitedEvent(), synced ? capture->AwaitedEvent() : nullptr};
+    const DWORD eventCount = events[1] != nullptr ? 2 : 1;
+    const DWORD woke = WaitForMultipleObjects(eventCount, events, FALSE, kRenderWaitMs);
+    if (stopStreaming.load(std::memory_order_relaxed)) break;
+    if (woke == WAIT_OBJECT_0 + 1) {
+      drainCapture();
+      if (halfDue && captured.Frames() >= halfSize) deliverHalf();
+      continue;
+    }
+    if (!render->WaitPacket(0)) continue;
+    // Capture that did not fill the due half before this render packet came back is late.
+    if (halfDue) deliverHalf();
+    const uint32_t halfStart = bufferIndex.load(std::memory_order_relaxed) * halfSize;
+
+    if (!synced) latencyCount.fetch_add(kBlockFrames, std::memory_order_relaxed);
+    drainCapture();
 
     const uint32_t cycle = cycleCount.load(std::memory_order_relaxed);
     if (cycle < kSilentCycles) {
       std::memset(renderBlock, 0, sizeof renderBlock);
     } else {
       const uint32_t first = halfStart + renderFrames;
-      for (uint32_t f = 0; f < kBlockFrames; ++f) {
-        int32_t* frame = renderBlock + 2 * f;
-        for (int32_t c = 0; c < 2; ++c) {
-          frame[c] = c < activeOutputs && outputFloatBuffers[c] != nullptr
-                         ? converter.RenderFloatToInt32(outputFloatBuffers[c][first + f])
-                         : 0;
-        }
-        if (fadeInPending) {
-          const float gain = static_cast<float>(f) * kFadeStep;
-          frame[0] = static_cast<int32_t>(static_cast<float>(frame[0]) * gain);
-          frame[1] = static_cast<int32_t>(static_cast<float>(frame[1]) * gain);
-        }
-      }
+      const auto channel = [&](int32_t c) -> const float* {
+        return c < activeOutputs && outputFloatBuffers[c] != nullptr ? outputFloatBuffers[c] + first
+                                                                     : nullptr;
+      };
+      converter.RenderFloatToInt32Block(channel(0), channel(1), renderBlock, kBlockFrames,
+                                        fadeInPending);
       fadeInPending = false;
     }
     renderFrames += kBlockFrames;
 
     if (renderFrames >= halfSize) {
-      if (synced && renderFrames != captureFrames) {
-        dropOutCount.fetch_add(1, std::memory_order_relaxed);
-        latencyCount.fetch_add(renderFrames - captureFrames, std::memory_order_relaxed);
-      }
-      for (int32_t c = 1; c < activeInputs; ++c) {
-        if (inputBuffers[c] != nullptr && inputBuffers[0] != nullptr) {
-          std::memcpy(inputBuffers[c] + halfStart, inputBuffers[0] + halfStart,
-                      halfSize * sizeof(int32_t));
-        }
-      }
-      DeliverCycle();
-      cycleCount.fetch_add(1, std::memory_order_release);
-      renderFrames = 0;
-      captureFrames = 0;
-      pendingCapture = 0;
+      // Capture still short of the half waits for its next packet, up to the next render one.
+      halfDue = true;
+      if (!synced || captured.Frames() >= halfSize) deliverHalf();
     }
     render->WriteFrames(renderBlock);
     render->Submit();

@@ -1,6 +1,10 @@
-// The streaming thread: its start with the two-buffer-switch handshake, its end, and its set-up
-// at time-critical priority inside the "Pro Audio" scheduling task.
+// The streaming thread: its start with the two-buffer-switch handshake (and what a failed one
+// tells the host), its end, and its set-up at time-critical priority inside the "Pro Audio"
+// scheduling task.
+#include <cstring>
+
 #include "driver/AsioDriver.h"
+#include "driver/StartFailureText.h"
 
 namespace {
 
@@ -16,6 +20,7 @@ bool CAsioDriver::StartStreamThread() {
   stopStreaming.store(false, std::memory_order_relaxed);
   dropOutCount.store(0, std::memory_order_relaxed);
   latencyCount.store(0, std::memory_order_relaxed);
+  streamFailure.store(ASE_OK, std::memory_order_relaxed);
   if (streamThread == INVALID_HANDLE_VALUE) {
     unsigned threadId = 0;
     const uintptr_t handle = _beginthreadex(nullptr, 0, StreamThreadProc, this, 0, &threadId);
@@ -27,11 +32,22 @@ bool CAsioDriver::StartStreamThread() {
   const DWORD t0 = timeGetTime();
   while (timeGetTime() - t0 < kHandshakeMs) {
     if (cycleCount.load(std::memory_order_acquire) >= kHandshakeCycles) break;
+    if (streamFailure.load(std::memory_order_acquire) != ASE_OK) break;
     Sleep(kHandshakePollMs);
   }
   if (cycleCount.load(std::memory_order_acquire) >= kHandshakeCycles) return true;
   StopStreamThread();
   return false;
+}
+
+ASIOError CAsioDriver::StreamStartFailure() {
+  const ASIOError failure = streamFailure.load(std::memory_order_acquire);
+  if (failure == ASE_NotPresent) {
+    SetErrorMessage(kHardwareNotFoundText);
+    return ASE_NotPresent;
+  }
+  SetErrorMessage(failure == ASE_OK ? kStreamSilentText : kStreamRefusedText);
+  return ASE_HWMalfunction;
 }
 
 void CAsioDriver::StopStreamThread() {

@@ -1,5 +1,6 @@
 // Start, stop and the sample position.
 #include "driver/AsioDriver.h"
+#include "driver/StartFailureText.h"
 #include "driver/WordSplit.h"
 
 ASIOError CAsioDriver::start() {
@@ -9,7 +10,10 @@ ASIOError CAsioDriver::start() {
   }
   const TransportScope scope(this);
   if (!scope.Entered()) return ASE_InvalidMode;
-  if (callbacks == nullptr) return ASE_NotPresent;
+  if (callbacks == nullptr) {
+    SetErrorMessage(kNoBuffersText);
+    return ASE_NotPresent;
+  }
   // A running thread keeps its pins; a second start changes nothing.
   if (running.load(std::memory_order_relaxed)) return ASE_OK;
   OpenDevice();
@@ -31,8 +35,9 @@ ASIOError CAsioDriver::start() {
     return ASE_NotPresent;
   }
   if (!StartStreamThread()) {
+    const ASIOError failure = StreamStartFailure();
     ReleaseEnumerators();
-    return ASE_HWMalfunction;
+    return failure;
   }
   running.store(true, std::memory_order_relaxed);
   if (autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);

@@ -1,5 +1,7 @@
 #include "host/Arguments.h"
 
+#include "host/DeviceUnderTest.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -86,6 +88,7 @@ bool ParseInteger(const std::string& text, long low, long high, long* value) {
 //        [--tone HZ | --wav FILE] [--record FILE] [--bits 24|32]
 //        [--device loopback|tone|silence] [--driver NAME] [--json]
 // latency [--buffer N] [--rate R] [--driver NAME] [--json]
+// stream and latency, on Linux: [--device-profile NAME] [--device-scenario NAME[,NAME...]]
 ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, CommandKind kind) {
   const std::string& command = args[0];
   HostCommand result;
@@ -179,6 +182,27 @@ ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, Command
       options.recordBits = value == "24" ? 24 : 32;
       continue;
     }
+    if (streams && kHasVirtualDevice && option("--device-profile")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (!IsDeviceProfile(value)) return refuseValue("is not a timing profile");
+      options.deviceProfile = value;
+      continue;
+    }
+    if (streams && kHasVirtualDevice && option("--device-scenario")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      size_t start = 0;
+      while (true) {
+        const size_t comma = value.find(',', start);
+        const std::string name = value.substr(start, comma - start);
+        if (!IsDeviceScenario(name)) {
+          return Refuse(command + ": --device-scenario '" + name + "' is not a scenario");
+        }
+        options.deviceScenarios.push_back(name);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+      }
+      continue;
+    }
     if (full && kHasVirtualDevice && option("--device")) {
       if (!error.empty()) return Refuse(command + ": " + error);
       if (value == "loopback") {
@@ -252,6 +276,13 @@ const char* UsageText() {
          "  latency [--buffer N] [--rate R] [--driver NAME] [--json]\n"
          "                      play clicks on output L, find them in the input and report\n"
          "                      the round trip beside the driver's reported latencies\n"
+#ifndef _WIN32
+         "  stream and latency also take [--device-profile P] [--device-scenario S[,S...]]:\n"
+         "                      the virtual KX-7's completion timing P (ideal, usb-1ms, urb-Nms,\n"
+         "                      jitter[-N]; ideal by default) and real USB stack behaviours S\n"
+         "                      (two-filter, uac2, strict-headers, zero-first-reads,\n"
+         "                      pending-properties, no-bandwidth, pin-in-use)\n"
+#endif
          "  --driver picks a driver by key name (default: the KX-7); --json prints one JSON "
          "object\n"
          "exit status: 0 done, 1 failed (no driver, creation, registration or streaming failed), "

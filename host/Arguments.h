@@ -30,6 +30,9 @@ struct StreamOptions {
   std::string recordPath;   // the streamed inputs are recorded here when not empty
   int recordBits = 24;      // 24 or 32
   MicrophoneKind microphone = MicrophoneKind::kLoopback;
+  // The virtual KX-7's timing profile and named scenarios (see DeviceUnderTest.h).
+  std::string deviceProfile = "ideal";
+  std::vector<std::string> deviceScenarios;
 };
 
 struct HostCommand {

@@ -1,6 +1,7 @@
 #include "host/DeviceUnderTest.h"
 
 #ifndef _WIN32
+#include "virtual_device/Kx7Scenarios.h"
 #include "virtual_device/VirtualKsDevice.h"
 #endif
 
@@ -8,9 +9,21 @@ namespace kx7host {
 
 #ifndef _WIN32
 
+bool IsDeviceProfile(const std::string& name) {
+  vkx7::TimingProfile profile;
+  return vkx7::TimingProfile::Parse(name, &profile);
+}
+
+bool IsDeviceScenario(const std::string& name) {
+  vkx7::Kx7Scenario scenario;
+  return vkx7::ParseScenario(name, &scenario);
+}
+
 struct DeviceUnderTest::Impl {
+  explicit Impl(vkx7::Kx7Layout layout) : device(layout) {}
   vkx7::VirtualKx7 device;
   MicrophoneKind microphone = MicrophoneKind::kLoopback;
+  std::string setup;  // the profile and scenarios, as given
 };
 
 DeviceUnderTest::DeviceUnderTest() = default;
@@ -22,9 +35,29 @@ DeviceUnderTest::~DeviceUnderTest() {
   }
 }
 
-bool DeviceUnderTest::Plug(MicrophoneKind microphone, std::string* why) {
-  impl_ = std::make_unique<Impl>();
+bool DeviceUnderTest::Plug(const StreamOptions& options, MicrophoneKind microphone,
+                           std::string* why) {
+  vkx7::TimingProfile profile;
+  std::vector<vkx7::Kx7Scenario> scenarios;
+  if (!vkx7::TimingProfile::Parse(options.deviceProfile, &profile)) {
+    *why = "the virtual KX-7 has no timing profile '" + options.deviceProfile + "'";
+    return false;
+  }
+  std::string setup = options.deviceProfile;
+  for (const std::string& name : options.deviceScenarios) {
+    vkx7::Kx7Scenario scenario;
+    if (!vkx7::ParseScenario(name, &scenario)) {
+      *why = "the virtual KX-7 has no scenario '" + name + "'";
+      return false;
+    }
+    scenarios.push_back(scenario);
+    setup += ", " + name;
+  }
+  impl_ = std::make_unique<Impl>(vkx7::LayoutOf(scenarios));
   impl_->microphone = microphone;
+  impl_->setup = setup;
+  impl_->device.SetTimingProfile(profile);
+  for (vkx7::Kx7Scenario scenario : scenarios) vkx7::ApplyScenario(impl_->device, scenario);
   vkx7::MicrophoneSource source;
   switch (microphone) {
     case MicrophoneKind::kLoopback:
@@ -67,27 +100,31 @@ uint64_t DeviceUnderTest::CaptureOverruns() const {
 
 std::string DeviceUnderTest::Description() const {
   if (impl_ == nullptr) return "the registered driver's device";
+  const std::string device = "virtual KX-7 (" + impl_->setup + ")";
   switch (impl_->microphone) {
     case MicrophoneKind::kLoopback:
-      return "virtual KX-7, microphone: loopback of output L after " +
+      return device + ", microphone: loopback of output L after " +
              std::to_string(kLoopbackDelayFrames) + " frames";
     case MicrophoneKind::kTone:
-      return "virtual KX-7, microphone: " + std::to_string(static_cast<int>(kMicrophoneToneHz)) +
+      return device + ", microphone: " + std::to_string(static_cast<int>(kMicrophoneToneHz)) +
              " Hz tone";
     case MicrophoneKind::kSilence:
-      return "virtual KX-7, microphone: silence";
+      return device + ", microphone: silence";
   }
-  return "virtual KX-7";
+  return device;
 }
 
 #else  // the real device is the driver's business alone
+
+bool IsDeviceProfile(const std::string&) { return false; }
+bool IsDeviceScenario(const std::string&) { return false; }
 
 struct DeviceUnderTest::Impl {};
 
 DeviceUnderTest::DeviceUnderTest() = default;
 DeviceUnderTest::~DeviceUnderTest() = default;
 
-bool DeviceUnderTest::Plug(MicrophoneKind, std::string*) { return true; }
+bool DeviceUnderTest::Plug(const StreamOptions&, MicrophoneKind, std::string*) { return true; }
 void DeviceUnderTest::DropRecord() {}
 bool DeviceUnderTest::HasCounters() const { return false; }
 uint64_t DeviceUnderTest::PacketsElapsed() const { return 0; }

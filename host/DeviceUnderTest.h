@@ -19,6 +19,10 @@ inline constexpr double kMicrophoneToneHz = 440.0;
 // Frames per device packet.
 inline constexpr uint32_t kDevicePacketFrames = 64;
 
+// Names of the virtual KX-7's timing profiles and scenarios (never, where there is none).
+bool IsDeviceProfile(const std::string& name);
+bool IsDeviceScenario(const std::string& name);
+
 class DeviceUnderTest {
  public:
   DeviceUnderTest();
@@ -26,9 +30,10 @@ class DeviceUnderTest {
   DeviceUnderTest(const DeviceUnderTest&) = delete;
   DeviceUnderTest& operator=(const DeviceUnderTest&) = delete;
 
-  // Linux: creates the virtual KX-7 with a real-time clock and the given microphone and plugs
-  // it in. Elsewhere does nothing. False, with `why`, when the device cannot be set up.
-  bool Plug(MicrophoneKind microphone, std::string* why);
+  // Linux: creates the virtual KX-7 with a real-time clock, the options' microphone (or the
+  // given one), timing profile and scenarios, and plugs it in. Elsewhere does nothing. False,
+  // with `why`, when the device cannot be set up.
+  bool Plug(const StreamOptions& options, MicrophoneKind microphone, std::string* why);
 
   // Drops what the device has recorded of the driver's requests and rendered bytes. A long run
   // calls it now and then: the record grows with every packet, and regrowing a large one under
@@ -40,8 +45,8 @@ class DeviceUnderTest {
   uint64_t PacketsElapsed() const;
   uint64_t RenderUnderruns() const;
   uint64_t CaptureOverruns() const;
-  // "virtual KX-7, microphone: loopback of output L after 40 frames" or "the registered driver's
-  // device".
+  // "virtual KX-7 (usb-1ms), microphone: loopback of output L after 40 frames" or "the
+  // registered driver's device".
   std::string Description() const;
 
  private:

@@ -107,7 +107,7 @@ int RunLatency(const HostCommand& command, std::ostream& out, std::ostream& err)
   const StreamOptions& options = command.stream;
   DeviceUnderTest device;
   std::string why;
-  if (!device.Plug(MicrophoneKind::kLoopback, &why)) {
+  if (!device.Plug(options, MicrophoneKind::kLoopback, &why)) {
     err << "kx7-host: " << why << '\n';
     return kExitFailed;
   }

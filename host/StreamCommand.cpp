@@ -56,7 +56,7 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
 
   DeviceUnderTest device;  // outlives the driver, which streams through it
   std::string why;
-  if (!device.Plug(options.microphone, &why)) {
+  if (!device.Plug(options, options.microphone, &why)) {
     err << "kx7-host: " << why << '\n';
     return kExitFailed;
   }

@@ -29,7 +29,8 @@ unsigned HandleBits(HANDLE handle) {
 
 }  // namespace
 
-CKsAudFilter::CKsAudFilter(LPCSTR pszName, HRESULT* phr) : CKsFilter(pszName, phr) {
+CKsAudFilter::CKsAudFilter(LPCSTR pszName, HRESULT* phr)
+    : CKsFilter(pszName, phr), m_hrCreatePin(S_OK) {
   KS_TRACE_ENTER("CKsAudFilter::CKsAudFilter");
   KS_TRACE_LEAVE_HR("CKsAudFilter::CKsAudFilter", phr != nullptr ? *phr : S_OK);
 }
@@ -150,6 +151,7 @@ CKsAudPin* CKsAudRenFilter::CreateRenderPin(const WAVEFORMATEX* pwfx, ULONG eStr
       if (SUCCEEDED(hr)) {
         KsTrace(KS_TRACE_INFO, "Successfully instantiated Render Pin.  Handle = 0x%08x",
                 HandleBits(pPin->GetHandle()));
+        m_hrCreatePin = hr;
         KS_TRACE_LEAVE_HR("CKsAudRenFilter::CreateRenderPin", hr);
         return pPin;
       }
@@ -164,9 +166,11 @@ CKsAudPin* CKsAudRenFilter::CreateRenderPin(const WAVEFORMATEX* pwfx, ULONG eStr
     if (FAILED(hr)) continue;
     hr = pAudPin->Instantiate(LoopedChoice(eStreamingMode, pAudPin));
     if (FAILED(hr)) continue;
+    m_hrCreatePin = hr;
     KS_TRACE_LEAVE_HR("CKsAudRenFilter::CreateRenderPin", hr);
     return pAudPin;
   }
+  m_hrCreatePin = hr;
   KS_TRACE_LEAVE_HR("CKsAudRenFilter::CreateRenderPin", hr);
   return nullptr;
 }
@@ -216,6 +220,7 @@ CKsAudPin* CKsAudCapFilter::CreateCapturePin(const WAVEFORMATEX* pwfx, ULONG eSt
       }
     }
   }
+  m_hrCreatePin = hr;
   KS_TRACE_LEAVE_HR("CKsAudCapFilter::CreateCapturePin", hr);
   return SUCCEEDED(hr) ? pPin : nullptr;
 }

@@ -9,6 +9,10 @@ class CKsAudFilter : public CKsFilter {
  public:
   CKsAudFilter(LPCSTR pszName, HRESULT* phr);
   HRESULT EnumeratePins() override;
+
+  // The result of the latest CreateRenderPin or CreateCapturePin: S_OK, or why no pin was
+  // created (E_FAIL when no pin fits the format, else the failure folded from KsCreatePin).
+  HRESULT m_hrCreatePin;
 };
 
 class CKsAudRenFilter : public CKsAudFilter {

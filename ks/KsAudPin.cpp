@@ -116,8 +116,8 @@ HRESULT CKsAudPin::Init() {
   } else {
     // Once one range has an audio sub-type, later ranges are taken without that test.
     bool fAudioSubType = false;
-    const BYTE* pbRange = m_Descriptor.pDataRanges;
-    for (ULONG i = 0; i < m_Descriptor.cDataRanges; ++i) {
+    CKsDataRangeWalk walk(m_Descriptor.pDataRanges, m_Descriptor.cDataRanges);
+    while (const BYTE* pbRange = walk.Next()) {
       const KSDATARANGE range = KsReadDataRange(pbRange);
       if (!fAudioSubType) {
         fAudioSubType = IS_VALID_WAVEFORMATEX_GUID(&range.SubFormat) ||
@@ -144,7 +144,6 @@ HRESULT CKsAudPin::Init() {
           }
         }
       }
-      pbRange += range.FormatSize;  // whole and at least a KSDATARANGE long, checked by Init
     }
     if (!fAudioSubType) {
       KsTrace(KS_TRACE_ERROR, "No audio dataranges on the pin");

@@ -104,24 +104,32 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, ULONG ulIoctl, PVOID pvInBuffer, 
 
   HRESULT hr = S_OK;
   DWORD cbReturned = 0;
+  DWORD dwError = ERROR_SUCCESS;
   if (!DeviceIoControl(handle, ulIoctl, pvInBuffer, cbInBuffer, pvOutBuffer, cbOutBuffer,
                        &cbReturned, &overlapped)) {
-    const DWORD dwError = GetLastError();
+    dwError = GetLastError();
     if (dwError == ERROR_IO_PENDING) {
       const DWORD dwWait = WaitForSingleObject(hEvent, INFINITE);
       if (dwWait != WAIT_OBJECT_0) {
         hr = E_FAIL;
         KsTrace(KS_TRACE_ERROR, "CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0x%08x",
                 static_cast<unsigned>(dwWait));
+      } else if (GetOverlappedResult(handle, &overlapped, &cbReturned, FALSE)) {
+        // The request completed later: its outcome and byte count are in the OVERLAPPED.
+        dwError = ERROR_SUCCESS;
+      } else {
+        dwError = GetLastError();
       }
-      cbReturned = 0;
-    } else if ((dwError == ERROR_INSUFFICIENT_BUFFER || dwError == ERROR_MORE_DATA) &&
-               ulIoctl == IOCTL_KS_PROPERTY && cbOutBuffer == 0) {
-      // The size query of a multiple-item read: the count holds the size the driver needs.
-    } else {
-      hr = E_FAIL;
-      cbReturned = 0;
     }
+    if (SUCCEEDED(hr) && dwError != ERROR_SUCCESS) {
+      // Only the size query of a multiple-item read may end so, and only with a size: Windows
+      // leaves the count alone on ERROR_INSUFFICIENT_BUFFER, and no size is no answer.
+      const bool fSizeAnswer =
+          (dwError == ERROR_INSUFFICIENT_BUFFER || dwError == ERROR_MORE_DATA) &&
+          ulIoctl == IOCTL_KS_PROPERTY && cbOutBuffer == 0 && cbReturned != 0;
+      if (!fSizeAnswer) hr = E_FAIL;
+    }
+    if (FAILED(hr)) cbReturned = 0;
   }
   *pulBytesReturned = cbReturned;
 

@@ -16,9 +16,10 @@ class CKsIrpTarget {
   static BOOL SafeCloseHandle(HANDLE& handle);
   BOOL Close();
 
-  // One I/O control that waits for its completion. A size query (IOCTL_KS_PROPERTY with no
-  // output room) answered with ERROR_MORE_DATA or ERROR_INSUFFICIENT_BUFFER succeeds and leaves
-  // the required size in the byte count.
+  // One I/O control that waits for its completion; a request that pends is waited for and its
+  // outcome and byte count read with GetOverlappedResult. A size query (IOCTL_KS_PROPERTY with
+  // no output room) answered with ERROR_MORE_DATA or ERROR_INSUFFICIENT_BUFFER and a size
+  // succeeds and leaves that size in the byte count; without a size it fails.
   static HRESULT SyncIoctl(HANDLE handle, ULONG ulIoctl, PVOID pvInBuffer, ULONG cbInBuffer,
                            PVOID pvOutBuffer, ULONG cbOutBuffer, PULONG pulBytesReturned);
 

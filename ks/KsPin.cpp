@@ -387,11 +387,12 @@ HRESULT CKsPin::GetCommunication(PULONG pulCommunication) {
 BOOL CKsPin::HasDataRangeWithSpecifier(REFGUID guidSpecifier) {
   KS_TRACE_ENTER("CKsPin::HasDataRangeWithSpecifier");
   BOOL fFound = FALSE;
-  const BYTE* pbRange = m_Descriptor.pDataRanges;
-  for (ULONG i = 0; i < m_Descriptor.cDataRanges && !fFound; ++i) {
-    const KSDATARANGE range = KsReadDataRange(pbRange);
-    if (IsEqualGUID(range.Specifier, guidSpecifier)) fFound = TRUE;
-    pbRange += range.FormatSize;  // whole and at least a KSDATARANGE long, checked by Init
+  CKsDataRangeWalk walk(m_Descriptor.pDataRanges, m_Descriptor.cDataRanges);
+  while (const BYTE* pbRange = walk.Next()) {
+    if (IsEqualGUID(KsReadDataRange(pbRange).Specifier, guidSpecifier)) {
+      fFound = TRUE;
+      break;
+    }
   }
   KS_TRACE_LEAVE("CKsPin::HasDataRangeWithSpecifier");
   return fFound;

@@ -10,8 +10,9 @@
 class CKsFilter;
 
 // What the filter says about one pin type. The arrays point into the three owned replies and
-// their counts only cover items that lie wholly inside them. Data ranges follow one another,
-// each FormatSize bytes long, and need not be aligned: read them with KsReadDataRange.
+// their counts only cover items that lie wholly inside them. The data-range items (ranges and
+// their attribute lists) each start on an 8-byte boundary of the reply: walk them with
+// CKsDataRangeWalk and read each with KsReadDataRange.
 struct KsPinDescriptor {
   ULONG cInterfaces;
   PKSPIN_INTERFACE pInterfaces;

@@ -22,10 +22,26 @@ ULONG KsReplyLimit(const KSMULTIPLE_ITEM* pReply, ULONG cbReply);
 // How many of the reply's Count items of `cbItem` bytes each lie wholly inside it.
 ULONG KsFittingItems(const KSMULTIPLE_ITEM* pReply, ULONG cbReply, ULONG cbItem);
 
-// How many of the reply's Count data ranges, walked one after another from byte 8, are whole:
-// each at least a KSDATARANGE long and ending inside the reply. The walk stops at the first
-// that is not.
+// How many of the reply's Count items of a data-range reply are whole. The items start at byte
+// 8, each on an 8-byte boundary after the one before; an item is a data range (at least a
+// KSDATARANGE long) or, right after a range flagged KSDATARANGE_ATTRIBUTES, that range's
+// attribute list (a KSMULTIPLE_ITEM of at least its header's size). The walk stops at the
+// first item that does not end inside the reply.
 ULONG KsFittingDataRanges(const KSMULTIPLE_ITEM* pReply, ULONG cbReply);
 
 // Copies the KSDATARANGE header at `pRange` (which may be unaligned).
 KSDATARANGE KsReadDataRange(const BYTE* pRange);
+
+// The data ranges among the whole items of a data-range reply (as KsFittingDataRanges counted
+// them), in order, without the attribute lists.
+class CKsDataRangeWalk {
+ public:
+  CKsDataRangeWalk(const BYTE* pFirstItem, ULONG cItems);
+  // The next data range, or null after the last.
+  const BYTE* Next();
+
+ private:
+  const BYTE* m_pNext;
+  ULONG m_cLeft;
+  bool m_fAttributesNext;
+};

@@ -1,8 +1,9 @@
 // The device-access calls of the kernel-streaming layer: SetupAPI enumeration, CreateFileA on a
-// device path, DeviceIoControl, CloseHandle of device handles, and the "ksuser.dll" lookup of
-// KsCreatePin. A Windows release build uses the real calls; the Linux build and the Windows
-// build with KX7_VIRTUAL_DEVICE route them to the virtual kernel, which passes everything that
-// is not its own (event handles, ordinary registry keys and modules) on to the real calls.
+// device path, DeviceIoControl and GetOverlappedResult, CloseHandle of device handles, and the
+// "ksuser.dll" lookup of KsCreatePin. A Windows release build uses the real calls; the Linux build
+// and the Windows build with KX7_VIRTUAL_DEVICE route them to the virtual kernel, which passes
+// everything that is not its own (event handles, ordinary registry keys and modules) on to the real
+// calls.
 #pragma once
 
 #include "platform/ks.h"
@@ -24,6 +25,7 @@
 #define CreateFileA VkCreateFileA
 #define DeviceIoControl VkDeviceIoControl
 #define CloseHandle VkCloseHandle
+#define GetOverlappedResult VkGetOverlappedResult
 // The real Windows loader would find the real "ksuser.dll"; the Linux emulation's loader already
 // answers it from the virtual kernel.
 #ifdef _WIN32

@@ -84,6 +84,9 @@ inline constexpr GUID KSCATEGORY_CAPTURE = {
     0x65E8773D, 0x8F56, 0x11D0, {0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
 inline constexpr GUID KSCATEGORY_TOPOLOGY = {
     0xDDA54A40, 0x1E4C, 0x11D1, {0xA0, 0x50, 0x40, 0x57, 0x05, 0xC1, 0x00, 0x00}};
+// Filters of the WaveRT class drivers (looped streaming only) carry this alias as well.
+inline constexpr GUID KSCATEGORY_REALTIME = {
+    0xEB115FFC, 0x10C8, 0x4964, {0x83, 0x1D, 0x6D, 0xCB, 0x02, 0xE6, 0xF2, 0x3F}};
 
 // Property sets.
 inline constexpr GUID KSPROPSETID_Pin = {
@@ -340,7 +343,19 @@ typedef struct {
 } KSTOPOLOGY_CONNECTION, *PKSTOPOLOGY_CONNECTION;
 
 #define KSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY 0x00000004u
+#define KSSTREAM_HEADER_OPTIONSF_TIMEVALID 0x00000010u
+#define KSSTREAM_HEADER_OPTIONSF_DURATIONVALID 0x00000100u
 #define KSSTREAM_HEADER_OPTIONSF_ENDOFSTREAM 0x00000200u
+
+// A data range whose Flags carry this is followed, as the next item of a multiple-item reply,
+// by its attribute list: a KSMULTIPLE_ITEM header and KSATTRIBUTE records.
+#define KSDATARANGE_ATTRIBUTES 0x00000002u
+
+typedef struct {
+  ULONG Size;
+  ULONG Flags;
+  GUID Attribute;
+} KSATTRIBUTE, *PKSATTRIBUTE;
 
 static_assert(sizeof(KSIDENTIFIER) == 24, "KSIDENTIFIER");
 static_assert(sizeof(KSP_PIN) == 32, "KSP_PIN");
@@ -352,6 +367,7 @@ static_assert(sizeof(KSDATAFORMAT) == 64, "KSDATAFORMAT");
 static_assert(sizeof(KSDATARANGE_AUDIO) == 88, "KSDATARANGE_AUDIO");
 static_assert(sizeof(KSSTREAM_HEADER) == 56, "KSSTREAM_HEADER");
 static_assert(sizeof(KSAUDIO_POSITION) == 16, "KSAUDIO_POSITION");
+static_assert(sizeof(KSATTRIBUTE) == 24, "KSATTRIBUTE");
 static_assert(sizeof(KSPIN_CINSTANCES) == 8, "KSPIN_CINSTANCES");
 static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX");
 static_assert(sizeof(WAVEFORMATEXTENSIBLE) == 40, "WAVEFORMATEXTENSIBLE");

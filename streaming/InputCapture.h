@@ -14,6 +14,9 @@ class CInputCapture {
   virtual void Flush(DWORD /*milliseconds*/) {}
   // True when the awaited packet has completed; it is then the current packet.
   virtual bool WaitPacket(DWORD milliseconds) = 0;
+  // The event the awaited packet's completion signals, for a wait on several streams at once;
+  // such a wait leaves the completion to WaitPacket. Null while a packet is current.
+  virtual HANDLE AwaitedEvent() = 0;
   // The current packet's samples as 32-bit integers; null when no packet is current.
   virtual int32_t* GetData() = 0;
   // Samples in the current packet; 0 when none is current.

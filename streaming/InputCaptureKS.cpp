@@ -14,7 +14,11 @@ CInputCaptureKS::CInputCaptureKS(uint32_t packetCount_, uint32_t packetSamples_,
       packetSamples(packetSamples_),
       pin(pin_),
       currentPacket(packetCount_) {
-  pin->SetState(KSSTATE_PAUSE);
+  const HRESULT paused = pin->SetState(KSSTATE_PAUSE);
+  if (FAILED(paused)) {
+    if (phr != nullptr) *phr = paused;
+    return;
+  }
   if (!ring.Allocate(packetCount, packetSamples, packetSamples * kBytesPerSample, 0)) {
     if (phr != nullptr) *phr = E_OUTOFMEMORY;
     return;
@@ -66,6 +70,11 @@ uint32_t CInputCaptureKS::GetFrameCount() {
   return used / kBytesPerSample;
 }
 
+HANDLE CInputCaptureKS::AwaitedEvent() {
+  if (ring.packets == nullptr || currentPacket != packetCount) return nullptr;
+  return ring.packetEvents[nextPacket];
+}
+
 uint32_t CInputCaptureKS::GetPacketFrames() { return packetSamples; }
 
 void CInputCaptureKS::ReleasePacket() {
@@ -75,8 +84,4 @@ void CInputCaptureKS::ReleasePacket() {
   currentPacket = packetCount;
 }
 
-void CInputCaptureKS::QueueRead(uint32_t i) {
-  ring.packets[i].header.DataUsed = 0;
-  ResetEvent(ring.packetEvents[i]);
-  ring.QueueRead(pin, i);
-}
+void CInputCaptureKS::QueueRead(uint32_t i) { ring.QueueRead(pin, i); }

@@ -10,8 +10,8 @@ class CKsPin;
 
 class CInputCaptureKS : public CInputCapture {
  public:
-  // Pauses the pin and queues every packet as a read. `phr` is negative when the packet storage
-  // could not be allocated; the creator then deletes the object.
+  // Pauses the pin and queues every packet as a read. `phr` is negative when the pin refused to
+  // pause or the packet storage could not be allocated; the creator then deletes the object.
   CInputCaptureKS(uint32_t packetCount, uint32_t packetSamples, CKsPin* pin, HRESULT* phr);
   ~CInputCaptureKS() override;
   CInputCaptureKS(const CInputCaptureKS&) = delete;
@@ -20,6 +20,7 @@ class CInputCaptureKS : public CInputCapture {
   HRESULT Start() override;
   void Flush(DWORD milliseconds) override;
   bool WaitPacket(DWORD milliseconds) override;
+  HANDLE AwaitedEvent() override;
   int32_t* GetData() override;
   uint32_t GetFrameCount() override;
   uint32_t GetPacketFrames() override;

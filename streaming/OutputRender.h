@@ -16,4 +16,7 @@ class COutputRender {
   virtual void Submit() = 0;
   // True when the next packet has come back within the time-out.
   virtual bool WaitPacket(DWORD milliseconds) = 0;
+  // The event the next packet's completion signals, for a wait on several streams at once;
+  // such a wait leaves the completion to WaitPacket.
+  virtual HANDLE AwaitedEvent() = 0;
 };

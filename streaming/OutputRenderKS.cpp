@@ -1,7 +1,5 @@
 #include "streaming/OutputRenderKS.h"
 
-#include <cstring>
-
 #include "ks/KsAudPin.h"
 
 namespace {
@@ -13,7 +11,11 @@ constexpr ULONG kBytesPerSample = 3;
 COutputRenderKS::COutputRenderKS(uint32_t packetCount_, uint32_t packetSamples_, CKsAudPin* pin_,
                                  HRESULT* phr)
     : packetCount(packetCount_), packetSamples(packetSamples_), pin(pin_) {
-  pin->SetState(KSSTATE_PAUSE);
+  const HRESULT paused = pin->SetState(KSSTATE_PAUSE);
+  if (FAILED(paused)) {
+    if (phr != nullptr) *phr = paused;
+    return;
+  }
   const ULONG bytes = packetSamples * kBytesPerSample;
   if (!ring.Allocate(packetCount, packetSamples, bytes, bytes)) {
     if (phr != nullptr) *phr = E_OUTOFMEMORY;
@@ -33,15 +35,18 @@ HRESULT COutputRenderKS::Start() { return pin->SetState(KSSTATE_RUN); }
 
 void COutputRenderKS::WriteFrames(const int32_t* block) {
   if (ring.packets == nullptr) return;
-  auto* data = reinterpret_cast<int32_t*>(ring.packets[nextPacket].header.Data);
-  std::memcpy(data, block, static_cast<size_t>(packetSamples) * sizeof(int32_t));
-  converter.Int32ToInt24PackedInPlace(data, packetSamples);
+  converter.Int32ToInt24Packed(block, static_cast<uint8_t*>(ring.packets[nextPacket].header.Data),
+                               packetSamples);
 }
 
 void COutputRenderKS::Submit() {
   if (ring.packets == nullptr) return;
   if (!pin->m_fLoopedPreferred) ring.QueueWrite(pin, nextPacket);
   nextPacket = (nextPacket + 1) % packetCount;
+}
+
+HANDLE COutputRenderKS::AwaitedEvent() {
+  return ring.packets != nullptr ? ring.packetEvents[nextPacket] : nullptr;
 }
 
 bool COutputRenderKS::WaitPacket(DWORD milliseconds) {

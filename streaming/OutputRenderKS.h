@@ -10,8 +10,8 @@ class CKsAudPin;
 
 class COutputRenderKS : public COutputRender {
  public:
-  // Pauses the pin and queues every packet as silence. `phr` is negative when the packet storage
-  // could not be allocated; the creator then deletes the object.
+  // Pauses the pin and queues every packet as silence. `phr` is negative when the pin refused to
+  // pause or the packet storage could not be allocated; the creator then deletes the object.
   COutputRenderKS(uint32_t packetCount, uint32_t packetSamples, CKsAudPin* pin, HRESULT* phr);
   ~COutputRenderKS() override;
   COutputRenderKS(const COutputRenderKS&) = delete;
@@ -21,6 +21,7 @@ class COutputRenderKS : public COutputRender {
   void WriteFrames(const int32_t* block) override;
   void Submit() override;
   bool WaitPacket(DWORD milliseconds) override;
+  HANDLE AwaitedEvent() override;
 
  private:
   PacketRing ring;

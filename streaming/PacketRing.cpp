@@ -16,8 +16,9 @@ constexpr int kReleaseSteps = 50;
 
 PacketRing::~PacketRing() { Release(); }
 
-bool PacketRing::Allocate(uint32_t count, uint32_t samples, ULONG extentBytes, ULONG usedBytes) {
+bool PacketRing::Allocate(uint32_t count, uint32_t samples, ULONG extentBytes, ULONG used) {
   packetCount = count;
+  usedBytes = used;
   packetBytes = samples * 4;
   packets = new (std::nothrow) StreamPacket[count];
   packetData = new (std::nothrow) uint8_t[static_cast<size_t>(count) * packetBytes];
@@ -36,7 +37,7 @@ bool PacketRing::Allocate(uint32_t count, uint32_t samples, ULONG extentBytes, U
   for (uint32_t i = 0; i < count; ++i) {
     StreamPacket& packet = packets[i];
     std::memset(&packet, 0, sizeof packet);
-    packet.overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    packet.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (packet.overlapped.hEvent == nullptr) {
       Free();
       return false;
@@ -46,22 +47,41 @@ bool PacketRing::Allocate(uint32_t count, uint32_t samples, ULONG extentBytes, U
     packet.header.PresentationTime.Numerator = 1;
     packet.header.PresentationTime.Denominator = 1;
     packet.header.FrameExtent = extentBytes;
-    packet.header.DataUsed = usedBytes;
+    packet.header.DataUsed = used;
     packet.header.Data = packetData + static_cast<size_t>(i) * packetBytes;
   }
   return true;
 }
 
-void PacketRing::QueueRead(CKsPin* pin, uint32_t i) {
-  outstanding[i] = SUCCEEDED(pin->ReadData(&packets[i].header, &packets[i].overlapped));
+void PacketRing::CleanHeader(uint32_t i) {
+  KSSTREAM_HEADER& header = packets[i].header;
+  header.TypeSpecificFlags = 0;
+  header.PresentationTime.Time = 0;
+  header.PresentationTime.Numerator = 1;
+  header.PresentationTime.Denominator = 1;
+  header.Duration = 0;
+  header.DataUsed = usedBytes;
+  header.OptionsFlags = 0;
+  ResetEvent(packetEvents[i]);
 }
 
-void PacketRing::QueueWrite(CKsPin* pin, uint32_t i) {
-  outstanding[i] = SUCCEEDED(pin->WriteData(&packets[i].header, &packets[i].overlapped));
+HRESULT PacketRing::QueueRead(CKsPin* pin, uint32_t i) {
+  CleanHeader(i);
+  const HRESULT hr = pin->ReadData(&packets[i].header, &packets[i].overlapped);
+  outstanding[i] = SUCCEEDED(hr);
+  return hr;
+}
+
+HRESULT PacketRing::QueueWrite(CKsPin* pin, uint32_t i) {
+  CleanHeader(i);
+  const HRESULT hr = pin->WriteData(&packets[i].header, &packets[i].overlapped);
+  outstanding[i] = SUCCEEDED(hr);
+  return hr;
 }
 
 bool PacketRing::AwaitCompletion(uint32_t i, DWORD milliseconds) {
   if (WaitForSingleObject(packetEvents[i], milliseconds) != WAIT_OBJECT_0) return false;
+  ResetEvent(packetEvents[i]);
   outstanding[i] = false;
   return true;
 }

@@ -1,5 +1,6 @@
 // The model's bookkeeping: property faults, instance counts, cancellation, removal, and the
 // format check of pin creation.
+#include <algorithm>
 #include <cstring>
 
 #include "virtual_device/DeviceCore.h"
@@ -10,11 +11,6 @@ namespace {
 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 bool IsWildcard(const GUID& guid) { return SameGuid(guid, GUID_NULL); }
-
-void WriteDataUsed(PKSSTREAM_HEADER header, ULONG dataUsed) {
-  std::memcpy(reinterpret_cast<BYTE*>(header) + offsetof(KSSTREAM_HEADER, DataUsed), &dataUsed,
-              sizeof dataUsed);
-}
 
 }  // namespace
 
@@ -46,13 +42,24 @@ ULONG Core::InstanceCount(size_t filter, ULONG pinId) const {
 }
 
 void Core::CancelRequests(PinInstance& pin, DWORD error) {
-  for (std::deque<StreamRequest>* queue : {&pin.late, &pin.queue}) {
+  for (std::deque<StreamRequest>* queue : {&pin.finished, &pin.queue}) {
     for (StreamRequest& request : *queue) {
-      if (!pin.render) WriteDataUsed(request.header, 0);
+      if (!pin.render) {
+        WriteHeaderField(request.header, offsetof(KSSTREAM_HEADER, DataUsed), ULONG{0});
+      }
       request.io.Complete(error, 0);
     }
     queue->clear();
   }
+}
+
+vk::IoStatus Core::Reply(vk::PendingIo& pending, vk::IoStatus status) {
+  if (!pendProperties || !pending.Valid()) return status;
+  // A failure other than ERROR_MORE_DATA hands no byte count back.
+  if (status.error != ERROR_SUCCESS && status.error != ERROR_MORE_DATA) status.bytes = 0;
+  deferred.push_back(DeferredReply{std::move(pending), status});
+  if (replyWake != nullptr) SetEvent(replyWake);
+  return {ERROR_IO_PENDING, 0};
 }
 
 void Core::RemoveAll() {
@@ -107,11 +114,19 @@ DWORD CheckFormat(const PinDescription& pin, const BYTE* dataFormat, ULONG forma
   }
   // The data format's own sub-type must be the wave format's, as an intersection would give.
   if (!SameGuid(format.SubFormat, subType)) return ERROR_NO_MATCH;
+  if (!pin.plainPcmAbove16Bits && wfx.wFormatTag == WAVE_FORMAT_PCM && bits > 16) {
+    return ERROR_NO_MATCH;
+  }
+  bool attributeList = false;
   for (const std::vector<BYTE>& bytes : pin.dataRanges) {
-    if (bytes.size() < sizeof(KSDATARANGE_AUDIO)) continue;
-    KSDATARANGE_AUDIO range;
-    std::memcpy(&range, bytes.data(), sizeof range);
-    if (range.DataRange.FormatSize < sizeof range) continue;
+    // The entry after a range with attributes is its attribute list, not a range.
+    const bool isList = attributeList;
+    attributeList = false;
+    if (isList || bytes.size() < sizeof(KSDATARANGE)) continue;
+    KSDATARANGE_AUDIO range = {};
+    std::memcpy(&range, bytes.data(), std::min(bytes.size(), sizeof range));
+    attributeList = (range.DataRange.Flags & KSDATARANGE_ATTRIBUTES) != 0;
+    if (bytes.size() < sizeof range || range.DataRange.FormatSize < sizeof range) continue;
     if (!IsWildcard(range.DataRange.MajorFormat) &&
         !SameGuid(range.DataRange.MajorFormat, KSDATAFORMAT_TYPE_AUDIO)) {
       continue;

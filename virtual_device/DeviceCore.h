@@ -2,6 +2,7 @@
 // their queued stream requests, clock, microphone, faults, counters and the record.
 #pragma once
 
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -24,8 +25,10 @@ struct StreamRequest {
   ULONG frameExtent = 0;
   ULONG headerSize = 0;
   vk::PendingIo io;
-  ULONG done = 0;        // bytes played (writes) or filled (reads) so far
-  uint64_t dueTick = 0;  // reads held back: the packet at which they complete
+  ULONG done = 0;            // bytes played (writes) or filled (reads) so far
+  uint64_t firstFrame = 0;   // the pin's stream position at the request's first frame
+  uint64_t handBack = 0;     // done requests: the device-clock frame at which they complete
+  uint64_t minHandBack = 0;  // reads held back by a fault: not before this frame
 };
 
 // One created pin.
@@ -40,10 +43,17 @@ struct PinInstance {
   bool resetting = false;
   bool closed = false;
   uint64_t generation = 0;
-  std::deque<StreamRequest> queue;
-  std::deque<StreamRequest> late;  // filled reads waiting for their late completion
-  uint64_t bytesDone = 0;          // played or captured since the last stop
-  uint64_t bytesQueued = 0;        // written or read in total since the last stop
+  std::deque<StreamRequest> queue;     // waiting to be played or filled
+  std::deque<StreamRequest> finished;  // played or filled, waiting to be handed back
+  uint64_t lastHandBack = 0;
+  uint64_t bytesDone = 0;    // played or captured since the last stop
+  uint64_t bytesQueued = 0;  // written or read in total since the last stop
+};
+
+// A property reply that is handed back later, from the device's own thread.
+struct DeferredReply {
+  vk::PendingIo io;
+  vk::IoStatus status;
 };
 
 struct PropertyFault {
@@ -67,10 +77,18 @@ struct Core {
   std::map<std::tuple<size_t, ULONG, LONG>, LONG> volumes;  // filter, node, channel
   std::map<std::tuple<size_t, ULONG, LONG>, LONG> mutes;
 
-  uint64_t ticks = 0;
-  std::vector<StreamRequest> playedWrites;  // completed at the end of the tick
+  uint64_t frames = 0;  // the device clock in sample frames
+  uint64_t ticks = 0;   // packet periods transferred (one per 64 frames)
+  TimingProfile timing;
+  uint32_t jitterSeed[2] = {0x2545F491u, 0x9E3779B9u};  // capture, render
   HANDLE clockThread = nullptr;
   HANDLE clockStop = nullptr;
+
+  bool pendProperties = false;
+  std::deque<DeferredReply> deferred;
+  HANDLE replyThread = nullptr;
+  HANDLE replyWake = nullptr;
+  bool replyStop = false;
 
   MicrophoneSource source;
   SignalSource signal;
@@ -79,6 +97,10 @@ struct Core {
   unsigned withholdCapture = 0;
   unsigned delayCount = 0;
   unsigned delayPackets = 0;
+  unsigned emptyReads = 0;
+  bool strictHeaders = false;
+  bool refuseBandwidth[2] = {false, false};  // by Direction
+  bool heldPin[2] = {false, false};
   bool renderStalled = false;
   int rejectReads = 0;
   DWORD rejectReadError = ERROR_GEN_FAILURE;
@@ -90,6 +112,7 @@ struct Core {
 
   uint64_t underruns = 0;
   uint64_t overruns = 0;
+  uint64_t framesLost = 0;
   DeviceRecord record;
 
   // Everything below is called with `lock` held.
@@ -102,19 +125,40 @@ struct Core {
   void CancelRequests(PinInstance& pin, DWORD error);
   // Fails everything queued on every pin: the device is gone.
   void RemoveAll();
-  // Moves the device by one packet.
-  void Tick();
+  // Moves the device clock to `target`, playing and filling a packet at every multiple of 64
+  // frames and handing requests back when they are due. With `stopAtHandBack` it stops at the
+  // first moment something was handed back. True when something was.
+  bool AdvanceTo(uint64_t target, bool stopAtHandBack);
   // The rate the clock runs at (0 when no pin runs).
   ULONG ClockRate() const;
+  // Answers a property request now, or later when property requests pend.
+  vk::IoStatus Reply(vk::PendingIo& pending, vk::IoStatus status);
+  // Whether a pin is a streaming pin of the direction.
+  static Direction DirectionOf(const PinInstance& pin);
 
  private:
+  void Transfer();
   void RenderTick(PinInstance& pin);
   void CaptureTick(PinInstance& pin);
-  void CompleteLate(PinInstance& pin);
+  // Moves the front request of a pin's queue to its finished requests with its hand-back time.
+  void Finish(PinInstance& pin);
+  uint64_t NextHandBack() const;
+  // Completes every finished request due by now, capture pins first; true when any was.
+  bool HandBackDue();
 };
 
 // A wave format's validity against one pin's ranges: ERROR_SUCCESS or an error number.
 DWORD CheckFormat(const PinDescription& pin, const BYTE* dataFormat, ULONG formatSize);
+
+// Starts and ends the thread that hands deferred property replies back.
+void StartReplyThread(const std::shared_ptr<Core>& core);
+void StopReplyThread(Core& core);
+
+// Writes one field of a caller's stream header, which need not be aligned.
+template <typename T>
+void WriteHeaderField(PKSSTREAM_HEADER header, size_t offset, const T& value) {
+  std::memcpy(reinterpret_cast<BYTE*>(header) + offset, &value, sizeof value);
+}
 
 // Encodes a sample (left-aligned in 32 bits) into `bits` little-endian bytes, and back.
 void PutSample(BYTE* out, ULONG bits, int32_t sample);

@@ -92,7 +92,15 @@ KSPIN_MEDIUM StandardMedium() {
   return item;
 }
 
-DeviceDescription Kx7Description() {
+namespace {
+
+// An attribute of the device's own, carried by one range of each streaming pin in the USB
+// layouts; four bytes of payload make its list end off an 8-byte boundary.
+constexpr GUID kVendorAttribute = {
+    0x6B1C7A52, 0x93F0, 0x4E1D, {0x8A, 0x41, 0x5C, 0x2E, 0x77, 0x0B, 0xD9, 0x13}};
+constexpr ULONG kVendorAttributePayload = 4;
+
+DeviceDescription TwoFilterKx7() {
   FilterDescription capture;
   capture.deviceInterface = Interface("USB#VID_FA57&PID_0E1A&MI_02#7&2A4F61B3&0&0002", "GLOBAL",
                                       KSCATEGORY_CAPTURE, "Microphone (NORVA KX-7)");
@@ -117,6 +125,85 @@ DeviceDescription Kx7Description() {
   DeviceDescription device;
   device.filters = {capture, render};
   return device;
+}
+
+// A streaming pin of the class driver: a 16-bit range (one per alternate setting of the USB
+// interface) that carries an attribute list, then the 24-bit range; plain PCM of 24 bits is
+// refused, and the UAC 2.0 driver offers the looped interface only.
+PinDescription UsbStreamingPin(ULONG dataFlow, ULONG channels, const GUID& category,
+                               const std::string& name, bool looped) {
+  std::vector<BYTE> sixteenBits = AudioRange(channels, 16, 16, 44100, 96000);
+  FlagAttributes(&sixteenBits);
+  PinDescription pin =
+      StreamingPin(dataFlow,
+                   {sixteenBits, AttributeList(kVendorAttribute, kVendorAttributePayload),
+                    AudioRange(channels, 24, 24, 44100, 96000)},
+                   category, name);
+  pin.plainPcmAbove16Bits = false;
+  if (looped) pin.interfaces = {StandardInterface(KSINTERFACE_STANDARD_LOOPED_STREAMING)};
+  return pin;
+}
+
+DeviceDescription UsbAudioKx7(bool audioClass2) {
+  FilterDescription filter;
+  filter.deviceInterface = Interface("USB#VID_FA57&PID_0E1A&MI_00#7&2A4F61B3&0&0000", "GLOBAL",
+                                     KSCATEGORY_RENDER, "NORVA KX-7");
+  filter.deviceInterface.categories.push_back({KSCATEGORY_CAPTURE, SPINT_ACTIVE});
+  if (audioClass2) filter.deviceInterface.categories.push_back({KSCATEGORY_REALTIME, SPINT_ACTIVE});
+  filter.pins = {UsbStreamingPin(KSPIN_DATAFLOW_IN, 2, KSCATEGORY_AUDIO, "Playback", audioClass2),
+                 BridgePin(KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER, "Speakers"),
+                 BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Microphone"),
+                 UsbStreamingPin(KSPIN_DATAFLOW_OUT, 1, PINNAME_CAPTURE, "Capture", audioClass2)};
+  // Each direction's feature unit: render pin -> volume -> mute -> speakers, microphone ->
+  // volume -> mute -> capture pin.
+  filter.nodes = {KSNODETYPE_VOLUME, KSNODETYPE_MUTE, KSNODETYPE_VOLUME, KSNODETYPE_MUTE};
+  filter.connections = {{KSFILTER_NODE, 0, 0, 1}, {0, 0, 1, 1}, {1, 0, KSFILTER_NODE, 1},
+                        {KSFILTER_NODE, 2, 2, 1}, {2, 0, 3, 1}, {3, 0, KSFILTER_NODE, 3}};
+  DeviceDescription device;
+  device.filters = {filter};
+  return device;
+}
+
+}  // namespace
+
+void FlagAttributes(std::vector<BYTE>* range) {
+  KSDATARANGE header;
+  std::memcpy(&header, range->data(), sizeof header);
+  header.Flags |= KSDATARANGE_ATTRIBUTES;
+  std::memcpy(range->data(), &header, sizeof header);
+}
+
+std::vector<BYTE> AttributeList(const GUID& attribute, ULONG payload) {
+  KSATTRIBUTE item = {};
+  item.Size = static_cast<ULONG>(sizeof item + payload);
+  item.Attribute = attribute;
+  KSMULTIPLE_ITEM header;
+  header.Size = static_cast<ULONG>(sizeof header + item.Size);
+  header.Count = 1;
+  std::vector<BYTE> bytes(header.Size, 0);
+  std::memcpy(bytes.data(), &header, sizeof header);
+  std::memcpy(bytes.data() + sizeof header, &item, sizeof item);
+  return bytes;
+}
+
+DeviceDescription Kx7Description(Kx7Layout layout) {
+  switch (layout) {
+    case Kx7Layout::TwoFilter:
+      return TwoFilterKx7();
+    case Kx7Layout::UsbAudio2:
+      return UsbAudioKx7(true);
+    case Kx7Layout::UsbAudio:
+      break;
+  }
+  return UsbAudioKx7(false);
+}
+
+PinLocation Kx7StreamingPin(Kx7Layout layout, Direction direction) {
+  const bool render = direction == Direction::Render;
+  if (layout == Kx7Layout::TwoFilter) {
+    return {render ? kRenderFilter : kCaptureFilter, kStreamingPin};
+  }
+  return {0, render ? 0u : 3u};
 }
 
 DeviceDescription OtherAudioDescription(int index) {

@@ -42,7 +42,7 @@ class FilterFile : public vk::FileObject {
   FilterFile(std::shared_ptr<Core> core, size_t filter, uint64_t generation)
       : core_(std::move(core)), filter_(filter), generation_(generation) {}
 
-  vk::IoStatus DeviceControl(const vk::IoRequest& request, vk::PendingIo&) override {
+  vk::IoStatus DeviceControl(const vk::IoRequest& request, vk::PendingIo& pending) override {
     std::lock_guard<std::mutex> guard(core_->lock);
     RequestRecord record;
     record.filter = static_cast<int>(filter_);
@@ -55,7 +55,8 @@ class FilterFile : public vk::FileObject {
     vk::IoStatus status = Answer(request, &record);
     record.result = status.error;
     core_->record.requests.push_back(std::move(record));
-    return status;
+    if (request.code != IOCTL_KS_PROPERTY) return status;
+    return core_->Reply(pending, status);
   }
 
   DWORD CreatePin(const KSPIN_CONNECT* connect, ACCESS_MASK,
@@ -96,6 +97,10 @@ class FilterFile : public vk::FileObject {
         description.communication != KSPIN_COMMUNICATION_BOTH) {
       return ERROR_NOT_SUPPORTED;
     }
+    // The audio engine of the system (or another program) streaming through the pin.
+    const Direction direction =
+        description.dataFlow == KSPIN_DATAFLOW_IN ? Direction::Render : Direction::Capture;
+    if (core_->heldPin[static_cast<int>(direction)]) return ERROR_BAD_COMMAND;
     auto offers = [](const std::vector<KSIDENTIFIER>& list, const KSIDENTIFIER& wanted) {
       return std::any_of(list.begin(), list.end(),
                          [&](const KSIDENTIFIER& item) { return SameIdentifier(item, wanted); });
@@ -252,9 +257,10 @@ class FilterFile : public vk::FileObject {
         break;
       }
       case KSPROPERTY_TOPOLOGY_CONNECTIONS: {
-        // Data flows from the first pin through the nodes in order to the second pin.
-        std::vector<KSTOPOLOGY_CONNECTION> connections;
-        if (filter.pins.size() >= 2) {
+        // Without a topology of its own, data flows from the first pin through the nodes in
+        // order to the second pin.
+        std::vector<KSTOPOLOGY_CONNECTION> connections = filter.connections;
+        if (connections.empty() && filter.pins.size() >= 2) {
           const bool inFirst = filter.pins[0].dataFlow == KSPIN_DATAFLOW_IN;
           const ULONG from = inFirst ? 0 : 1;
           const ULONG to = inFirst ? 1 : 0;

@@ -36,7 +36,8 @@ class PinFile : public vk::FileObject {
     vk::IoStatus status = Answer(request, pending, &record);
     record.result = status.error;
     core_->record.requests.push_back(std::move(record));
-    return status;
+    if (request.code != IOCTL_KS_PROPERTY) return status;
+    return core_->Reply(pending, status);
   }
 
   void Close() override {
@@ -141,6 +142,10 @@ class PinFile : public vk::FileObject {
     DWORD result = ERROR_SUCCESS;
     if (!ReadSetValue(request, &state, sizeof state) || state > KSSTATE_RUN) {
       result = ERROR_INVALID_PARAMETER;
+    } else if (pin_->state == KSSTATE_STOP && state != KSSTATE_STOP &&
+               core_->refuseBandwidth[static_cast<int>(Core::DirectionOf(*pin_))]) {
+      // Acquiring the pin reserves its isochronous bandwidth on the bus.
+      result = ERROR_NO_SYSTEM_RESOURCES;
     } else {
       // Stopping completes everything the pin holds and starts its position afresh.
       if (state == KSSTATE_STOP) {
@@ -226,6 +231,14 @@ class PinFile : public vk::FileObject {
     }
     if (pin_->state == KSSTATE_STOP) return {ERROR_BAD_COMMAND, 0};
     if (pin_->resetting) return {ERROR_OPERATION_ABORTED, 0};
+    // A driver that takes time stamps in a queued read for its own completes it at once, empty.
+    const ULONG stamped =
+        KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
+    if (!write && core_->strictHeaders && (header.OptionsFlags & stamped) != 0) {
+      WriteHeaderField(static_cast<PKSSTREAM_HEADER>(request.output),
+                       offsetof(KSSTREAM_HEADER, DataUsed), ULONG{0});
+      return {ERROR_SUCCESS, header.Size};
+    }
 
     StreamRequest queued;
     queued.header = static_cast<PKSSTREAM_HEADER>(request.output);

@@ -8,6 +8,7 @@ namespace vkx7 {
 namespace detail {
 
 vk::IoStatus ReplyBytes(const vk::IoRequest& request, const void* value, DWORD size) {
+  if (size == 0) return {ERROR_SUCCESS, 0};  // nothing to answer
   if (request.outputSize == 0) return {ERROR_MORE_DATA, size};
   if (request.outputSize < size) return {ERROR_INSUFFICIENT_BUFFER, size};
   if (request.output == nullptr) return {ERROR_NOACCESS, 0};
@@ -27,7 +28,12 @@ std::vector<BYTE> MultipleItem(const void* items, size_t bytes, ULONG count) {
 
 std::vector<BYTE> MultipleRanges(const std::vector<std::vector<BYTE>>& ranges) {
   std::vector<BYTE> body;
-  for (const std::vector<BYTE>& range : ranges) body.insert(body.end(), range.begin(), range.end());
+  for (const std::vector<BYTE>& range : ranges) {
+    // Each item starts on an 8-byte boundary of the reply, as KS lays them out.
+    body.resize((body.size() + 7) / 8 * 8, 0);
+    body.insert(body.end(), range.begin(), range.end());
+  }
+  body.resize((body.size() + 7) / 8 * 8, 0);
   return MultipleItem(body.data(), body.size(), static_cast<ULONG>(ranges.size()));
 }
 

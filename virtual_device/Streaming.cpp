@@ -1,6 +1,9 @@
-// Packet streaming: each tick plays one packet of 64 frames from the queued writes of every
-// running render pin and fills one packet into the queued reads of every running capture pin.
+// Packet streaming: every 64 frames of the device clock each running render pin plays one packet
+// from its queued writes and each running capture pin fills one packet into its queued reads.
+// Requests that are done are handed back at the moments the timing profile gives, in order.
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "virtual_device/DeviceCore.h"
 
@@ -8,37 +11,78 @@ namespace vkx7 {
 namespace detail {
 namespace {
 
-// The caller's header is written by field, as it need not be aligned.
-void WriteDataUsed(PKSSTREAM_HEADER header, ULONG dataUsed) {
-  std::memcpy(reinterpret_cast<BYTE*>(header) + offsetof(KSSTREAM_HEADER, DataUsed), &dataUsed,
-              sizeof dataUsed);
+constexpr LONGLONG kHundredNanosecondsPerSecond = 10000000;
+
+// xorshift32: the same spread of completions on every run.
+uint32_t NextRandom(uint32_t* state) {
+  uint32_t x = *state;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  *state = x;
+  return x;
 }
 
-void Complete(StreamRequest& request, DWORD error) {
-  request.io.Complete(error, request.headerSize);
+LONGLONG HundredNanoseconds(uint64_t frames, ULONG rate) {
+  if (rate == 0) return 0;
+  return static_cast<LONGLONG>(frames * kHundredNanosecondsPerSecond / rate);
+}
+
+// What a real class driver leaves in the header of a request it completes: the time of its
+// first frame and its duration, both valid, and for reads the bytes filled. Gives the event to
+// signal.
+HANDLE Complete(const PinInstance& pin, StreamRequest& request) {
+  const ULONG rate = pin.wfx.nSamplesPerSec;
+  const ULONG bytes = pin.render ? request.dataUsed : request.done;
+  const uint64_t frames = bytes / (pin.blockAlign == 0 ? 1 : pin.blockAlign);
+  KSTIME time;
+  time.Time = HundredNanoseconds(request.firstFrame, rate);
+  time.Numerator = 1;
+  time.Denominator = 1;
+  const ULONG options = KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
+  WriteHeaderField(request.header, offsetof(KSSTREAM_HEADER, PresentationTime), time);
+  WriteHeaderField(request.header, offsetof(KSSTREAM_HEADER, Duration),
+                   HundredNanoseconds(frames, rate));
+  WriteHeaderField(request.header, offsetof(KSSTREAM_HEADER, OptionsFlags), options);
+  if (!pin.render) WriteHeaderField(request.header, offsetof(KSSTREAM_HEADER, DataUsed), bytes);
+  return request.io.Publish(ERROR_SUCCESS, request.headerSize);
+}
+
+bool Running(const PinInstance& pin, bool render, uint64_t generation) {
+  return pin.render == render && pin.state == KSSTATE_RUN && pin.generation == generation;
 }
 
 }  // namespace
 
-void Core::Tick() {
+Direction Core::DirectionOf(const PinInstance& pin) {
+  return pin.render ? Direction::Render : Direction::Capture;
+}
+
+bool Core::AdvanceTo(uint64_t target, bool stopAtHandBack) {
+  bool handed = false;
+  while (true) {
+    const uint64_t transferAt = (ticks + 1) * kPacketFrames;
+    const uint64_t next = std::min(transferAt, NextHandBack());
+    if (next > target) break;
+    frames = std::max(frames, next);
+    if (next == transferAt) Transfer();
+    if (HandBackDue()) {
+      handed = true;
+      if (stopAtHandBack) return true;
+    }
+  }
+  frames = std::max(frames, target);
+  return handed;
+}
+
+void Core::Transfer() {
   ++ticks;
-  // Pins left over from before a removal are dead.
-  auto running = [this](const PinInstance& pin, bool render) {
-    return pin.render == render && pin.state == KSSTATE_RUN && pin.generation == generation;
-  };
   for (const auto& pin : pins) {
-    if (running(*pin, true)) RenderTick(*pin);
+    if (Running(*pin, true, generation)) RenderTick(*pin);
   }
   for (const auto& pin : pins) {
-    if (running(*pin, false)) CaptureTick(*pin);
+    if (Running(*pin, false, generation)) CaptureTick(*pin);
   }
-  for (const auto& pin : pins) {
-    if (!pin->render) CompleteLate(*pin);
-  }
-  // Writes complete last: a reader woken by a render completion finds the capture packet of the
-  // same period already filled, as on hardware whose two directions share one clock.
-  for (StreamRequest& request : playedWrites) Complete(request, ERROR_SUCCESS);
-  playedWrites.clear();
   // The frames of this packet are past: their loopback slots are free for later frames.
   if (!loopLine.empty()) {
     const uint64_t first = (ticks - 1) * kPacketFrames;
@@ -57,6 +101,7 @@ void Core::RenderTick(PinInstance& pin) {
   while (need > 0 && !pin.queue.empty()) {
     StreamRequest& request = pin.queue.front();
     const ULONG usable = request.dataUsed - request.dataUsed % block;
+    if (request.done == 0) request.firstFrame = pin.bytesDone / block;
     if (request.done < usable) {
       const ULONG bytes = usable - request.done < need ? usable - request.done : need;
       const BYTE* data = request.data + request.done;
@@ -71,10 +116,7 @@ void Core::RenderTick(PinInstance& pin) {
       need -= bytes;
       pin.bytesDone += bytes;
     }
-    if (request.done >= usable) {
-      playedWrites.push_back(std::move(request));
-      pin.queue.pop_front();
-    }
+    if (request.done >= usable) Finish(pin);
   }
   if (need > 0) ++underruns;
 }
@@ -99,11 +141,21 @@ void Core::CaptureTick(PinInstance& pin) {
     --withholdCapture;
     return;
   }
+  if (emptyReads > 0) {
+    // A microphone that is not delivering yet hands a read back with nothing in it.
+    --emptyReads;
+    if (!pin.queue.empty()) {
+      pin.queue.front().firstFrame = pin.bytesDone / block;
+      Finish(pin);
+    }
+    return;
+  }
 
   size_t offset = 0;
   while (offset < packet.size() && !pin.queue.empty()) {
     StreamRequest& request = pin.queue.front();
     const ULONG room = request.frameExtent - request.frameExtent % block;
+    if (request.done == 0) request.firstFrame = pin.bytesDone / block;
     if (request.done < room) {
       const size_t left = packet.size() - offset;
       const ULONG bytes =
@@ -114,25 +166,67 @@ void Core::CaptureTick(PinInstance& pin) {
       pin.bytesDone += bytes;
     }
     if (request.done >= room) {
-      WriteDataUsed(request.header, request.done);
       if (delayCount > 0) {
         --delayCount;
-        request.dueTick = ticks + delayPackets;
-        pin.late.push_back(std::move(request));
-      } else {
-        Complete(request, ERROR_SUCCESS);
+        request.minHandBack = frames + static_cast<uint64_t>(delayPackets) * kPacketFrames;
       }
-      pin.queue.pop_front();
+      Finish(pin);
     }
   }
-  if (offset < packet.size()) ++overruns;
+  if (offset < packet.size()) {
+    ++overruns;
+    framesLost += (packet.size() - offset) / block;
+  }
 }
 
-void Core::CompleteLate(PinInstance& pin) {
-  while (!pin.late.empty() && pin.late.front().dueTick <= ticks) {
-    Complete(pin.late.front(), ERROR_SUCCESS);
-    pin.late.pop_front();
+void Core::Finish(PinInstance& pin) {
+  StreamRequest request = std::move(pin.queue.front());
+  pin.queue.pop_front();
+  const ULONG rate = pin.wfx.nSamplesPerSec;
+  uint64_t at = frames;
+  if (timing.kind == TimingProfile::Kind::Jitter && timing.jitterFrames > 0) {
+    uint32_t* seed = &jitterSeed[pin.render ? 1 : 0];
+    at += NextRandom(seed) % (timing.jitterFrames + 1);
+  } else {
+    at = NextCompletionMoment(timing, pin.render, rate, frames);
   }
+  // Requests come back in the order they were queued, except one that a fault holds back.
+  at = std::max(at, pin.lastHandBack);
+  pin.lastHandBack = at;
+  request.handBack = std::max(at, request.minHandBack);
+  pin.finished.push_back(std::move(request));
+}
+
+uint64_t Core::NextHandBack() const {
+  uint64_t next = std::numeric_limits<uint64_t>::max();
+  for (const auto& pin : pins) {
+    for (const StreamRequest& request : pin->finished) next = std::min(next, request.handBack);
+  }
+  return next;
+}
+
+bool Core::HandBackDue() {
+  // Everything due at this moment is seen done together, as hardware whose two directions share
+  // one clock completes them: a reader woken by a render completion finds the capture packets
+  // of the same moment already there.
+  std::vector<HANDLE> events;
+  for (bool render : {false, true}) {
+    for (const auto& pin : pins) {
+      if (pin->render != render) continue;
+      auto& finished = pin->finished;
+      for (auto request = finished.begin(); request != finished.end();) {
+        if (request->handBack > frames) {
+          ++request;
+          continue;
+        }
+        const HANDLE event = Complete(*pin, *request);
+        if (event != nullptr) events.push_back(event);
+        request = finished.erase(request);
+      }
+    }
+  }
+  vk::SignalTogether(events.data(), events.size());
+  return !events.empty();
 }
 
 }  // namespace detail

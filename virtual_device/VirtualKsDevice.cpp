@@ -28,6 +28,9 @@ class FilterNode : public vk::DeviceNode {
   size_t filter_;
 };
 
+// The most the real-time clock moves at once after a stall: 64 packets.
+constexpr uint64_t kMaxCatchUpFrames = 64 * kPacketFrames;
+
 // What the clock thread works with; it owns this record. The stop event is its own copy, as
 // the device forgets its handle while stopping the thread.
 struct ClockThreadArgs {
@@ -35,8 +38,8 @@ struct ClockThreadArgs {
   HANDLE stop;
 };
 
-// The real-time clock: one packet per 64 frames of the clock rate, measured with the
-// performance counter. It starts counting afresh whenever the rate changes.
+// The real-time clock: the device clock follows the performance counter at the clock rate. It
+// starts counting afresh whenever the rate changes.
 DWORD WINAPI ClockMain(LPVOID parameter) {
   const std::unique_ptr<ClockThreadArgs> args(static_cast<ClockThreadArgs*>(parameter));
   Core* core = args->core;
@@ -46,7 +49,7 @@ DWORD WINAPI ClockMain(LPVOID parameter) {
   QueryPerformanceFrequency(&frequency);
   ULONG anchorRate = 0;
   LONGLONG anchorCount = 0;
-  uint64_t anchorTicks = 0;
+  uint64_t anchorFrames = 0;
   while (WaitForSingleObject(args->stop, 1) == WAIT_TIMEOUT) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
@@ -55,22 +58,21 @@ DWORD WINAPI ClockMain(LPVOID parameter) {
     if (rate != anchorRate) {
       anchorRate = rate;
       anchorCount = now.QuadPart;
-      anchorTicks = core->ticks;
+      anchorFrames = core->frames;
       continue;
     }
     if (rate == 0) continue;
     const double seconds =
         static_cast<double>(now.QuadPart - anchorCount) / static_cast<double>(frequency.QuadPart);
-    const uint64_t due = anchorTicks + static_cast<uint64_t>(seconds * rate / kPacketFrames);
-    if (due <= core->ticks) continue;
+    uint64_t due = anchorFrames + static_cast<uint64_t>(seconds * rate);
+    if (due <= core->frames) continue;
     // Far behind (the process was not scheduled): catch up a little and count on from now.
-    uint64_t count = due - core->ticks;
-    if (count > 64) {
-      count = 64;
+    if (due - core->frames > kMaxCatchUpFrames) {
+      due = core->frames + kMaxCatchUpFrames;
       anchorCount = now.QuadPart;
-      anchorTicks = core->ticks + count;
+      anchorFrames = due;
     }
-    for (uint64_t i = 0; i < count; ++i) core->Tick();
+    core->AdvanceTo(due, false);
   }
   return 0;
 }
@@ -107,6 +109,7 @@ VirtualKsDevice::VirtualKsDevice(DeviceDescription description)
 
 VirtualKsDevice::~VirtualKsDevice() {
   UseSteppedClock();
+  detail::StopReplyThread(*core_);
   Unplug();
 }
 
@@ -198,12 +201,34 @@ void VirtualKsDevice::UseRealTimeClock() {
 
 void VirtualKsDevice::Step(unsigned packets) {
   std::lock_guard<std::mutex> guard(core_->lock);
-  for (unsigned i = 0; i < packets; ++i) core_->Tick();
+  core_->AdvanceTo((core_->ticks + packets) * kPacketFrames, false);
+}
+
+uint64_t VirtualKsDevice::StepToNextCompletion(uint64_t frames) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  const uint64_t before = core_->frames;
+  core_->AdvanceTo(before + frames, true);
+  return core_->frames - before;
 }
 
 uint64_t VirtualKsDevice::PacketsElapsed() const {
   std::lock_guard<std::mutex> guard(core_->lock);
   return core_->ticks;
+}
+
+uint64_t VirtualKsDevice::FramesElapsed() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->frames;
+}
+
+void VirtualKsDevice::SetTimingProfile(const TimingProfile& profile) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->timing = profile;
+}
+
+TimingProfile VirtualKsDevice::GetTimingProfile() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->timing;
 }
 
 bool VirtualKsDevice::SetMicrophone(const MicrophoneSource& source) {
@@ -291,6 +316,36 @@ void VirtualKsDevice::RefusePlainPcmFormat(bool refuse) {
   core_->refusePlainPcm = refuse;
 }
 
+void VirtualKsDevice::SetStrictHeaders(bool strict) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->strictHeaders = strict;
+}
+
+void VirtualKsDevice::CompleteReadsEmpty(unsigned count) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->emptyReads = count;
+}
+
+void VirtualKsDevice::SetPendingProperties(bool pending) {
+  if (!pending) {
+    detail::StopReplyThread(*core_);
+    return;
+  }
+  detail::StartReplyThread(core_);
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->pendProperties = core_->replyThread != nullptr;
+}
+
+void VirtualKsDevice::RefuseBandwidth(Direction direction, bool refuse) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->refuseBandwidth[static_cast<int>(direction)] = refuse;
+}
+
+void VirtualKsDevice::HoldPin(Direction direction, bool held) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->heldPin[static_cast<int>(direction)] = held;
+}
+
 void VirtualKsDevice::SetPossibleInstances(size_t filter, ULONG pinId, ULONG possible) {
   std::lock_guard<std::mutex> guard(core_->lock);
   PinDescription& pin = core_->description.filters.at(filter).pins.at(pinId);
@@ -308,11 +363,16 @@ uint64_t VirtualKsDevice::CaptureOverruns() const {
   return core_->overruns;
 }
 
+uint64_t VirtualKsDevice::CaptureFramesLost() const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  return core_->framesLost;
+}
+
 size_t VirtualKsDevice::QueuedReads() const {
   std::lock_guard<std::mutex> guard(core_->lock);
   size_t count = 0;
   for (const auto& pin : core_->pins) {
-    if (!pin->render) count += pin->queue.size() + pin->late.size();
+    if (!pin->render) count += pin->queue.size() + pin->finished.size();
   }
   return count;
 }
@@ -321,7 +381,7 @@ size_t VirtualKsDevice::QueuedWrites() const {
   std::lock_guard<std::mutex> guard(core_->lock);
   size_t count = 0;
   for (const auto& pin : core_->pins) {
-    if (pin->render) count += pin->queue.size();
+    if (pin->render) count += pin->queue.size() + pin->finished.size();
   }
   return count;
 }
@@ -330,6 +390,14 @@ int VirtualKsDevice::PinState(size_t filter, ULONG pinId) const {
   std::lock_guard<std::mutex> guard(core_->lock);
   for (const auto& pin : core_->pins) {
     if (pin->filter == filter && pin->pinId == pinId) return static_cast<int>(pin->state);
+  }
+  return -1;
+}
+
+int VirtualKsDevice::PinState(Direction direction) const {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  for (const auto& pin : core_->pins) {
+    if (detail::Core::DirectionOf(*pin) == direction) return static_cast<int>(pin->state);
   }
   return -1;
 }

@@ -1,7 +1,8 @@
 // A USB audio function as its class KS driver presents it, registered with the virtual kernel:
 // filters with pins, data ranges and topology nodes, real answers to property requests, pin
-// creation checked against the ranges, and packet streaming driven by a clock. VirtualKx7 is
-// the NORVA KX-7; other descriptions give other audio devices.
+// creation checked against the ranges, and packet streaming driven by a clock whose completions
+// follow a timing profile. VirtualKx7 is the NORVA KX-7; other descriptions give other audio
+// devices.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "platform/ks.h"
 #include "platform/vkernel/VirtualKernel.h"
+#include "virtual_device/TimingProfile.h"
 
 namespace vkx7 {
 
@@ -22,7 +24,12 @@ struct PinDescription {
   ULONG communication = KSPIN_COMMUNICATION_SINK;
   std::vector<KSPIN_INTERFACE> interfaces;
   std::vector<KSPIN_MEDIUM> mediums;
-  std::vector<std::vector<BYTE>> dataRanges;  // each a whole range record of FormatSize bytes
+  // Each a whole range record of FormatSize bytes; a range flagged KSDATARANGE_ATTRIBUTES is
+  // followed by its attribute list as the next entry.
+  std::vector<std::vector<BYTE>> dataRanges;
+  // Whether a plain WAVE_FORMAT_PCM record of more than 16 bits is accepted; the USB audio class
+  // driver takes such samples only in the extensible format.
+  bool plainPcmAbove16Bits = true;
   ULONG possibleInstances = 1;
   ULONG possibleGlobalInstances = 1;
   GUID category = {};
@@ -33,7 +40,9 @@ struct FilterDescription {
   vk::InterfaceDescription
       deviceInterface;  // path parts, categories with alias flags, friendly name
   std::vector<PinDescription> pins;
-  std::vector<GUID> nodes;  // node types; the topology chains them between the first two pins
+  std::vector<GUID> nodes;  // node types
+  // The topology; when empty, the nodes are chained in order between the first two pins.
+  std::vector<KSTOPOLOGY_CONNECTION> connections;
 };
 
 struct DeviceDescription {
@@ -46,19 +55,45 @@ std::vector<BYTE> AudioRange(ULONG maxChannels, ULONG minBits, ULONG maxBits, UL
                              const GUID& specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
 // A plain KSDATARANGE record (64 bytes), for bridge pins and non-audio ranges.
 std::vector<BYTE> PlainRange(const GUID& majorFormat, const GUID& subFormat, const GUID& specifier);
+// Marks a range as followed by an attribute list, and that list: one KSATTRIBUTE carrying
+// `payload` extra bytes (its size need not be a multiple of 8).
+void FlagAttributes(std::vector<BYTE>* range);
+std::vector<BYTE> AttributeList(const GUID& attribute, ULONG payload);
 KSPIN_INTERFACE StandardInterface(ULONG id = KSINTERFACE_STANDARD_STREAMING);
 KSPIN_MEDIUM StandardMedium();
 
-// The KX-7: filter 0 captures (one 24-bit channel), filter 1 renders (two 24-bit channels),
-// 44100 to 96000 Hz; pin 0 of each is the streaming sink pin, pin 1 the bridge pin.
-DeviceDescription Kx7Description();
+// How the KX-7 shows itself.
+enum class Kx7Layout {
+  // As the USB audio class 1.0 driver registers it: one device interface at the AudioControl
+  // interface (mi_00) with the AUDIO, RENDER and CAPTURE aliases; render sink (pin 0), speaker
+  // and microphone bridges (1, 2) and capture sink (3) in one filter with the nodes of both.
+  UsbAudio,
+  // Two filters: capture (mi_02, filter 0) and render (mi_01, filter 1), each with its streaming
+  // sink pin 0 and bridge pin 1.
+  TwoFilter,
+  // As the USB audio class 2.0 driver registers it: the UsbAudio filter with the REALTIME alias
+  // as well, whose streaming pins offer only the looped interface.
+  UsbAudio2,
+};
+
+// The KX-7: one 24-bit capture channel and two 24-bit render channels, 44100 to 96000 Hz.
+DeviceDescription Kx7Description(Kx7Layout layout = Kx7Layout::UsbAudio);
 // Another audio device (16-bit stereo at 48000 Hz) whose paths lack the KX-7's hardware ID.
 DeviceDescription OtherAudioDescription(int index = 0);
 
+// The two-filter layout's filters and pins.
 constexpr size_t kCaptureFilter = 0;
 constexpr size_t kRenderFilter = 1;
 constexpr ULONG kStreamingPin = 0;
 constexpr ULONG kBridgePin = 1;
+
+// Where a layout's streaming sink pins are.
+struct PinLocation {
+  size_t filter;
+  ULONG pinId;
+};
+enum class Direction { Capture, Render };
+PinLocation Kx7StreamingPin(Kx7Layout layout, Direction direction);
 // Frames the device moves per packet, in each direction.
 constexpr ULONG kPacketFrames = 64;
 
@@ -153,13 +188,23 @@ class VirtualKsDevice {
   // effect at once when plugged.
   void SetInterface(size_t filter, const vk::InterfaceDescription& deviceInterface);
 
-  // Clocks. The stepped clock (the default) moves only when Step is called: each step is one
-  // packet of 64 frames, render pins first, then capture pins. The real-time clock moves one
-  // packet per 64 frames of the running render pin's rate (the capture pin's without one).
+  // Clocks. The device clock counts sample frames; every 64 frames each running render pin
+  // plays a packet and each running capture pin fills one, and completed requests are handed
+  // back at the moments the timing profile gives (capture before render when both are due).
+  // The stepped clock (the default) moves only when stepped. The real-time clock follows the
+  // running render pin's rate (the capture pin's without one).
   void UseSteppedClock();
   void UseRealTimeClock();
+  // Moves the stepped clock to the end of the `packets`-th next packet.
   void Step(unsigned packets = 1);
+  // Moves the stepped clock to the next moment at which requests are handed back, but at most
+  // `frames` frames; returns the frames it moved. A caller that lets the driver answer after
+  // every such moment sees each completion in its order.
+  uint64_t StepToNextCompletion(uint64_t frames);
   uint64_t PacketsElapsed() const;
+  uint64_t FramesElapsed() const;
+  void SetTimingProfile(const TimingProfile& profile);
+  TimingProfile GetTimingProfile() const;
 
   // The microphone signal; false (source unchanged) when a WAV file cannot be read.
   bool SetMicrophone(const MicrophoneSource& source);
@@ -187,15 +232,34 @@ class VirtualKsDevice {
   // How many instances of a pin may exist at once (0 exhausts it).
   void SetPossibleInstances(size_t filter, ULONG pinId, ULONG possible);
 
+  // Behaviours of real USB audio stacks.
+  // A read queued with OptionsFlags still carrying TIMEVALID or DURATIONVALID (as the previous
+  // completion left them) completes at once with DataUsed 0.
+  void SetStrictHeaders(bool strict);
+  // The next `count` capture packets complete their reads with DataUsed 0 (the microphone is
+  // not delivering yet; nothing is lost).
+  void CompleteReadsEmpty(unsigned count);
+  // Property requests pend (ERROR_IO_PENDING) and complete a little later from another thread.
+  void SetPendingProperties(bool pending);
+  // Leaving KSSTATE_STOP fails with ERROR_NO_SYSTEM_RESOURCES on the streaming pins of the
+  // direction: no isochronous bandwidth for them.
+  void RefuseBandwidth(Direction direction, bool refuse);
+  // Another application holds the streaming pin of the direction: creating it fails with
+  // ERROR_BAD_COMMAND.
+  void HoldPin(Direction direction, bool held);
+
   // Device-side glitch counters: render packets due with no write queued, and capture packets
-  // due with no read queued.
+  // due with no read queued with the frames they lost.
   uint64_t RenderUnderruns() const;
   uint64_t CaptureOverruns() const;
-  // Stream requests queued on the pins right now.
+  uint64_t CaptureFramesLost() const;
+  // Stream requests the pins hold right now (queued, or done and not yet handed back).
   size_t QueuedReads() const;
   size_t QueuedWrites() const;
   // The state of the first open instance of a pin, or -1 when none is open.
   int PinState(size_t filter, ULONG pinId) const;
+  // The same for the first open streaming pin of a direction, whatever the layout.
+  int PinState(Direction direction) const;
 
   DeviceRecord Record() const;
   std::vector<BYTE> RenderedBytes() const;
@@ -207,7 +271,12 @@ class VirtualKsDevice {
 
 class VirtualKx7 : public VirtualKsDevice {
  public:
-  VirtualKx7() : VirtualKsDevice(Kx7Description()) {}
+  explicit VirtualKx7(Kx7Layout layout = Kx7Layout::UsbAudio)
+      : VirtualKsDevice(Kx7Description(layout)), layout_(layout) {}
+  Kx7Layout Layout() const { return layout_; }
+
+ private:
+  Kx7Layout layout_;
 };
 
 }  // namespace vkx7

@@ -30,4 +30,7 @@ bool RemoveObject(HANDLE handle);
 
 void SetLastErrorValue(DWORD error);
 
+// Sets several events in one step: a waiter sees all of them signalled or none.
+void SetEventsTogether(const HANDLE* events, size_t count);
+
 }  // namespace emu

@@ -1,6 +1,8 @@
 // Events, waits, handles and interlocked operations with Windows semantics.
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <vector>
 
 #include "platform/emu/KernelObjects.h"
 #include "platform/emu/errors.h"
@@ -18,11 +20,72 @@ void Consume(KernelObject& object) {
 
 std::atomic<int> invalidHandleUses{0};
 
+// Threads blocked in a wait with a finite time-out, with what they wait for (ObjectLock held).
+struct BlockedWait {
+  std::vector<std::shared_ptr<KernelObject>> objects;
+  bool waitAll = false;
+};
+std::map<DWORD, BlockedWait>& BlockedWaits() {
+  static std::map<DWORD, BlockedWait> waits;
+  return waits;
+}
+
+// The calling thread's entry in BlockedWaits while it waits; removed when the wait ends.
+class IdleRegistration {
+ public:
+  IdleRegistration() = default;
+  ~IdleRegistration() {
+    if (registered_) BlockedWaits().erase(GetCurrentThreadId());
+  }
+  IdleRegistration(const IdleRegistration&) = delete;
+  IdleRegistration& operator=(const IdleRegistration&) = delete;
+  void Register() { registered_ = true; }
+  bool registered() const { return registered_; }
+
+ private:
+  bool registered_ = false;
+};
+
+// Whether a blocked wait would end now.
+bool Satisfied(const BlockedWait& wait) {
+  bool all = true;
+  bool any = false;
+  for (const auto& object : wait.objects) {
+    all = all && object->signaled;
+    any = any || object->signaled;
+  }
+  return wait.waitAll ? all : any;
+}
+
 }  // namespace
 
 namespace emu_test {
 int InvalidHandleUses() { return invalidHandleUses.load(); }
+
+bool WaitUntilIdle(DWORD threadId, DWORD milliseconds) {
+  std::unique_lock<std::mutex> lock(emu::ObjectLock());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (true) {
+    const auto found = BlockedWaits().find(threadId);
+    if (found != BlockedWaits().end() && !Satisfied(found->second)) return true;
+    if (emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
+      const auto last = BlockedWaits().find(threadId);
+      return last != BlockedWaits().end() && !Satisfied(last->second);
+    }
+  }
+}
 }  // namespace emu_test
+
+namespace emu {
+void SetEventsTogether(const HANDLE* events, size_t count) {
+  std::lock_guard<std::mutex> guard(ObjectLock());
+  for (size_t i = 0; i < count; ++i) {
+    auto object = FindObject(events[i]);
+    if (object && object->kind == KernelObject::Kind::Event) object->signaled = true;
+  }
+  ObjectSignal().notify_all();
+}
+}  // namespace emu
 
 extern "C" {
 
@@ -73,6 +136,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     }
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  IdleRegistration idle;
   while (true) {
     if (waitAll) {
       bool all = true;
@@ -92,7 +156,16 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     if (milliseconds == 0) return WAIT_TIMEOUT;
     if (milliseconds == INFINITE) {
       emu::ObjectSignal().wait(lock);
-    } else if (emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
+      continue;
+    }
+    if (!idle.registered()) {
+      BlockedWait& blocked = BlockedWaits()[GetCurrentThreadId()];
+      blocked.objects.assign(objects, objects + count);
+      blocked.waitAll = waitAll != FALSE;
+      idle.Register();
+      emu::ObjectSignal().notify_all();  // wakes a test waiting for this thread to be idle
+    }
+    if (emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
       // One last look: the signal may have come with the time-out.
       milliseconds = 0;
     }

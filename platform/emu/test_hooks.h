@@ -42,6 +42,10 @@ void FailDialogCreation(bool fail);
 void FailNextThreadStart();
 // Number of CloseHandle calls and waits made on a handle that is not (or no longer) open.
 int InvalidHandleUses();
+// Waits until the thread is idle: blocked in a wait with a finite, non-zero time-out on objects
+// none of which is signalled. (An unbounded wait is taken for a request in progress, not for
+// idleness.) False when that does not happen within `milliseconds`.
+bool WaitUntilIdle(DWORD threadId, DWORD milliseconds);
 
 // Makes a built-in module ("Avrt.dll", "ksuser.dll") fail to load, or load again.
 void SetModuleMissing(const char* moduleName, bool missing);

@@ -42,6 +42,9 @@ VK_API BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffe
                               DWORD inBufferSize, LPVOID outBuffer, DWORD outBufferSize,
                               LPDWORD bytesReturned, LPOVERLAPPED overlapped);
 VK_API BOOL VkCloseHandle(HANDLE handle);
+// The result and byte count of an overlapped request on a device handle.
+VK_API BOOL VkGetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                  BOOL wait);
 
 // KsCreatePin as "ksuser.dll" exports it: 0 or an error number.
 VK_API DWORD WINAPI VkKsCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect,

@@ -9,6 +9,7 @@
 #include "platform/vkernel/VirtualKernel.h"
 
 #ifndef _WIN32
+#include "platform/emu/KernelObjects.h"
 #include "platform/emu/builtin_modules.h"
 #endif
 
@@ -41,6 +42,9 @@ constexpr StatusMapping kStatusMap[] = {
     {ERROR_GEN_FAILURE, 0xC0000001u},
 };
 constexpr ULONG_PTR kStatusPending = 0x00000103u;
+
+// Whether a completion with this error hands its byte count back.
+bool CountReported(DWORD error) { return error == ERROR_SUCCESS || error == ERROR_MORE_DATA; }
 
 ULONG_PTR StatusOf(DWORD error) {
   for (const StatusMapping& mapping : kStatusMap) {
@@ -92,15 +96,29 @@ PendingIo& PendingIo::operator=(PendingIo&& other) noexcept {
   return *this;
 }
 
-void PendingIo::Complete(DWORD error, DWORD bytes) {
+HANDLE PendingIo::Publish(DWORD error, DWORD bytes) {
   LPOVERLAPPED overlapped = overlapped_;
-  if (overlapped == nullptr) return;
+  if (overlapped == nullptr) return nullptr;
   overlapped_ = nullptr;
   const HANDLE event = Unmarked(overlapped->hEvent);
   overlapped->InternalHigh = bytes;
-  overlapped->Internal = StatusOf(error);
+  // Published last: a caller that sees the status no longer pending finds the count written.
+  __atomic_store_n(&overlapped->Internal, StatusOf(error), __ATOMIC_RELEASE);
   // The caller may free the OVERLAPPED as soon as the event is set: nothing touches it after.
+  return event;
+}
+
+void PendingIo::Complete(DWORD error, DWORD bytes) {
+  const HANDLE event = Publish(error, bytes);
   if (event != nullptr) SetEvent(event);
+}
+
+void SignalTogether(const HANDLE* events, size_t count) {
+#ifdef _WIN32
+  for (size_t i = 0; i < count; ++i) SetEvent(events[i]);
+#else
+  emu::SetEventsTogether(events, count);
+#endif
 }
 
 DWORD FileObject::CreatePin(const KSPIN_CONNECT*, ACCESS_MASK, std::shared_ptr<FileObject>*) {
@@ -201,7 +219,7 @@ BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWOR
   } else {
     // Completed at once: the OVERLAPPED carries the result, and a success signals its event.
     used->Internal = vk::StatusOf(status.error);
-    used->InternalHigh = status.bytes;
+    used->InternalHigh = vk::CountReported(status.error) ? status.bytes : 0;
     if (overlapped != nullptr && overlapped->hEvent != nullptr &&
         (status.error == ERROR_SUCCESS || status.error == ERROR_MORE_DATA)) {
       SetEvent(vk::Unmarked(overlapped->hEvent));
@@ -209,14 +227,39 @@ BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWOR
   }
   if (local.hEvent != nullptr) CloseHandle(local.hEvent);
 
-  const bool sizeReported = status.error == ERROR_SUCCESS || status.error == ERROR_MORE_DATA ||
-                            status.error == ERROR_INSUFFICIENT_BUFFER;
-  if (bytesReturned != nullptr) *bytesReturned = sizeReported ? status.bytes : 0;
+  // Windows writes the count for a success and for the warning ERROR_MORE_DATA (the size a
+  // request needs); a failure such as ERROR_INSUFFICIENT_BUFFER leaves it as it was.
+  if (bytesReturned != nullptr && vk::CountReported(status.error)) *bytesReturned = status.bytes;
   if (status.error != ERROR_SUCCESS) {
     SetLastError(status.error);
     return FALSE;
   }
   return TRUE;
+}
+
+BOOL VkGetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+#ifdef _WIN32
+  if (!vk::IsVirtualHandle(file)) return GetOverlappedResult(file, overlapped, transferred, wait);
+#else
+  (void)file;
+#endif
+  if (overlapped == nullptr || transferred == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  ULONG_PTR status = __atomic_load_n(&overlapped->Internal, __ATOMIC_ACQUIRE);
+  if (status == vk::kStatusPending) {
+    if (!wait || overlapped->hEvent == nullptr) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    WaitForSingleObject(vk::Unmarked(overlapped->hEvent), INFINITE);
+    status = __atomic_load_n(&overlapped->Internal, __ATOMIC_ACQUIRE);
+  }
+  *transferred = static_cast<DWORD>(overlapped->InternalHigh);
+  if (status == 0) return TRUE;
+  SetLastError(vk::ErrorOf(status));
+  return FALSE;
 }
 
 DWORD WINAPI VkKsCreatePin(HANDLE filterHandle, PKSPIN_CONNECT connect, ACCESS_MASK desiredAccess,

@@ -46,10 +46,17 @@ class PendingIo {
 
   bool Valid() const { return overlapped_ != nullptr; }
   void Complete(DWORD error, DWORD bytes);
+  // Writes the outcome into the caller's OVERLAPPED without signalling it yet, and gives the
+  // event to signal (null when none): for completions that are to be seen together.
+  HANDLE Publish(DWORD error, DWORD bytes);
 
  private:
   LPOVERLAPPED overlapped_ = nullptr;
 };
+
+// Signals the events of several published completions at once: a thread waiting on any of them
+// sees all of them done, as it would when they completed in one interrupt.
+void SignalTogether(const HANDLE* events, size_t count);
 
 // An open filter or pin as the kernel sees it: one per handle.
 class FileObject {

@@ -159,7 +159,10 @@ TEST_F(ConcurrencyTest, AnyCallsInAnyOrderFromThreeThreads) {
           EXPECT_TRUE(input == 64 || input == 128 || input == 256) << input;
           char text[128] = {};
           driver->getErrorMessage(text);
-          EXPECT_STREQ(text, "ASIO OK");
+          // Whole texts only: the one init left, or the one a start without buffers left.
+          const std::string message = text;
+          EXPECT_TRUE(message == "ASIO OK" || message == "Buffers must be created before start.")
+              << message;
           break;
         }
       }

@@ -37,6 +37,7 @@ class TestableDriver : public CAsioDriver {
   using CAsioDriver::samplePosition;
   using CAsioDriver::showMetrics;
   using CAsioDriver::streamThread;
+  using CAsioDriver::streamThreadId;
   using CAsioDriver::systemTime;
   using CAsioDriver::timeInfoMode;
   using CAsioDriver::transportOwner;

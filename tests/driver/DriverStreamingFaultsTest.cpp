@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint32_t kAligned = 128 + 64;  // latency when capture arrives with the first packet
 
-TEST_F(StreamingTest, CaptureStartingInTheMiddleOfAHalfWritesFromThereWithoutADropOut) {
+TEST_P(StreamingTest, CaptureStartingInTheMiddleOfAHalfWritesFromThereWithoutADropOut) {
   device.SetMicrophone(vkx7::MicrophoneSource::Tone(1000.0, 0.5));
   device.WithholdCapturePackets(1);
   Prepare(128);
@@ -26,7 +26,7 @@ TEST_F(StreamingTest, CaptureStartingInTheMiddleOfAHalfWritesFromThereWithoutADr
   EXPECT_TRUE(heard);
 }
 
-TEST_F(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
+TEST_P(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   // A packet that arrives one packet late in the first half of a cycle is caught up in the
@@ -49,7 +49,7 @@ TEST_F(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
 
-TEST_F(StreamingTest, StartWhileRunningChangesNothing) {
+TEST_P(StreamingTest, StartWhileRunningChangesNothing) {
   Prepare(64);
   ASSERT_EQ(Start(), ASE_OK);
   const HANDLE thread = driver->streamThread;
@@ -61,7 +61,7 @@ TEST_F(StreamingTest, StartWhileRunningChangesNothing) {
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
 
-TEST_F(StreamingTest, StopFromInsideTheCallbackEndsTheThreadAndTheNextStopReleases) {
+TEST_P(StreamingTest, StopFromInsideTheCallbackEndsTheThreadAndTheNextStopReleases) {
   Prepare(64);
   ASSERT_EQ(Start(), ASE_OK);
   std::atomic<int> answer{1};
@@ -75,7 +75,7 @@ TEST_F(StreamingTest, StopFromInsideTheCallbackEndsTheThreadAndTheNextStopReleas
   EXPECT_EQ(host.switches.size(), 4u);
 }
 
-TEST_F(StreamingTest, AfterAStopFromInsideTheCallbackTheHostsStartStreamsAgain) {
+TEST_P(StreamingTest, AfterAStopFromInsideTheCallbackTheHostsStartStreamsAgain) {
   Prepare(64);
   ASSERT_EQ(Start(), ASE_OK);
   host.insideCallback = [&] {
@@ -85,8 +85,8 @@ TEST_F(StreamingTest, AfterAStopFromInsideTheCallbackTheHostsStartStreamsAgain) 
   host.insideCallback = nullptr;
   // The ended thread sees the stop at its next packet and stops its pins.
   device.Step(1);
-  ASSERT_TRUE(WaitUntil(
-      [this] { return device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin) != KSSTATE_RUN; }));
+  ASSERT_TRUE(
+      WaitUntil([this] { return device.PinState(vkx7::Direction::Render) != KSSTATE_RUN; }));
   EXPECT_EQ(Start(), ASE_OK);
   EXPECT_EQ(host.switches.size(), 5u) << "the new stream's two switches";
   RunCycles(7);
@@ -95,7 +95,7 @@ TEST_F(StreamingTest, AfterAStopFromInsideTheCallbackTheHostsStartStreamsAgain) 
 
 // A stop that waits on another thread for a callback to return holds the transport lock; the
 // last Release, coming meanwhile, waits for it before it frees anything.
-TEST_F(StreamingTest, ReleaseWaitsForAStopStillRunningOnAnotherThread) {
+TEST_P(StreamingTest, ReleaseWaitsForAStopStillRunningOnAnotherThread) {
   Prepare(64);
   ASSERT_EQ(Start(), ASE_OK);
   const HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -105,8 +105,9 @@ TEST_F(StreamingTest, ReleaseWaitsForAStopStillRunningOnAnotherThread) {
     inCallback.store(true);
     WaitForSingleObject(gate, 20000);
   };
-  device.Step(1);
-  ASSERT_TRUE(WaitUntil([&] { return inCallback.load(); }));
+  // The thread counts as settled while it waits at the gate.
+  for (int packet = 0; packet < 64 && !inCallback.load(); ++packet) ASSERT_TRUE(StepPacket());
+  ASSERT_TRUE(inCallback.load());
   std::atomic<ASIOError> stopped{ASE_HWMalfunction};
   // Called past the vtable: the test's subclass makes the destructor change the vtable pointer,
   // which the driver object that hosts create never does.
@@ -125,12 +126,12 @@ TEST_F(StreamingTest, ReleaseWaitsForAStopStillRunningOnAnotherThread) {
   CloseHandle(gate);
   EXPECT_EQ(stopped.load(), ASE_OK);
   EXPECT_FALSE(releasedBeforeGate.load());
-  EXPECT_EQ(device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin), -1);
+  EXPECT_EQ(device.PinState(vkx7::Direction::Render), -1);
 }
 
 // A host may start without init; a later init must not open the device again under the pins of
 // the running stream.
-TEST_F(StreamingTest, InitWhileStreamingLeavesThePinsToTheStream) {
+TEST_P(StreamingTest, InitWhileStreamingLeavesThePinsToTheStream) {
   host.bufferSize = 64;
   host.infos[0] = {ASIOTrue, 0, {nullptr, nullptr}};
   host.infoCount = 1;
@@ -145,9 +146,17 @@ TEST_F(StreamingTest, InitWhileStreamingLeavesThePinsToTheStream) {
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
 
-TEST_F(StreamingTest, PlainPcmIsTriedWhenTheDeviceRefusesTheExtensibleFormat) {
+TEST_P(StreamingTest, PlainPcmIsTriedWhenTheDeviceRefusesTheExtensibleFormat) {
   device.RefuseExtensibleFormat(true);
   Prepare(64);
+  if (GetParam() == vkx7::Kx7Layout::UsbAudio) {
+    // The class driver takes 24 bits only in the extensible format: nothing is left to try.
+    EXPECT_EQ(Start(), ASE_NotPresent);
+    char error[128];
+    driver->getErrorMessage(error);
+    EXPECT_STREQ(error, "NORVA KX-7 refused 24-bit audio at 48000 Hz.");
+    return;
+  }
   ASSERT_EQ(Start(), ASE_OK);
   std::vector<WORD> tags[2];
   for (const vkx7::ConnectRecord& connect : device.Record().connects) {
@@ -166,7 +175,7 @@ TEST_F(StreamingTest, PlainPcmIsTriedWhenTheDeviceRefusesTheExtensibleFormat) {
   RunCycles(3);
 }
 
-TEST_F(StreamingTest, RemovalWhileStreamingNeitherCrashesNorHangsStop) {
+TEST_P(StreamingTest, RemovalWhileStreamingNeitherCrashesNorHangsStop) {
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(4);
@@ -179,7 +188,7 @@ TEST_F(StreamingTest, RemovalWhileStreamingNeitherCrashesNorHangsStop) {
   RunCycles(host.switches.size() + 2);
 }
 
-TEST_F(StreamingTest, StopWhileTheDeviceIsStalledReturns) {
+TEST_P(StreamingTest, StopWhileTheDeviceIsStalledReturns) {
   Prepare(64);
   ASSERT_EQ(Start(), ASE_OK);
   device.StallRender(true);
@@ -189,7 +198,7 @@ TEST_F(StreamingTest, StopWhileTheDeviceIsStalledReturns) {
   device.StallRender(false);
 }
 
-TEST_F(StreamingTest, ADeviceThatNeverCompletesFailsTheStartHandshake) {
+TEST_P(StreamingTest, ADeviceThatNeverCompletesFailsTheStartHandshake) {
   emu_test::UnfreezeTime();
   device.StallRender(true);
   Prepare(64);
@@ -200,7 +209,7 @@ TEST_F(StreamingTest, ADeviceThatNeverCompletesFailsTheStartHandshake) {
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
 
-TEST_F(StreamingTest, StartAndStopLoopsWithPositionReadsFromAnotherThread) {
+TEST_P(StreamingTest, StartAndStopLoopsWithPositionReadsFromAnotherThread) {
   emu_test::UnfreezeTime();
   device.UseRealTimeClock();
   Prepare(64);
@@ -226,7 +235,7 @@ TEST_F(StreamingTest, StartAndStopLoopsWithPositionReadsFromAnotherThread) {
 
 // A KX-7 that shows only its render filter.
 vkx7::DeviceDescription RenderFilterOnly() {
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   description.filters.erase(description.filters.begin() + vkx7::kCaptureFilter);
   return description;
 }

@@ -33,7 +33,7 @@ const uint8_t* RenderedSample(const std::vector<BYTE>& bytes, size_t block, int 
   return bytes.data() + (kSilentPackets + block) * kPacketBytes + frame * 6 + channel * 3;
 }
 
-TEST_F(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBufferSize) {
+TEST_P(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBufferSize) {
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   ASSERT_EQ(host.switches.size(), 2u);
@@ -63,7 +63,7 @@ TEST_F(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBuffer
   EXPECT_EQ(driver->latencyCount.load(), 128u + 64u);
 }
 
-TEST_F(StreamingTest, FourSilentCyclesThenAFadeInThenTheHostHalfOfTwoSwitchesBefore) {
+TEST_P(StreamingTest, FourSilentCyclesThenAFadeInThenTheHostHalfOfTwoSwitchesBefore) {
   Prepare(128);
   host.output = HostSample;
   ASSERT_EQ(Start(), ASE_OK);
@@ -91,7 +91,7 @@ TEST_F(StreamingTest, FourSilentCyclesThenAFadeInThenTheHostHalfOfTwoSwitchesBef
   }
 }
 
-TEST_F(StreamingTest, OneActiveOutputPlaysLeftAndSilenceRight) {
+TEST_P(StreamingTest, OneActiveOutputPlaysLeftAndSilenceRight) {
   Prepare(64, 1);
   host.output = [](int, int, int) { return 0x40000000; };
   ASSERT_EQ(Start(), ASE_OK);
@@ -109,7 +109,7 @@ TEST_F(StreamingTest, OneActiveOutputPlaysLeftAndSilenceRight) {
   }
 }
 
-TEST_F(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHostOutput) {
+TEST_P(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHostOutput) {
   device.SetMicrophone(vkx7::MicrophoneSource::Loopback(0));
   Prepare(128);
   host.output = HostSample;
@@ -130,7 +130,7 @@ TEST_F(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHost
   EXPECT_EQ(driver->dropOutCount.load(), 0u);
 }
 
-TEST_F(StreamingTest, TimeInfoCarriesPositionAndStampAndClearsTheChangeFlags) {
+TEST_P(StreamingTest, TimeInfoCarriesPositionAndStampAndClearsTheChangeFlags) {
   host.answerTimeInfo = true;
   Prepare(256);
   ASSERT_TRUE(driver->timeInfoMode);
@@ -150,7 +150,7 @@ TEST_F(StreamingTest, TimeInfoCarriesPositionAndStampAndClearsTheChangeFlags) {
   }
 }
 
-TEST_F(StreamingTest, MissingTimeInfoCallbackFallsBackToThePlainSwitch) {
+TEST_P(StreamingTest, MissingTimeInfoCallbackFallsBackToThePlainSwitch) {
   host.answerTimeInfo = true;
   host.callbacks.bufferSwitchTimeInfo = nullptr;
   Prepare(64);
@@ -159,7 +159,7 @@ TEST_F(StreamingTest, MissingTimeInfoCallbackFallsBackToThePlainSwitch) {
   for (const SwitchRecord& record : host.switches) EXPECT_FALSE(record.viaTimeInfo);
 }
 
-TEST_F(StreamingTest, PlainSwitchNeverTouchesTheTimeRecord) {
+TEST_P(StreamingTest, PlainSwitchNeverTouchesTheTimeRecord) {
   Prepare(64);
   std::memset(&driver->asioTime, 0x5A, sizeof driver->asioTime);
   ASSERT_EQ(Start(), ASE_OK);
@@ -168,6 +168,9 @@ TEST_F(StreamingTest, PlainSwitchNeverTouchesTheTimeRecord) {
   std::memset(&untouched, 0x5A, sizeof untouched);
   EXPECT_EQ(std::memcmp(&driver->asioTime, &untouched, sizeof untouched), 0);
 }
+
+// The suites of this file and of the faults' file, in both layouts.
+INSTANTIATE_TEST_SUITE_P(Layouts, StreamingTest, KX7_STREAMING_LAYOUTS);
 
 }  // namespace
 }  // namespace kx7test

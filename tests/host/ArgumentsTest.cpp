@@ -93,6 +93,17 @@ TEST(HostArguments, StreamAndLatencyTakeTheirOptionsInEitherSpelling) {
     parsed = ParseArguments({"stream", "--device=tone"});
     EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kTone);
   }
+
+  parsed = ParseArguments(
+      {"latency", "--device-profile", "urb-4ms", "--device-scenario", "two-filter,strict-headers"});
+  EXPECT_EQ(parsed.ok, kHasVirtualDevice) << parsed.error;
+  if (kHasVirtualDevice) {
+    EXPECT_EQ(parsed.command.stream.deviceProfile, "urb-4ms");
+    EXPECT_EQ(parsed.command.stream.deviceScenarios,
+              (std::vector<std::string>{"two-filter", "strict-headers"}));
+    parsed = ParseArguments({"stream"});
+    EXPECT_EQ(parsed.command.stream.deviceProfile, "ideal");
+  }
 }
 
 TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
@@ -143,6 +154,10 @@ TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
       {"latency", "--tone", "440"},
       {"latency", "--record", "x.wav"},
       {"latency", "--device", "loopback"},
+      {"stream", "--device-profile", "usb-2ms"},
+      {"stream", "--device-scenario", "strict-headers,"},
+      {"stream", "--device-scenario", "fast"},
+      {"probe", "--device-profile", "ideal"},
   };
   for (const std::vector<std::string>& args : bad) {
     std::string joined;

@@ -17,6 +17,18 @@ std::vector<BYTE> RangesReply(const std::vector<std::vector<BYTE>>& ranges, ULON
   return reply;
 }
 
+// A reply as KS lays one out: each item on an 8-byte boundary.
+std::vector<BYTE> AlignedReply(const std::vector<std::vector<BYTE>>& items, ULONG count) {
+  std::vector<BYTE> reply(8);
+  for (const auto& item : items) {
+    reply.insert(reply.end(), item.begin(), item.end());
+    reply.resize((reply.size() + 7) / 8 * 8, 0);
+  }
+  KSMULTIPLE_ITEM header = {static_cast<ULONG>(reply.size()), count};
+  std::memcpy(reply.data(), &header, sizeof header);
+  return reply;
+}
+
 std::vector<BYTE> WithFormatSize(std::vector<BYTE> range, ULONG formatSize) {
   std::memcpy(range.data(), &formatSize, sizeof formatSize);
   return range;
@@ -27,7 +39,7 @@ class CustomRender {
  public:
   CustomRender(vkx7::VirtualKx7& kx7, const std::vector<std::vector<std::vector<BYTE>>>& pins) {
     kx7.Unplug();
-    vkx7::DeviceDescription description = vkx7::Kx7Description();
+    vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
     auto& filterPins = description.filters[vkx7::kRenderFilter].pins;
     const vkx7::PinDescription model = filterPins[0];
     filterPins.clear();
@@ -197,7 +209,7 @@ TEST_F(AudioTest, EnumerationKeepsOnlyPinsWithCommunication) {
   EXPECT_EQ(filter->m_CaptureSinkPins.GetCount(), 1u);
 
   device.Unplug();
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   auto& pins = description.filters[vkx7::kCaptureFilter].pins;
   pins.erase(pins.begin());
   vkx7::VirtualKsDevice bridgesOnly(description);
@@ -216,7 +228,7 @@ TEST_F(AudioTest, EnumerationKeepsOnlyPinsWithCommunication) {
 
 TEST_F(AudioTest, PinsWithoutStandardInterfaceMediumOrAudioRangesAreDiscarded) {
   device.Unplug();
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   auto& pins = description.filters[vkx7::kRenderFilter].pins;
   vkx7::PinDescription model = pins[0];
   pins.clear();
@@ -255,7 +267,22 @@ TEST_F(AudioTest, MalformedRangeRepliesAreReadOnlyAsFarAsTheyAreWhole) {
   };
   const std::vector<BYTE> shortAudio = WithFormatSize(
       std::vector<BYTE>(good.begin(), good.begin() + 64), 64);  // audio major, 64 bytes
+  std::vector<BYTE> longer = good;  // four bytes more than a KSDATARANGE_AUDIO
+  longer.resize(92, 0);
+  longer = WithFormatSize(longer, 92);
+  std::vector<BYTE> attributed = vkx7::AudioRange(2, 16, 16, 44100, 96000);
+  vkx7::FlagAttributes(&attributed);
+  const std::vector<BYTE> list = vkx7::AttributeList(KSDATAFORMAT_SPECIFIER_NONE, 4);  // 36 bytes
+  std::vector<BYTE> goodAttributed = good;
+  vkx7::FlagAttributes(&goodAttributed);
+  std::vector<BYTE> hugeList = list;
+  const ULONG hugeSize = 4096;
+  std::memcpy(hugeList.data(), &hugeSize, sizeof hugeSize);
   const Case cases[] = {
+      {"ranges on 8-byte boundaries", AlignedReply({longer, good}, 2), 2, true},
+      {"an attribute list after its range", AlignedReply({attributed, list, good}, 3), 2, true},
+      {"an attribute list running past the end", AlignedReply({goodAttributed, hugeList, good}, 3),
+       1, true},
       {"count beyond the reply", RangesReply({good}, 3), 1, true},
       {"FormatSize 0", RangesReply({WithFormatSize(good, 0), good}, 2), 0, false},
       {"range running past the end", RangesReply({WithFormatSize(good, 200)}, 1), 0, false},

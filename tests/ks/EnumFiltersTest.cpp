@@ -52,8 +52,39 @@ TEST_F(EnumFiltersTest, FindsCaptureAndRenderFiltersInDiscoveryOrder) {
             std::string::npos);
 }
 
+TEST_F(EnumFiltersTest, TheClassDriversSingleFilterServesBothEnumerationsWithItsOwnPins) {
+  device.Unplug();
+  vkx7::VirtualKx7 usb(vkx7::Kx7Layout::UsbAudio);
+  usb.Plug();
+  CKsEnumFilters capture(nullptr);
+  CKsEnumFilters render(nullptr);
+  ASSERT_EQ(capture.EnumFilters(FilterTypeCapture, kCapture, 2, TRUE, FALSE, TRUE), S_OK);
+  ASSERT_EQ(render.EnumFilters(FilterTypeRender, kRender, 2, TRUE, FALSE, TRUE), S_OK);
+  ASSERT_EQ(Paths(capture), std::vector<std::string>{usb.FilterPath(0)});
+  ASSERT_EQ(Paths(render), std::vector<std::string>{usb.FilterPath(0)});
+  // The same path opened twice; each side creates its own pin, and they stream independently.
+  auto* captureFilter = static_cast<CKsAudCapFilter*>(capture.m_Filters.GetHead()->pData);
+  auto* renderFilter = static_cast<CKsAudRenFilter*>(render.m_Filters.GetHead()->pData);
+  EXPECT_EQ(captureFilter->m_CaptureSinkPins.GetCount(), 1u);
+  EXPECT_EQ(renderFilter->m_RenderSinkPins.GetCount(), 1u);
+  const WAVEFORMATEXTENSIBLE mono = ExtensibleFormat(1, 96000);
+  const WAVEFORMATEXTENSIBLE stereo = ExtensibleFormat(2, 96000);
+  CKsAudPin* capturePin = captureFilter->CreateCapturePin(AsWfx(mono), KsStreamingModeStandard);
+  CKsAudPin* renderPin = renderFilter->CreateRenderPin(AsWfx(stereo), KsStreamingModeDefault);
+  ASSERT_NE(capturePin, nullptr);
+  ASSERT_NE(renderPin, nullptr);
+  EXPECT_EQ(capturePin->GetId(), 3u);
+  EXPECT_EQ(renderPin->GetId(), 0u);
+  // The 16-bit range with its attribute list is read past: both ranges are kept.
+  EXPECT_EQ(capturePin->m_DataRanges.GetCount(), 2u);
+  ASSERT_EQ(capturePin->SetState(KSSTATE_RUN), S_OK);
+  EXPECT_EQ(usb.PinState(vkx7::Direction::Capture), KSSTATE_RUN);
+  EXPECT_EQ(usb.PinState(vkx7::Direction::Render), KSSTATE_STOP);
+}
+
 TEST_F(EnumFiltersTest, OneCategoryAsksForNoAliasAndOtherKindsArePlainFilters) {
-  vk::InterfaceDescription noAlias = vkx7::Kx7Description().filters[0].deviceInterface;
+  vk::InterfaceDescription noAlias =
+      vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter).filters[0].deviceInterface;
   noAlias.categories.resize(1);
   device.SetInterface(vkx7::kCaptureFilter, noAlias);
   CKsEnumFilters enumerator(nullptr);
@@ -80,7 +111,8 @@ TEST_F(EnumFiltersTest, MissingOrDisabledAliasesSkipTheInterface) {
       {"removed", true, SPINT_ACTIVE | SPINT_REMOVED, "DeviceInterfaceAlias disabled."}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    vk::InterfaceDescription description = vkx7::Kx7Description().filters[0].deviceInterface;
+    vk::InterfaceDescription description =
+        vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter).filters[0].deviceInterface;
     if (c.listed) {
       description.categories[1].flags = c.flags;
     } else {
@@ -104,7 +136,7 @@ TEST_F(EnumFiltersTest, MissingOrDisabledAliasesSkipTheInterface) {
 
 TEST_F(EnumFiltersTest, FilterThatFailsIsDroppedAndEnumerationGoesOn) {
   device.Unplug();
-  vkx7::DeviceDescription broken = vkx7::Kx7Description();
+  vkx7::DeviceDescription broken = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   broken.filters[vkx7::kCaptureFilter].deviceInterface.instanceId = "USB#VID_FA57&PID_0E1A&MI_02#9";
   broken.filters[vkx7::kCaptureFilter].pins.erase(
       broken.filters[vkx7::kCaptureFilter].pins.begin());
@@ -126,7 +158,8 @@ TEST_F(EnumFiltersTest, FilterThatFailsIsDroppedAndEnumerationGoesOn) {
 
 TEST_F(EnumFiltersTest, NamesThatAreMissingStayEmpty) {
   for (bool keyMissing : {false, true}) {
-    vk::InterfaceDescription description = vkx7::Kx7Description().filters[0].deviceInterface;
+    vk::InterfaceDescription description =
+        vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter).filters[0].deviceInterface;
     description.hasFriendlyName = false;
     description.hasRegistryKey = !keyMissing;
     device.SetInterface(vkx7::kCaptureFilter, description);

@@ -72,7 +72,7 @@ TEST_F(FilterTest, ConstructionAndOpeningFailures) {
 
 TEST_F(FilterTest, PinsAreClassifiedByDataFlowAndCommunication) {
   device.Unplug();
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   auto& pins = description.filters[vkx7::kRenderFilter].pins;
   pins[0].communication = KSPIN_COMMUNICATION_BOTH;
   vkx7::PinDescription source = pins[0];
@@ -101,7 +101,7 @@ TEST_F(FilterTest, PinsAreClassifiedByDataFlowAndCommunication) {
 
 TEST_F(FilterTest, FilterWithoutPinTypesIsNotViable) {
   device.Unplug();
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   description.filters[vkx7::kRenderFilter].pins.clear();
   description.filters[vkx7::kRenderFilter].nodes.clear();
   vkx7::VirtualKsDevice custom(description);
@@ -121,7 +121,7 @@ TEST_F(FilterTest, FilterWithoutPinTypesIsNotViable) {
 
 TEST_F(FilterTest, OnlyBridgePinsStillMakeTheBaseEnumerationViable) {
   device.Unplug();
-  vkx7::DeviceDescription description = vkx7::Kx7Description();
+  vkx7::DeviceDescription description = vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter);
   auto& pins = description.filters[vkx7::kCaptureFilter].pins;
   pins.erase(pins.begin());
   vkx7::VirtualKsDevice custom(description);

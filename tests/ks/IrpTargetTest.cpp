@@ -52,7 +52,7 @@ TEST_F(IrpTargetTest, SizeQueryOnlyForPropertiesWithoutOutputRoom) {
   EXPECT_EQ(count, 0u);
 }
 
-TEST_F(IrpTargetTest, PendingRequestIsWaitedForAndReportsNoCount) {
+TEST_F(IrpTargetTest, PendingRequestIsWaitedForAndReportsItsCount) {
   auto filter = OpenFilter<CKsAudCapFilter>(vkx7::kCaptureFilter);
   const WAVEFORMATEXTENSIBLE format = ExtensibleFormat(1, 48000);
   CKsAudPin* pin = filter->CreateCapturePin(AsWfx(format), KsStreamingModeStandard);
@@ -68,8 +68,50 @@ TEST_F(IrpTargetTest, PendingRequestIsWaitedForAndReportsNoCount) {
                                     &packet.header, sizeof packet.header, &count),
             S_OK);
   clock.join();
-  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(count, sizeof packet.header) << "the completion's count, from GetOverlappedResult";
   EXPECT_EQ(packet.header.DataUsed, 192u);
+}
+
+TEST_F(IrpTargetTest, PendingPropertyRepliesKeepTheirSizesAndASizeQueryWithoutOneFails) {
+  auto filter = OpenFilter<CKsAudRenFilter>(vkx7::kRenderFilter);
+  device.SetPendingProperties(true);
+  PKSMULTIPLE_ITEM reply = nullptr;
+  ULONG size = 0;
+  KSP_PIN property = PinProperty(KSPROPERTY_PIN_DATARANGES, vkx7::kStreamingPin);
+  ASSERT_EQ(filter->GetPropertyMulti(KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, &property,
+                                     sizeof property, &reply, &size),
+            S_OK);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(size, 8u + 2 * 88u);
+  EXPECT_EQ(reply->Count, 2u);
+  KsFreeReply(reply);
+  ULONG flow = 0;
+  EXPECT_EQ(filter->GetPinPropertySimple(vkx7::kStreamingPin, KSPROPSETID_Pin,
+                                         KSPROPERTY_PIN_DATAFLOW, &flow, sizeof flow),
+            S_OK);
+  EXPECT_EQ(flow, static_cast<ULONG>(KSPIN_DATAFLOW_IN));
+  device.SetPendingProperties(false);
+
+  // A size query refused with ERROR_INSUFFICIENT_BUFFER carries no size on Windows: a failure,
+  // pending or not, and nothing is allocated.
+  vkx7::PropertyMatch nodes;
+  nodes.set = KSPROPSETID_Topology;
+  nodes.id = KSPROPERTY_TOPOLOGY_NODES;
+  device.FailProperty(nodes, ERROR_INSUFFICIENT_BUFFER);
+  for (bool pending : {false, true}) {
+    device.SetPendingProperties(pending);
+    reply = nullptr;
+    ULONG count = 99;
+    KSPROPERTY request = {KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, KSPROPERTY_TYPE_GET};
+    EXPECT_EQ(CKsIrpTarget::SyncIoctl(filter->GetHandle(), IOCTL_KS_PROPERTY, &request,
+                                      sizeof request, nullptr, 0, &count),
+              E_FAIL);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(filter->GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &reply),
+              E_FAIL);
+    EXPECT_EQ(reply, nullptr);
+  }
+  device.SetPendingProperties(false);
 }
 
 TEST_F(IrpTargetTest, MultipleItemReads) {

@@ -72,7 +72,8 @@ struct TestPacket {
   }
 };
 
-// A plugged KX-7 whose open handles are checked at the end of every test.
+// A plugged KX-7 in its two-filter layout, whose open handles are checked at the end of every
+// test.
 class Kx7Test : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -99,7 +100,7 @@ class Kx7Test : public ::testing::Test {
     return filter;
   }
 
-  vkx7::VirtualKx7 device;
+  vkx7::VirtualKx7 device{vkx7::Kx7Layout::TwoFilter};
 
  private:
   size_t handlesBefore_ = 0;

@@ -9,7 +9,7 @@ constexpr char kPanelTitle[] = "NORVA KX-7 ASIO Control Panel";
 
 using PanelStreamingTest = StreamingTest;
 
-TEST_F(PanelStreamingTest, StartOpensThePanelWithoutWaitingAndStopClosesIt) {
+TEST_P(PanelStreamingTest, StartOpensThePanelWithoutWaitingAndStopClosesIt) {
   driver->autoOpenPanel.store(true);
   driver->modelessPanel.store(false);  // start does not wait even so
   Prepare(128);
@@ -25,12 +25,14 @@ TEST_F(PanelStreamingTest, StartOpensThePanelWithoutWaitingAndStopClosesIt) {
   EXPECT_TRUE(driver->modelessPanel.load());
 }
 
-TEST_F(PanelStreamingTest, WithoutAutoOpenStartOpensNoPanel) {
+TEST_P(PanelStreamingTest, WithoutAutoOpenStartOpensNoPanel) {
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   EXPECT_EQ(FindWindowA("#32770", kPanelTitle), nullptr);
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
+
+INSTANTIATE_TEST_SUITE_P(Layouts, PanelStreamingTest, KX7_STREAMING_LAYOUTS);
 
 }  // namespace
 }  // namespace kx7test

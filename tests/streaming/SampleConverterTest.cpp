@@ -155,6 +155,30 @@ TEST(SampleConverter, RenderPathEndToEnd) {
   }
 }
 
+TEST(SampleConverter, RenderBlockInterleavesFadesInAndSilencesAMissingChannel) {
+  const SampleConverter converter;
+  std::vector<float> left(64);
+  std::vector<float> right(64);
+  for (int f = 0; f < 64; ++f) {
+    left[f] = 0.5f - f / 128.0f;
+    right[f] = -1.0f + f / 32.0f;
+  }
+  int32_t block[128];
+  converter.RenderFloatToInt32Block(left.data(), right.data(), block, 64, false);
+  for (int f = 0; f < 64; ++f) {
+    EXPECT_EQ(block[2 * f], converter.RenderFloatToInt32(left[f])) << f;
+    EXPECT_EQ(block[2 * f + 1], converter.RenderFloatToInt32(right[f])) << f;
+  }
+  // The fade-in scales frame f by f/64 after the conversion: frame 0 is silent, frame 32 halved.
+  converter.RenderFloatToInt32Block(left.data(), nullptr, block, 64, true);
+  EXPECT_EQ(block[0], 0);
+  EXPECT_EQ(block[64], converter.RenderFloatToInt32(left[32]) / 2);
+  EXPECT_EQ(
+      block[126],
+      static_cast<int32_t>(static_cast<float>(converter.RenderFloatToInt32(left[63])) * 0.984375f));
+  for (int f = 0; f < 64; ++f) EXPECT_EQ(block[2 * f + 1], 0) << f;
+}
+
 TEST(SampleConverter, ZeroCountTouchesNothing) {
   const SampleConverter converter;
   uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -168,6 +192,9 @@ TEST(SampleConverter, ZeroCountTouchesNothing) {
   converter.Int32ToFloat32(&in, &out, 0);
   converter.CaptureInt32ToFloat(&in, &out, 0);
   EXPECT_EQ(out, 7.0f);
+  int32_t block[2] = {9, 9};
+  converter.RenderFloatToInt32Block(&out, &out, block, 0, true);
+  EXPECT_EQ(block[0], 9);
 }
 
 }  // namespace

@@ -122,6 +122,34 @@ TEST_F(StreamsTest, RenderQueuesSilenceThenPacksTheLoopsBlocks) {
   EXPECT_EQ(std::memcmp(played.data() + 4 * 384, expected, 6), 0);
 }
 
+TEST_F(StreamsTest, RequestsGoBackWithCleanHeadersAndAPinThatWillNotPauseFailsTheStream) {
+  // A driver that completes a read still stamped from its last completion hands it back empty.
+  device.SetStrictHeaders(true);
+  auto capture = NewCapture();
+  auto render = NewRender();
+  render->Start();
+  capture->Start();
+  for (int i = 0; i < 12; ++i) {
+    device.Step(1);
+    ASSERT_TRUE(capture->WaitPacket(0)) << i;
+    EXPECT_EQ(capture->GetFrameCount(), 64u) << i;
+    capture->ReleasePacket();
+    ASSERT_TRUE(render->WaitPacket(0)) << i;
+    render->Submit();
+  }
+  EXPECT_EQ(device.CaptureOverruns(), 0u);
+  EXPECT_EQ(device.RenderUnderruns(), 0u);
+  capture.reset();
+  render.reset();
+
+  device.RefuseBandwidth(vkx7::Direction::Capture, true);
+  HRESULT hr = S_OK;
+  CInputCaptureKS refused(4, 64, capturePin, &hr);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_EQ(device.QueuedReads(), 0u) << "nothing is queued on a pin that stayed stopped";
+  device.RefuseBandwidth(vkx7::Direction::Capture, false);
+}
+
 TEST_F(StreamsTest, ALoopedPinGetsNoWrites) {
   auto render = NewRender();
   render->Start();

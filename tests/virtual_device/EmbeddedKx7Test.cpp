@@ -20,16 +20,17 @@ const GUID kRender[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
 // A wait long enough for any scheduler; the clock itself needs about a millisecond per packet.
 constexpr DWORD kPatience = 10000;
 
-std::string Kx7Path(size_t filter) {
+// The DLL's KX-7 shows itself as the USB audio class driver does: one filter for both directions.
+std::string Kx7Path() {
   const vk::InterfaceDescription deviceInterface =
-      vkx7::Kx7Description().filters[filter].deviceInterface;
+      vkx7::Kx7Description().filters[0].deviceInterface;
   return vk::InterfacePath(deviceInterface, deviceInterface.categories[0].category);
 }
 
 // Each test may run in a process of its own or after the others: the device is process-wide.
 TEST(EmbeddedKx7, AbsentUntilDevicesAreEnumeratedThenPresentOnce) {
-  HANDLE before = CreateFileA(Kx7Path(vkx7::kCaptureFilter).c_str(), GENERIC_READ | GENERIC_WRITE,
-                              0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE before = CreateFileA(Kx7Path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   EXPECT_EQ(before, INVALID_HANDLE_VALUE);
   if (before != INVALID_HANDLE_VALUE) CloseHandle(before);
 
@@ -37,11 +38,11 @@ TEST(EmbeddedKx7, AbsentUntilDevicesAreEnumeratedThenPresentOnce) {
     CKsEnumFilters capture(nullptr);
     ASSERT_EQ(capture.EnumFilters(FilterTypeCapture, kCapture, 2, TRUE, FALSE, TRUE), S_OK);
     ASSERT_EQ(capture.m_Filters.GetCount(), 1u) << "round " << round;
-    EXPECT_EQ(std::string(capture.m_Filters.GetHead()->pData->m_szFilterName),
-              Kx7Path(vkx7::kCaptureFilter));
+    EXPECT_EQ(std::string(capture.m_Filters.GetHead()->pData->m_szFilterName), Kx7Path());
     CKsEnumFilters render(nullptr);
     ASSERT_EQ(render.EnumFilters(FilterTypeRender, kRender, 2, TRUE, FALSE, TRUE), S_OK);
     ASSERT_EQ(render.m_Filters.GetCount(), 1u) << "round " << round;
+    EXPECT_EQ(std::string(render.m_Filters.GetHead()->pData->m_szFilterName), Kx7Path());
   }
   EXPECT_EQ(vk::OpenFileCount(), 0u);
 }
@@ -56,16 +57,16 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
   }
   for (int round = 0; round < 2; ++round) {
     HRESULT hr = E_FAIL;
-    auto capture = std::make_unique<CKsAudCapFilter>(Kx7Path(vkx7::kCaptureFilter).c_str(), &hr);
-    auto render = std::make_unique<CKsAudRenFilter>(Kx7Path(vkx7::kRenderFilter).c_str(), &hr);
+    auto capture = std::make_unique<CKsAudCapFilter>(Kx7Path().c_str(), &hr);
+    auto render = std::make_unique<CKsAudRenFilter>(Kx7Path().c_str(), &hr);
     ASSERT_EQ(capture->Instantiate(), S_OK);
     ASSERT_EQ(render->Instantiate(), S_OK);
     ASSERT_EQ(capture->EnumeratePins(), S_OK);
     ASSERT_EQ(render->EnumeratePins(), S_OK);
-    const WAVEFORMATEX mono = kx7test::PcmFormat(1, 48000);
-    const WAVEFORMATEX stereo = kx7test::PcmFormat(2, 48000);
-    CKsAudPin* capturePin = capture->CreateCapturePin(&mono, 1);
-    CKsAudPin* renderPin = render->CreateRenderPin(&stereo, 0);
+    const WAVEFORMATEXTENSIBLE mono = kx7test::ExtensibleFormat(1, 48000);
+    const WAVEFORMATEXTENSIBLE stereo = kx7test::ExtensibleFormat(2, 48000);
+    CKsAudPin* capturePin = capture->CreateCapturePin(kx7test::AsWfx(mono), 1);
+    CKsAudPin* renderPin = render->CreateRenderPin(kx7test::AsWfx(stereo), 0);
     ASSERT_NE(capturePin, nullptr);
     ASSERT_NE(renderPin, nullptr);
     ASSERT_EQ(capturePin->SetState(KSSTATE_PAUSE), S_OK);

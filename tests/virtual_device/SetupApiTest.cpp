@@ -70,7 +70,8 @@ TEST_F(SetupApiTest, EnumeratesInterfacesWithDetailsAliasesAndNames) {
 }
 
 TEST_F(SetupApiTest, RemovedInterfacesAreNotPresent) {
-  vk::InterfaceDescription removed = vkx7::Kx7Description().filters[1].deviceInterface;
+  vk::InterfaceDescription removed =
+      vkx7::Kx7Description(vkx7::Kx7Layout::TwoFilter).filters[1].deviceInterface;
   removed.categories[0].flags = SPINT_REMOVED;
   device.SetInterface(vkx7::kRenderFilter, removed);
   HDEVINFO set = SetupDiGetClassDevsA(&KSCATEGORY_AUDIO, nullptr, nullptr,

@@ -1,0 +1,105 @@
+// The streaming driver against the virtual KX-7's timing profiles: completions at USB frame
+// ends, in URB bursts and with jitter. Where four packets of 64 frames can carry the stream,
+// capture loses nothing and the only drop-out allowed is in the first half; longer bursts lose
+// what they must while the driver streams on.
+#include <chrono>
+#include <future>
+#include <string>
+
+#include "driver/StreamingFixture.h"
+
+namespace kx7test {
+namespace {
+
+// What one stretch of streaming came to.
+struct Figures {
+  uint32_t dropOutsAfterFirstHalf = 0;
+  uint64_t framesLost = 0;
+  uint64_t underruns = 0;
+  size_t switches = 0;
+  uint32_t latency = 0;
+};
+
+class DeviceProfileTest : public StreamingTest {
+ protected:
+  // Prepares, starts at `rate` under `profile`, streams `seconds` of device time and stops.
+  Figures Stream(const char* profile, double rate, int32_t bufferSize, double seconds) {
+    vkx7::TimingProfile timing;
+    EXPECT_TRUE(vkx7::TimingProfile::Parse(profile, &timing)) << profile;
+    device.SetTimingProfile(timing);
+    host.switches.clear();
+    uint32_t dropOutsAtFirst = 0;
+    host.insideCallback = [&] {
+      if (host.switches.size() == 1) dropOutsAtFirst = driver->dropOutCount.load();
+    };
+    Prepare(bufferSize);
+    EXPECT_EQ(driver->setSampleRate(rate), ASE_OK);
+    const uint64_t lost = device.CaptureFramesLost();
+    const uint64_t underruns = device.RenderUnderruns();
+    Figures figures;
+    if (Start() != ASE_OK) {
+      ADD_FAILURE() << "start failed";
+      return figures;
+    }
+    EXPECT_TRUE(StepFrames(device, static_cast<uint64_t>(seconds * rate),
+                           [this] { return driver->streamThreadId.load(); }));
+    figures.dropOutsAfterFirstHalf = driver->dropOutCount.load() - dropOutsAtFirst;
+    figures.latency = driver->latencyCount.load();
+    // The device keeps running while stop waits, so the thread sees the request at once.
+    auto stopped = std::async(std::launch::async, [this] { return driver->stop(); });
+    while (stopped.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+      device.Step(1);
+    }
+    EXPECT_EQ(stopped.get(), ASE_OK);
+    EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+    host.insideCallback = nullptr;
+    figures.framesLost = device.CaptureFramesLost() - lost;
+    figures.underruns = device.RenderUnderruns() - underruns;
+    figures.switches = host.switches.size();
+    return figures;
+  }
+};
+
+TEST_P(DeviceProfileTest, NoCaptureIsLostAndNoHalfDropsOutWhereFourPacketsCarryTheStream) {
+  struct Case {
+    const char* profile;
+    double rate;
+  };
+  const Case cases[] = {{"ideal", 48000},   {"usb-1ms", 44100}, {"usb-1ms", 48000},
+                        {"usb-1ms", 96000}, {"urb-2ms", 44100}, {"urb-2ms", 48000},
+                        {"jitter", 44100},  {"jitter", 96000}};
+  for (const Case& c : cases) {
+    for (int32_t bufferSize : {64, 512}) {
+      SCOPED_TRACE(std::string(c.profile) + " at " + std::to_string(c.rate) + " Hz, " +
+                   std::to_string(bufferSize) + " frames");
+      const Figures figures = Stream(c.profile, c.rate, bufferSize, 0.25);
+      EXPECT_EQ(figures.dropOutsAfterFirstHalf, 0u);
+      EXPECT_EQ(figures.framesLost, 0u);
+      EXPECT_EQ(figures.underruns, 0u);
+      EXPECT_GE(figures.switches, static_cast<size_t>(0.24 * c.rate / bufferSize));
+    }
+  }
+}
+
+TEST_P(DeviceProfileTest, CompletionsAtUsbFrameEndsCostNoLatencyAtTheSingleSpeedRates) {
+  // Capture that comes half a USB frame after render fills its half before the next render
+  // packet: the driver waits for it rather than counting a drop-out and realigning.
+  EXPECT_EQ(Stream("usb-1ms", 48000, 128, 0.1).latency, 128u + 64u);
+  EXPECT_EQ(Stream("ideal", 48000, 128, 0.1).latency, 128u + 64u);
+}
+
+TEST_P(DeviceProfileTest, BurstsLongerThanFourPacketsLoseWhatTheyMustAndStreamingGoesOn) {
+  // 8 ms at 48000 Hz are six packets per burst: two of them find no read and no write queued.
+  const Figures figures = Stream("urb-8ms", 48000, 128, 0.5);
+  EXPECT_GT(figures.framesLost, 0u);
+  EXPECT_GT(figures.underruns, 0u);
+  EXPECT_GE(figures.switches, static_cast<size_t>(0.4 * 48000 / 128 * 2 / 3));
+  // 4 ms at 48000 Hz are three packets: with each capture packet taken as it completes, the
+  // reads always come back in time.
+  EXPECT_EQ(Stream("urb-4ms", 48000, 128, 0.5).framesLost, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DeviceProfileTest, KX7_STREAMING_LAYOUTS);
+
+}  // namespace
+}  // namespace kx7test
