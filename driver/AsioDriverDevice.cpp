@@ -109,7 +109,7 @@ bool CAsioDriver::OpenDevice() {
   if (captureEnum != nullptr) captureFilter = FindCaptureFilter(captureEnum);
   if (renderEnum != nullptr) renderFilter = FindRenderFilter(renderEnum);
   if (captureFilter != nullptr && renderFilter != nullptr) return true;
-  std::strcpy(errorMessage, RealtimeOnlyDevicePresent() ? kUsbAudio2Text : kHardwareNotFoundText);
+  SetErrorMessage(RealtimeOnlyDevicePresent() ? kUsbAudio2Text : kHardwareNotFoundText);
   return false;
 }
 
@@ -131,7 +131,9 @@ CKsAudPin* CAsioDriver::CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSamp
   MakePlainPcm(&format);
   pin = filter->CreateCapturePin(&format.Format, KsStreamingModeStandard);
   if (pin == nullptr) {
-    DescribePinFailure(first, filter->m_hrCreatePin, rate, errorMessage, sizeof errorMessage);
+    char text[sizeof errorMessage];
+    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
+    SetErrorMessage(text);
   }
   return pin;
 }
@@ -144,7 +146,9 @@ CKsAudPin* CAsioDriver::CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampl
   MakePlainPcm(&format);
   pin = filter->CreateRenderPin(&format.Format, KsStreamingModeDefault);
   if (pin == nullptr) {
-    DescribePinFailure(first, filter->m_hrCreatePin, rate, errorMessage, sizeof errorMessage);
+    char text[sizeof errorMessage];
+    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
+    SetErrorMessage(text);
   }
   return pin;
 }
