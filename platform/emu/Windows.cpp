@@ -2,6 +2,8 @@
 // identifier or caption, and the window's own data (text, user data, position).
 #include <strings.h>
 
+#include <utility>
+
 #include "platform/emu/WindowState.h"
 #include "platform/emu/errors.h"
 #include "platform/emu/module.h"
@@ -69,6 +71,17 @@ HWND BuildDialog(const EmuDialogTemplate& layout, HWND parent, DLGPROC dialogPro
     Find(handle)->children.push_back(childHandle);
   }
   return handle;
+}
+
+// The one window value kept for the caller (GWLP_USERDATA), or null with the error set. Lock held.
+LONG_PTR* UserDataSlot(HWND window, int index) {
+  Window* found = FindOrFail(window);
+  if (found == nullptr) return nullptr;
+  if (index != GWLP_USERDATA) {
+    SetLastError(ERROR_INVALID_INDEX);
+    return nullptr;
+  }
+  return &found->userData;
 }
 
 }  // namespace
@@ -226,26 +239,14 @@ UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
 
 LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
   std::lock_guard<std::mutex> guard(Manager().lock);
-  Window* found = FindOrFail(window);
-  if (found == nullptr) return 0;
-  if (index != GWLP_USERDATA) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
-  const LONG_PTR previous = found->userData;
-  found->userData = value;
-  return previous;
+  LONG_PTR* slot = UserDataSlot(window, index);
+  return slot != nullptr ? std::exchange(*slot, value) : 0;
 }
 
 LONG_PTR GetWindowLongPtrA(HWND window, int index) {
   std::lock_guard<std::mutex> guard(Manager().lock);
-  Window* found = FindOrFail(window);
-  if (found == nullptr) return 0;
-  if (index != GWLP_USERDATA) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
-  return found->userData;
+  const LONG_PTR* slot = UserDataSlot(window, index);
+  return slot != nullptr ? *slot : 0;
 }
 
 BOOL GetWindowRect(HWND window, LPRECT rect) {
