@@ -4,7 +4,8 @@
 set(KX7_VKERNEL_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vkernel/KernelState.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vkernel/SetupApi.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vkernel/VirtualKernel.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/vkernel/VirtualKernel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vkernel/KsUserModule.cpp)
 
 if(WIN32)
   if(KX7_VIRTUAL_DEVICE)

@@ -1,5 +1,5 @@
 // Modules: shared libraries through the dynamic loader, plus the modules the emulation provides
-// itself ("Avrt.dll", "ksuser.dll"), whose exports come from a table.
+// itself ("Avrt.dll", "ksuser.dll"), whose exports their own files register in a table here.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <link.h>
@@ -14,7 +14,6 @@
 #include "platform/emu/builtin_modules.h"
 #include "platform/emu/errors.h"
 #include "platform/emu/module.h"
-#include "platform/emu/sync.h"
 #include "platform/emu/test_hooks.h"
 
 namespace {
@@ -27,7 +26,6 @@ struct BuiltinModule {
 struct Builtins {
   std::mutex lock;
   std::map<std::string, BuiltinModule> modules;  // by lower-case name with ".dll"
-  emu_test::AvrtRecord avrt;
 };
 
 Builtins& State() {
@@ -58,32 +56,6 @@ bool IsBuiltin(HMODULE module) {
   }
   return false;
 }
-
-HANDLE WINAPI AvSetMmThreadCharacteristicsA(LPCSTR taskName, LPDWORD taskIndex) {
-  std::lock_guard<std::mutex> guard(State().lock);
-  State().avrt.taskName = taskName != nullptr ? taskName : "";
-  State().avrt.threadId = GetCurrentThreadId();
-  State().avrt.sets++;
-  if (taskIndex != nullptr) *taskIndex = 1;
-  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0xA7A0));
-}
-
-BOOL WINAPI AvRevertMmThreadCharacteristics(HANDLE) {
-  std::lock_guard<std::mutex> guard(State().lock);
-  State().avrt.reverts++;
-  return TRUE;
-}
-
-// The multimedia class scheduler is always there, as on Windows.
-const bool avrtRegistered = [] {
-  PlatformRegisterBuiltinExport(
-      "Avrt.dll", "AvSetMmThreadCharacteristicsA",
-      reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&AvSetMmThreadCharacteristicsA)));
-  PlatformRegisterBuiltinExport(
-      "Avrt.dll", "AvRevertMmThreadCharacteristics",
-      reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&AvRevertMmThreadCharacteristics)));
-  return true;
-}();
 
 // A library name as Windows takes it: no extension means the platform's own.
 std::string LibraryFileName(const char* name) {
@@ -151,11 +123,6 @@ std::string ProgramPath() {
 }  // namespace
 
 namespace emu_test {
-
-AvrtRecord Avrt() {
-  std::lock_guard<std::mutex> guard(State().lock);
-  return State().avrt;
-}
 
 void SetModuleMissing(const char* moduleName, bool missing) {
   std::lock_guard<std::mutex> guard(State().lock);

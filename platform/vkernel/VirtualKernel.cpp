@@ -1,7 +1,6 @@
 // The virtual kernel's handle table and request delivery: CreateFileA on an interface path,
-// DeviceIoControl with OVERLAPPED completion, KsCreatePin, CloseHandle and the "ksuser.dll"
-// lookup. Written against the Win32 API only, so that it also builds into a Windows DLL.
-#include <cstring>
+// DeviceIoControl with OVERLAPPED completion, KsCreatePin and CloseHandle. Written against the
+// Win32 API only, so that it also builds into a Windows DLL.
 #include <mutex>
 
 #include "platform/vkernel/DeviceCalls.h"
@@ -10,7 +9,6 @@
 
 #ifndef _WIN32
 #include "platform/emu/KernelObjects.h"
-#include "platform/emu/builtin_modules.h"
 #endif
 
 namespace vk {
@@ -64,27 +62,6 @@ DWORD ErrorOf(ULONG_PTR status) {
 HANDLE Unmarked(HANDLE event) {
   return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) & ~ULONG_PTR{1});
 }
-
-// The pseudo-module that stands for "ksuser.dll" in the Windows build with the virtual kernel.
-HMODULE const kKsUserModule = reinterpret_cast<HMODULE>(kHandleBase - 0x10);
-
-bool IsKsUserName(const char* name) {
-  if (name == nullptr) return false;
-  const char* base = name;
-  for (const char* c = name; *c != '\0'; ++c) {
-    if (*c == '\\' || *c == '/') base = c + 1;
-  }
-  return SameText(base, "ksuser.dll") || SameText(base, "ksuser");
-}
-
-#ifndef _WIN32
-// "ksuser.dll" of the Linux emulation exports the virtual kernel's KsCreatePin.
-const bool ksUserRegistered = [] {
-  PlatformRegisterBuiltinExport("ksuser.dll", "KsCreatePin",
-                                reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&VkKsCreatePin)));
-  return true;
-}();
-#endif
 
 }  // namespace
 
@@ -295,25 +272,6 @@ BOOL VkCloseHandle(HANDLE handle) {
     vk::ReportActivity(vk::Activity::FileClosed);
   }
   return TRUE;
-}
-
-HMODULE VkLoadLibraryA(LPCSTR fileName) {
-  if (vk::IsKsUserName(fileName)) return vk::kKsUserModule;
-  return LoadLibraryA(fileName);
-}
-
-FARPROC VkGetProcAddress(HMODULE module, LPCSTR procName) {
-  if (module != vk::kKsUserModule) return GetProcAddress(module, procName);
-  if (procName != nullptr && std::strcmp(procName, "KsCreatePin") == 0) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&VkKsCreatePin));
-  }
-  SetLastError(ERROR_PROC_NOT_FOUND);
-  return nullptr;
-}
-
-BOOL VkFreeLibrary(HMODULE module) {
-  if (module == vk::kKsUserModule) return TRUE;
-  return FreeLibrary(module);
 }
 
 }  // extern "C"
