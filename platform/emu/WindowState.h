@@ -61,8 +61,8 @@ struct WindowManagerState {
   bool failDialogs = false;
 };
 
-// The helpers below that take no lock expect Manager().lock to be held.
 WindowManagerState& Manager();
+// Unless said otherwise, the functions below expect Manager().lock to be held.
 
 // The calling thread's queue, made on first use; it and the thread's windows go with the thread.
 MessageQueue& QueueOfCurrentThread();
