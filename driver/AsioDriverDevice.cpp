@@ -67,11 +67,11 @@ CKsAudRenFilter* CAsioDriver::FindRenderFilter(CKsEnumFilters* enumerator) {
 
 CKsAudPin* CAsioDriver::CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSampleRate rate) {
   WAVEFORMATEXTENSIBLE format = KsKx7CaptureFormat(static_cast<DWORD>(rate));
-  CKsAudPin* pin = filter->CreateCapturePin(&format.Format, KsStreamingModeStandard);
+  CKsAudPin* pin = KsCreateKx7Pin(filter, format);
   if (pin != nullptr) return pin;
   const HRESULT first = filter->m_hrCreatePin;
   KsMakePlainPcm(&format);
-  pin = filter->CreateCapturePin(&format.Format, KsStreamingModeStandard);
+  pin = KsCreateKx7Pin(filter, format);
   if (pin == nullptr) {
     DescribePinFailure(first, filter->m_hrCreatePin, rate, errorMessage, sizeof errorMessage);
   }
@@ -80,11 +80,11 @@ CKsAudPin* CAsioDriver::CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSamp
 
 CKsAudPin* CAsioDriver::CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampleRate rate) {
   WAVEFORMATEXTENSIBLE format = KsKx7RenderFormat(static_cast<DWORD>(rate));
-  CKsAudPin* pin = filter->CreateRenderPin(&format.Format, KsStreamingModeDefault);
+  CKsAudPin* pin = KsCreateKx7Pin(filter, format);
   if (pin != nullptr) return pin;
   const HRESULT first = filter->m_hrCreatePin;
   KsMakePlainPcm(&format);
-  pin = filter->CreateRenderPin(&format.Format, KsStreamingModeDefault);
+  pin = KsCreateKx7Pin(filter, format);
   if (pin == nullptr) {
     DescribePinFailure(first, filter->m_hrCreatePin, rate, errorMessage, sizeof errorMessage);
   }

@@ -66,6 +66,20 @@ WAVEFORMATEXTENSIBLE KsKx7RenderFormat(DWORD nSamplesPerSec, WORD wBitsPerSample
                      nSamplesPerSec);
 }
 
+CKsAudPin* KsCreateKx7Pin(CKsAudFilter* pFilter, const WAVEFORMATEXTENSIBLE& format) {
+  if (pFilter == nullptr) return nullptr;
+  switch (pFilter->GetType()) {
+    case FilterTypeCapture:
+      return static_cast<CKsAudCapFilter*>(pFilter)->CreateCapturePin(&format.Format,
+                                                                      KsStreamingModeStandard);
+    case FilterTypeRender:
+      return static_cast<CKsAudRenFilter*>(pFilter)->CreateRenderPin(&format.Format,
+                                                                     KsStreamingModeDefault);
+    default:
+      return nullptr;
+  }
+}
+
 void KsMakePlainPcm(WAVEFORMATEXTENSIBLE* pFormat) {
   pFormat->Format.wFormatTag = WAVE_FORMAT_PCM;
   pFormat->Format.cbSize = 0;

@@ -3,6 +3,7 @@
 // exactly the filters and formats the driver would.
 #pragma once
 
+#include "ks/KsAudFilter.h"
 #include "ks/KsEnumFilters.h"
 #include "ks/KsFilter.h"
 #include "platform/ks.h"
@@ -32,6 +33,11 @@ WAVEFORMATEXTENSIBLE KsPcmFormat(WORD nChannels, WORD wBitsPerSample, WORD wVali
 // one front-centre channel for capture, front left and right for render.
 WAVEFORMATEXTENSIBLE KsKx7CaptureFormat(DWORD nSamplesPerSec, WORD wBitsPerSample = 24);
 WAVEFORMATEXTENSIBLE KsKx7RenderFormat(DWORD nSamplesPerSec, WORD wBitsPerSample = 24);
+
+// Creates the pin of an audio filter of the KX-7 with the format: a capture filter's with the
+// standard streaming interface, a render filter's as the pin prefers. The pin belongs to the
+// filter; null when it cannot be made, and the filter's m_hrCreatePin then says why.
+CKsAudPin* KsCreateKx7Pin(CKsAudFilter* pFilter, const WAVEFORMATEXTENSIBLE& format);
 
 // Describes the same samples as a plain WAVE_FORMAT_PCM record: no size of extra bytes, valid
 // bits, channel mask or sub-format.
