@@ -17,6 +17,10 @@ struct IntervalSummary {
   size_t overTwicePeriod = 0;  // intervals longer than twice the nominal period
 };
 
+// The smallest value that at least `fraction` (0 to 1) of all values are not above: the
+// nearest-rank percentile. Reorders the values; 0 when there are none.
+double NearestRank(std::vector<double>& values, double fraction);
+
 // Summarises the intervals between consecutive time stamps (nanoseconds, non-decreasing).
 // `periodUs` is the nominal interval, buffer size over sample rate.
 IntervalSummary SummarizeIntervals(const std::vector<int64_t>& stampsNs, double periodUs);
