@@ -61,8 +61,8 @@ void BurstGrid(std::vector<double> burstIntervals, uint32_t rate, PinFigures* fi
     if (multiple >= 1.0 && std::fabs(interval / period - multiple) <= kGridTolerance) ++fitting;
   }
   figures->onGrid = static_cast<double>(fitting) / static_cast<double>(burstIntervals.size());
-  const double low = NearestRank(burstIntervals, 0.05);
-  const double high = NearestRank(burstIntervals, 0.95);
+  const double low = NearestRank(burstIntervals, 0.01);
+  const double high = NearestRank(burstIntervals, 0.99);
   figures->spreadFrames = (high - low) / 2.0 * rate / 1000.0;
 }
 

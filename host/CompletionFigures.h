@@ -57,7 +57,7 @@ struct PinFigures {
   // it (within a fifth of it).
   double batchingMs = 0.0;
   double onGrid = 0.0;
-  // Half the spread (5th to 95th percentile) of the intervals between bursts, in frames.
+  // Half the spread (1st to 99th percentile) of the intervals between bursts, in frames.
   double spreadFrames = 0.0;
   // Completions against the packets the rate gives over the same time.
   double completedPerNominal = 0.0;

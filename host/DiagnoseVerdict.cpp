@@ -6,6 +6,7 @@
 
 #include "host/FilterSurvey.h"
 #include "host/KsText.h"
+#include "host/Statistics.h"
 #include "ks/KsDeviceChoice.h"
 
 namespace kx7host {
@@ -20,12 +21,6 @@ constexpr double kMinOnGrid = 0.85;
 constexpr size_t kIsolatedStalls = 2;
 // The longest URB period the virtual KX-7 offers.
 constexpr int kMaxUrbMs = 64;
-
-std::string Fixed(double value, int decimals) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
 
 std::string Times(size_t count) {
   return count == 1 ? std::string("once") : std::to_string(count) + " times";
@@ -98,11 +93,11 @@ void JudgePin(uint32_t rate, const char* direction, const PinRun& pin, Verdict* 
     verdict->problems.push_back(
         where + " ran dry " + Times(figures.gaps) + ", at least " +
         std::to_string(figures.framesLost) + " frames lost: its completions came up to " +
-        Fixed(figures.intervals.maxMs, 2) + " ms apart, longer than the driver's four packets " +
-        "in flight last (" + Fixed(InFlightMs(rate), 2) + " ms); the driver loses audio at " +
-        "this rate");
+        FixedText(figures.intervals.maxMs, 2) +
+        " ms apart, longer than the driver's four packets " + "in flight last (" +
+        FixedText(InFlightMs(rate), 2) + " ms); the driver loses audio at " + "this rate");
   } else if (figures.gaps > 0) {
-    verdict->observations.push_back(where + " went " + Fixed(figures.intervals.maxMs, 2) +
+    verdict->observations.push_back(where + " went " + FixedText(figures.intervals.maxMs, 2) +
                                     " ms without a completion " + Times(figures.gaps) +
                                     " (at least " + std::to_string(figures.framesLost) +
                                     " frames lost): a stall of the device, or of this program");
@@ -165,10 +160,11 @@ void JudgeProfiles(const Diagnosis& diagnosis, Verdict* verdict) {
       const std::string profile = NearestProfile(pin->figures, run.rate);
       if (profile.empty()) continue;
       if (votes[profile]++ == 0) order.push_back(profile);
-      verdict->perRateProfiles.push_back(Hz(run.rate) + " " + direction + ": " + profile +
-                                         " (completions on a " + Fixed(pin->figures.batchingMs, 2) +
-                                         " ms grid, " + Fixed(pin->figures.packetsPerBurst, 2) +
-                                         " packets per burst)");
+      verdict->perRateProfiles.push_back(
+          Hz(run.rate) + " " + direction + ": " + profile + " (completions on a " +
+          FixedText(pin->figures.batchingMs, 2) + " ms grid, " +
+          FixedText(pin->figures.onGrid * 100.0, 0) + " % of them on it, " +
+          FixedText(pin->figures.packetsPerBurst, 2) + " packets per burst)");
     }
   }
   for (const std::string& profile : order) {

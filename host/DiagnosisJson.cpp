@@ -1,5 +1,7 @@
 // The JSON form of a diagnosis. Names follow the KS records' fields; GUIDs are written as text
 // with their published names beside them; every completion is one row of the log.
+#include <initializer_list>
+
 #include "host/DiagnosisReport.h"
 #include "host/JsonWriter.h"
 #include "host/KsText.h"
@@ -11,6 +13,12 @@ namespace {
 void Unsigned(JsonWriter& json, const char* key, uint64_t value) {
   json.Key(key);
   json.Int(static_cast<int64_t>(value));
+}
+
+void Row(JsonWriter& json, std::initializer_list<int64_t> values) {
+  json.BeginRow();
+  for (int64_t value : values) json.Int(value);
+  json.EndRow();
 }
 
 void Guid(JsonWriter& json, const char* key, const GUID& guid) {
@@ -113,12 +121,8 @@ void Details(JsonWriter& json, const FilterDetails& details) {
   json.Key("connections");
   json.BeginArray();
   for (const KSTOPOLOGY_CONNECTION& connection : details.connections) {
-    json.BeginRow();
-    json.Int(connection.FromNode);
-    json.Int(connection.FromNodePin);
-    json.Int(connection.ToNode);
-    json.Int(connection.ToNodePin);
-    json.EndRow();
+    Row(json,
+        {connection.FromNode, connection.FromNodePin, connection.ToNode, connection.ToNodePin});
   }
   json.EndArray();
   json.EndObject();
@@ -146,11 +150,8 @@ void Framing(JsonWriter& json, const FramingReport& framing) {
     Unsigned(json, "pinFlags", framing.pinFlags);
     Unsigned(json, "pinWeight", framing.pinWeight);
     json.Key("outputCompression");
-    json.BeginRow();
-    json.Int(framing.compression.RatioNumerator);
-    json.Int(framing.compression.RatioDenominator);
-    json.Int(framing.compression.RatioConstantMargin);
-    json.EndRow();
+    Row(json, {framing.compression.RatioNumerator, framing.compression.RatioDenominator,
+               framing.compression.RatioConstantMargin});
     json.Key("items");
     json.BeginArray();
     for (const KS_FRAMING_ITEM& item : framing.items) {
@@ -164,19 +165,12 @@ void Framing(JsonWriter& json, const FramingReport& framing) {
       Unsigned(json, "fileAlignment", item.FileAlignment);
       Unsigned(json, "memoryTypeWeight", item.MemoryTypeWeight);
       json.Key("physicalRange");
-      json.BeginRow();
-      json.Int(item.PhysicalRange.MinFrameSize);
-      json.Int(item.PhysicalRange.MaxFrameSize);
-      json.Int(item.PhysicalRange.Stepping);
-      json.EndRow();
+      Row(json, {item.PhysicalRange.MinFrameSize, item.PhysicalRange.MaxFrameSize,
+                 item.PhysicalRange.Stepping});
       json.Key("framingRange");
-      json.BeginRow();
-      json.Int(item.FramingRange.Range.MinFrameSize);
-      json.Int(item.FramingRange.Range.MaxFrameSize);
-      json.Int(item.FramingRange.Range.Stepping);
-      json.Int(item.FramingRange.InPlaceWeight);
-      json.Int(item.FramingRange.NotInPlaceWeight);
-      json.EndRow();
+      Row(json, {item.FramingRange.Range.MinFrameSize, item.FramingRange.Range.MaxFrameSize,
+                 item.FramingRange.Range.Stepping, item.FramingRange.InPlaceWeight,
+                 item.FramingRange.NotInPlaceWeight});
       json.EndObject();
     }
     json.EndArray();
@@ -237,14 +231,12 @@ void Log(JsonWriter& json, const std::vector<CompletionRecord>& log) {
   for (const CompletionRecord& record : log) {
     json.BeginRow();
     json.Number(static_cast<double>(record.timeNs) / 1000.0);
-    json.Int(record.packet);
-    json.Int(record.dataUsed);
-    json.Int(record.optionsFlags);
-    json.Int(record.presentationTime);
-    json.Int(record.numerator);
-    json.Int(record.denominator);
-    json.Int(record.duration);
-    json.Int(record.error);
+    for (int64_t value :
+         {int64_t{record.packet}, int64_t{record.dataUsed}, int64_t{record.optionsFlags},
+          record.presentationTime, int64_t{record.numerator}, int64_t{record.denominator},
+          record.duration, int64_t{record.error}}) {
+      json.Int(value);
+    }
     json.EndRow();
   }
   json.EndArray();

@@ -4,16 +4,11 @@
 
 #include "host/DiagnosisReport.h"
 #include "host/KsText.h"
+#include "host/Statistics.h"
 
 namespace kx7host {
 
 namespace {
-
-std::string Fixed(double value, int decimals) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
 
 std::string Identifier(const KSIDENTIFIER& item) {
   return NamedGuid(item.Set) + " id " + std::to_string(item.Id) + " flags " +
@@ -123,18 +118,18 @@ void PrintFraming(const FramingReport& framing, uint32_t packetBytes, std::ostre
 void PrintFigures(const PinFigures& figures, std::ostream& out) {
   const IntervalFigures& intervals = figures.intervals;
   out << "    " << figures.completions << " completions; interval mean "
-      << Fixed(intervals.meanMs, 3) << " ms, p50 " << Fixed(intervals.p50Ms, 3) << ", p99 "
-      << Fixed(intervals.p99Ms, 3) << ", max " << Fixed(intervals.maxMs, 3) << '\n';
+      << FixedText(intervals.meanMs, 3) << " ms, p50 " << FixedText(intervals.p50Ms, 3) << ", p99 "
+      << FixedText(intervals.p99Ms, 3) << ", max " << FixedText(intervals.maxMs, 3) << '\n';
   out << "    histogram:";
   for (const HistogramBin& bin : figures.histogram) {
-    out << "  " << Fixed(bin.fromMs, 2) << (bin.fromMs >= kHistogramTopMs ? "+" : "")
+    out << "  " << FixedText(bin.fromMs, 2) << (bin.fromMs >= kHistogramTopMs ? "+" : "")
         << " ms: " << bin.count;
   }
   out << '\n';
-  out << "    bursts: " << figures.bursts << ", " << Fixed(figures.packetsPerBurst, 2)
+  out << "    bursts: " << figures.bursts << ", " << FixedText(figures.packetsPerBurst, 2)
       << " packets each (largest " << figures.largestBurst << "); batching "
-      << Fixed(figures.batchingMs, 3) << " ms (" << Fixed(figures.onGrid * 100.0, 0)
-      << " % of bursts on that grid); " << Fixed(figures.completedPerNominal * 100.0, 1)
+      << FixedText(figures.batchingMs, 3) << " ms (" << FixedText(figures.onGrid * 100.0, 0)
+      << " % of bursts on that grid); " << FixedText(figures.completedPerNominal * 100.0, 1)
       << " % of the packets the rate gives\n";
   out << "    empty " << figures.emptyPackets << ", partly filled " << figures.shortPackets
       << ", failed " << figures.failedRequests << "; TIMEVALID " << figures.timeValid
@@ -182,7 +177,9 @@ void PrintVerdict(const Verdict& verdict, std::ostream& out) {
         << (verdict.profile.empty() ? "none (nothing streamed)" : verdict.profile) << '\n';
     for (const std::string& line : verdict.perRateProfiles) out << "    " << line << '\n';
   }
-  if (verdict.problems.empty()) {
+  if (!verdict.kx7Found) {
+    for (const std::string& line : verdict.problems) out << "  " << line << '\n';
+  } else if (verdict.problems.empty()) {
     out << "  Nothing was seen that the driver is known not to survive.\n";
   } else {
     out << "  What the driver is known not to survive:\n";
@@ -198,18 +195,19 @@ void PrintVerdict(const Verdict& verdict, std::ostream& out) {
 
 void PrintDiagnosisText(const Diagnosis& diagnosis, std::ostream& out) {
   out << "kx7-host diagnose: " << diagnosis.device << '\n';
-  out << "streaming " << Fixed(diagnosis.seconds, 1) << " s at each rate with "
+  out << "streaming " << FixedText(diagnosis.seconds, 1) << " s at each rate with "
       << kDiagnosePacketsInFlight << " packets of " << kDiagnosePacketFrames
       << " frames in flight per pin\n\n";
   PrintFilters(diagnosis, out);
   for (const FilterDetails& details : diagnosis.kx7Filters) PrintDetails(details, out);
   for (const RateRun& run : diagnosis.runs) {
-    out << "\nAt " << run.rate << " Hz (" << Fixed(run.secondsRun, 2) << " s streamed)\n";
+    out << "\nAt " << run.rate << " Hz (" << FixedText(run.secondsRun, 2) << " s streamed)\n";
     PrintPinRun("capture", run.capture, out);
     PrintPinRun("render", run.render, out);
     if (run.phase.known) {
-      out << "  phase: capture completions " << Fixed(run.phase.ms, 3)
-          << " ms after render completions on the " << Fixed(run.phase.periodMs, 3) << " ms grid\n";
+      out << "  phase: capture completions " << FixedText(run.phase.ms, 3)
+          << " ms after render completions on the " << FixedText(run.phase.periodMs, 3)
+          << " ms grid\n";
     }
   }
   PrintVerdict(diagnosis.verdict, out);

@@ -2,8 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace kx7host {
+
+std::string FixedText(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
 
 double NearestRank(std::vector<double>& values, double fraction) {
   if (values.empty()) return 0.0;
