@@ -70,6 +70,39 @@ class CAsioDriver : public IASIO, public CUnknown {
   CKsAudPin* CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampleRate rate);
   void ReleaseEnumerators();
 
+  // Start and stop on a host thread: ends the stream (joining its thread), closes the control
+  // panel and releases the device. The caller holds the transport lock.
+  void EndStream();
+  // On the streaming thread, inside the host's callback: asks the stream to end without waiting.
+  void RequestStreamEnd();
+  // Frees the buffers after ending the stream; the caller holds the transport lock.
+  void ReleaseBuffers();
+
+  // The transport lock (see TransportScope). A stream that a stop from inside the host's
+  // callback ended is reaped by the next host thread that takes it.
+  void ReapEndedStream();
+  class TransportScope {
+   public:
+    // On a host thread, waits for the transport lock and reaps an ended stream; on the streaming
+    // thread, takes nothing. Entered() is false when this thread holds the lock already (a host
+    // calling back in from a callback the driver makes while holding it).
+    explicit TransportScope(CAsioDriver* owner);
+    ~TransportScope();
+    TransportScope(const TransportScope&) = delete;
+    TransportScope& operator=(const TransportScope&) = delete;
+    bool Entered() const { return entered; }
+    // True on a host thread (the lock is held), false on the streaming thread.
+    bool Locked() const { return locked; }
+
+   private:
+    CAsioDriver* driver;
+    bool locked = false;
+    bool entered = true;
+  };
+  // Takes the lock for the destructor, waiting at most `milliseconds`; false when it could not.
+  bool LockTransportWithin(DWORD milliseconds);
+  void UnlockTransport();
+
   // The streaming thread.
   bool StartStreamThread();
   // After StartStreamThread failed: the error start reports, with its text in errorMessage.
@@ -83,7 +116,11 @@ class CAsioDriver : public IASIO, public CUnknown {
 
   // The control panel and its thread.
   void OpenControlPanel(bool noWait);
+  // Waits while a panel that does not let its opener go is open, then lets its thread finish.
+  void WaitForPanelToClose();
   void CloseControlPanel();
+  // Applies the quick-close rule and tells the panel thread to end; the caller holds panelLock.
+  void AskPanelToClose();
   static unsigned WINAPI PanelThreadProc(void* argument);
   static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static void GetProductVersionText(char* text, size_t size);
@@ -92,11 +129,19 @@ class CAsioDriver : public IASIO, public CUnknown {
   void SetTimeInfoFlags(uint32_t flags);
   void ClearTimeInfoFlags(uint32_t flags);
 
+  // Replaces the text getErrorMessage answers.
+  void SetErrorMessage(const char* text);
+
   // Frees every buffer block and forgets the channel tables.
   void FreeBuffers();
   // Allocates one block of two halves; null when memory ran out.
   int32_t* AllocateBufferBlock() const;
 
+  // Lock order: transportLock before panelLock, never the other way. Only host threads take
+  // transportLock, and none of them holds it while calling back into the host, except for the
+  // asioMessage query of createBuffers. The streaming thread never waits for either lock.
+  std::mutex transportLock;
+  std::atomic<DWORD> transportOwner{0};  // thread holding transportLock, 0 when none
   std::unique_ptr<ComInitialization> comInitialized;
   std::atomic<double> samplePosition{0.0};
   std::atomic<ASIOSampleRate> sampleRate{48000.0};  // read by the panel thread
@@ -115,17 +160,22 @@ class CAsioDriver : public IASIO, public CUnknown {
   int32_t inputChannels[2] = {0, 0};
   int32_t outputChannels[2] = {0, 0};
   uint32_t bufferSize = 128;
-  uint32_t inputLatency = 128;
+  std::atomic<uint32_t> inputLatency{128};  // read by getLatencies on any thread
   uint32_t outputLatency = 256;
   int32_t activeInputs = 0;
   int32_t activeOutputs = 0;
+  // Bit c: input c is active; bit 2 + c: output c. What getChannelInfo reads on any thread.
+  std::atomic<uint32_t> activeChannelMask{0};
   std::atomic<uint32_t> bufferIndex{0};
-  bool initialised = false;
+  std::atomic<bool> initialised{false};
   std::atomic<bool> running{false};
   bool timeInfoMode = false;
+  // Written by host threads under the transport lock; read by getErrorMessage on any thread.
+  // errorLock is held only to copy the text.
+  std::mutex errorLock;
   char errorMessage[128] = {};
   // Held by the host's threads while they start, end or release the panel thread; never by the
-  // panel thread. Guards panelThread and panelThreadId.
+  // panel thread, and only tried by the streaming thread. Guards panelThread and panelThreadId.
   std::mutex panelLock;
   HANDLE panelThread = INVALID_HANDLE_VALUE;
   DWORD panelThreadId = 0;
@@ -137,6 +187,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<bool> panelOpenedByHost{false};
   std::atomic<bool> showMetrics{false};
   std::atomic<DWORD> panelOpenTime{0};
+  // controlPanel calls waiting for their panel to close, which the destructor lets return first.
+  std::atomic<int> panelWaiters{0};
   CKsEnumFilters* captureEnum = nullptr;
   CKsEnumFilters* renderEnum = nullptr;
   CKsAudCapFilter* captureFilter = nullptr;

@@ -41,11 +41,8 @@ ASIOError CAsioDriver::getChannelInfo(ASIOChannelInfo* info) {
   info->channelGroup = 0;
   info->isActive = ASIOFalse;
   const bool isInput = info->isInput != 0;
-  const int32_t* channels = isInput ? inputChannels : outputChannels;
-  const int32_t active = isInput ? activeInputs : activeOutputs;
-  for (int32_t k = 0; k < active; ++k) {
-    if (channels[k] == info->channel) info->isActive = ASIOTrue;
-  }
+  const uint32_t bit = (isInput ? 1u : 4u) << info->channel;
+  if ((activeChannelMask.load(std::memory_order_acquire) & bit) != 0) info->isActive = ASIOTrue;
   std::snprintf(info->name, sizeof info->name, "%s%s", isInput ? "Microphone" : "Output",
                 info->channel == 0 ? " L" : " R");
   return ASE_OK;
@@ -66,7 +63,7 @@ ASIOError CAsioDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t
 
 ASIOError CAsioDriver::getLatencies(int32_t* inputLatencyOut, int32_t* outputLatencyOut) {
   if (inputLatencyOut == nullptr || outputLatencyOut == nullptr) return ASE_InvalidParameter;
-  *inputLatencyOut = static_cast<int32_t>(inputLatency);
+  *inputLatencyOut = static_cast<int32_t>(inputLatency.load(std::memory_order_relaxed));
   *outputLatencyOut = static_cast<int32_t>(outputLatency);
   return ASE_OK;
 }
@@ -78,6 +75,7 @@ int32_t* CAsioDriver::AllocateBufferBlock() const {
 }
 
 void CAsioDriver::FreeBuffers() {
+  activeChannelMask.store(0, std::memory_order_release);
   for (int32_t k = 0; k < activeInputs; ++k) {
     std::free(inputBuffers[k]);
     inputBuffers[k] = nullptr;
@@ -94,8 +92,11 @@ void CAsioDriver::FreeBuffers() {
 
 ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
                                      int32_t requestedSize, ASIOCallbacks* hostCallbacks) {
+  // The streaming thread still uses the buffers while it runs the host's callback.
   if (OnStreamThread()) return ASE_InvalidMode;
-  disposeBuffers();
+  const TransportScope scope(this);
+  if (!scope.Entered()) return ASE_InvalidMode;
+  ReleaseBuffers();
   if ((numChannels > 0 && bufferInfos == nullptr) || hostCallbacks == nullptr) {
     return ASE_InvalidParameter;
   }
@@ -103,19 +104,19 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   if (requestedSize <= 0 || requestedSize % kPacketFrames != 0) return ASE_InvalidMode;
 
   bufferSize = static_cast<uint32_t>(requestedSize);
-  inputLatency = bufferSize;
+  inputLatency.store(bufferSize, std::memory_order_relaxed);
 
   bool allocationFailed = false;
   for (int32_t i = 0; i < numChannels; ++i) {
     ASIOBufferInfo& info = bufferInfos[i];
     if (info.channelNum < 0 || info.channelNum >= kChannelsPerDirection) {
-      disposeBuffers();
+      ReleaseBuffers();
       return ASE_InvalidParameter;
     }
     int32_t* block = nullptr;
     if (info.isInput != 0) {
       if (activeInputs >= kChannelsPerDirection) {
-        disposeBuffers();
+        ReleaseBuffers();
         return ASE_InvalidParameter;
       }
       block = AllocateBufferBlock();
@@ -123,7 +124,7 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
       inputBuffers[activeInputs++] = block;
     } else {
       if (activeOutputs >= kChannelsPerDirection) {
-        disposeBuffers();
+        ReleaseBuffers();
         return ASE_InvalidParameter;
       }
       block = AllocateBufferBlock();
@@ -148,7 +149,7 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
     }
   }
   if (allocationFailed) {
-    disposeBuffers();
+    ReleaseBuffers();
     return ASE_NoMemory;
   }
 
@@ -156,12 +157,19 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   while (activeInputs < kChannelsPerDirection) {
     int32_t* block = AllocateBufferBlock();
     if (block == nullptr) {
-      disposeBuffers();
+      ReleaseBuffers();
       return ASE_NoMemory;
     }
     inputChannels[activeInputs] = kSpareChannel;
     inputBuffers[activeInputs++] = block;
   }
+
+  uint32_t mask = 0;
+  for (int32_t k = 0; k < activeInputs; ++k) {
+    if (inputChannels[k] != kSpareChannel) mask |= 1u << inputChannels[k];
+  }
+  for (int32_t k = 0; k < activeOutputs; ++k) mask |= 4u << outputChannels[k];
+  activeChannelMask.store(mask, std::memory_order_release);
 
   callbacks = hostCallbacks;
   const bool supportsTimeInfo =
@@ -187,8 +195,14 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
 ASIOError CAsioDriver::disposeBuffers() {
   // The streaming thread still uses the buffers while it runs the host's callback.
   if (OnStreamThread()) return ASE_InvalidMode;
-  stop();
+  const TransportScope scope(this);
+  if (!scope.Entered()) return ASE_InvalidMode;
+  ReleaseBuffers();
+  return ASE_OK;
+}
+
+void CAsioDriver::ReleaseBuffers() {
+  EndStream();
   callbacks = nullptr;
   FreeBuffers();
-  return ASE_OK;
 }

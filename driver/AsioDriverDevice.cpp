@@ -51,7 +51,7 @@ bool CAsioDriver::OpenDevice() {
   if (captureEnum != nullptr) captureFilter = FindCaptureFilter(captureEnum);
   if (renderEnum != nullptr) renderFilter = FindRenderFilter(renderEnum);
   if (captureFilter != nullptr && renderFilter != nullptr) return true;
-  std::strcpy(errorMessage, RealtimeOnlyDevicePresent() ? kUsbAudio2Text : kHardwareNotFoundText);
+  SetErrorMessage(RealtimeOnlyDevicePresent() ? kUsbAudio2Text : kHardwareNotFoundText);
   return false;
 }
 
@@ -73,7 +73,9 @@ CKsAudPin* CAsioDriver::CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSamp
   KsMakePlainPcm(&format);
   pin = KsCreateKx7Pin(filter, format);
   if (pin == nullptr) {
-    DescribePinFailure(first, filter->m_hrCreatePin, rate, errorMessage, sizeof errorMessage);
+    char text[sizeof errorMessage];
+    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
+    SetErrorMessage(text);
   }
   return pin;
 }
@@ -86,7 +88,9 @@ CKsAudPin* CAsioDriver::CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampl
   KsMakePlainPcm(&format);
   pin = KsCreateKx7Pin(filter, format);
   if (pin == nullptr) {
-    DescribePinFailure(first, filter->m_hrCreatePin, rate, errorMessage, sizeof errorMessage);
+    char text[sizeof errorMessage];
+    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
+    SetErrorMessage(text);
   }
   return pin;
 }

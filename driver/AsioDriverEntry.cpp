@@ -1,4 +1,5 @@
 // The driver object's life cycle, COM identity and the small IASIO methods.
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -7,10 +8,12 @@
 
 namespace {
 
-void CopyText(char* destination, size_t size, const char* text) {
-  std::strncpy(destination, text, size - 1);
-  destination[size - 1] = '\0';
-}
+constexpr char kInitOk[] = "ASIO OK";
+constexpr char kInitFailed[] = "ASIO Driver open Failure!";
+// Longer than any set-up or transport call holds the transport lock when its host callbacks
+// return: the start handshake, the stream's end and the panel's end together.
+constexpr DWORD kReleaseWaitMs = 10000;
+constexpr DWORD kPanelWaiterWaitMs = 2000;
 
 }  // namespace
 
@@ -30,9 +33,16 @@ CAsioDriver::CAsioDriver(IUnknown* outerUnknown, HRESULT* phr)
 }
 
 CAsioDriver::~CAsioDriver() {
-  stop();
+  // A set-up or transport call still running on another thread finishes first. Every holder of
+  // the lock waits only for bounded things; a host callback that does not return is the one
+  // exception, and after this wait the release goes on regardless.
+  const bool locked = !OnStreamThread() && LockTransportWithin(kReleaseWaitMs);
+  EndStream();
   SaveSettings();
-  disposeBuffers();
+  ReleaseBuffers();
+  // A controlPanel call of another thread that waited for the panel sees it gone and returns.
+  const DWORD t0 = timeGetTime();
+  while (panelWaiters.load() > 0 && timeGetTime() - t0 < kPanelWaiterWaitMs) Sleep(2);
   if (comInitialized && comInitialized->initialized) CoUninitialize();
   comInitialized.reset();
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
@@ -42,6 +52,7 @@ CAsioDriver::~CAsioDriver() {
     CloseHandle(panelThread);
   }
   if (streamThread != INVALID_HANDLE_VALUE) CloseHandle(streamThread);
+  if (locked) UnlockTransport();
 }
 
 HRESULT CAsioDriver::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -50,17 +61,24 @@ HRESULT CAsioDriver::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 }
 
 ASIOBool CAsioDriver::init(void* /*sysHandle*/) {
-  if (initialised) return ASIOTrue;
+  if (initialised.load()) return ASIOTrue;
+  const TransportScope scope(this);
+  if (!scope.Entered()) return ASIOFalse;
+  if (initialised.load()) return ASIOTrue;
   LoadSettings();
-  if (OpenDevice()) {
-    initialised = true;
-    CopyText(errorMessage, sizeof errorMessage, "ASIO OK");
-  } else {
-    CopyText(errorMessage, sizeof errorMessage, "ASIO Driver open Failure!");
+  // A stream that runs (a host may start before init) proves the device, and opening the device
+  // again would release the pins under it.
+  if (!scope.Locked() || streamThread != INVALID_HANDLE_VALUE) {
+    initialised.store(true);
+    SetErrorMessage(kInitOk);
+    return ASIOTrue;
   }
+  const bool opened = OpenDevice();
+  initialised.store(opened);
+  SetErrorMessage(opened ? kInitOk : kInitFailed);
   // init only proves that the device is there; start opens it anew.
   ReleaseEnumerators();
-  return initialised ? ASIOTrue : ASIOFalse;
+  return opened ? ASIOTrue : ASIOFalse;
 }
 
 void CAsioDriver::getDriverName(char* name) {
@@ -70,7 +88,14 @@ void CAsioDriver::getDriverName(char* name) {
 int32_t CAsioDriver::getDriverVersion() { return kDriverVersion; }
 
 void CAsioDriver::getErrorMessage(char* string) {
-  if (string != nullptr) std::memcpy(string, errorMessage, std::strlen(errorMessage) + 1);
+  if (string == nullptr) return;
+  std::lock_guard<std::mutex> guard(errorLock);
+  std::memcpy(string, errorMessage, std::strlen(errorMessage) + 1);
+}
+
+void CAsioDriver::SetErrorMessage(const char* text) {
+  std::lock_guard<std::mutex> guard(errorLock);
+  std::snprintf(errorMessage, sizeof errorMessage, "%s", text);
 }
 
 ASIOError CAsioDriver::future(int32_t selector, void* /*opt*/) {

@@ -35,15 +35,34 @@ bool ReleaseEndedThread(HANDLE* thread) {
 
 ASIOError CAsioDriver::controlPanel() {
   if (panelWindow.load() != nullptr) return ASE_OK;
-  panelOpenTime.store(timeGetTime());
-  panelOpenedByHost.store(true);
-  OpenControlPanel(false);
+  {
+    const TransportScope scope(this);
+    if (!scope.Entered()) return ASE_InvalidMode;
+    if (panelWindow.load() != nullptr) return ASE_OK;
+    panelOpenTime.store(timeGetTime());
+    panelOpenedByHost.store(true);
+    OpenControlPanel(true);
+    // Inside the host's callback the stream must go on: nothing there waits for the user.
+    if (!scope.Locked() || modelessPanel.load()) return ASE_OK;
+    // Counted while the lock is still held, so that a destructor sees this call.
+    panelWaiters.fetch_add(1);
+  }
+  // Without the lock, so that another thread's stop can close the panel.
+  WaitForPanelToClose();
+  panelWaiters.fetch_sub(1);
   return ASE_OK;
 }
 
 void CAsioDriver::OpenControlPanel(bool noWait) {
   {
-    std::lock_guard<std::mutex> guard(panelLock);
+    // The streaming thread only tries: a host thread may hold the lock while it waits for a
+    // panel thread.
+    std::unique_lock<std::mutex> guard(panelLock, std::defer_lock);
+    if (OnStreamThread()) {
+      if (!guard.try_lock()) return;
+    } else {
+      guard.lock();
+    }
     if (panelWindow.load() != nullptr) return;
     if (panelThread != INVALID_HANDLE_VALUE) {
       // A panel that another opener started is on its way: that is the panel.
@@ -66,6 +85,10 @@ void CAsioDriver::OpenControlPanel(bool noWait) {
   }
   while (panelStarting.load()) Sleep(2);
   if (noWait || modelessPanel.load()) return;
+  WaitForPanelToClose();
+}
+
+void CAsioDriver::WaitForPanelToClose() {
   while (panelWindow.load() != nullptr && !modelessPanel.load()) Sleep(20);
   // The panel has closed: let its thread finish before the host goes on (it may unload us).
   std::lock_guard<std::mutex> guard(panelLock);
@@ -79,15 +102,20 @@ void CAsioDriver::CloseControlPanel() {
     if (!panelStarting.load()) ReleaseEndedThread(&panelThread);
     return;
   }
+  AskPanelToClose();
+  // A thread that does not end in time keeps its handle recorded: no second panel thread starts
+  // until it has ended, and the destructor releases the handle.
+  ReleaseEndedThread(&panelThread);
+}
+
+void CAsioDriver::AskPanelToClose() {
+  if (panelWindow.load() == nullptr) return;
   if (panelOpenedByHost.load() && timeGetTime() - panelOpenTime.load() < kQuickCloseMs) {
     modelessPanel.store(false);
   }
   // The flag first, so that the loop woken by the message sees it.
   panelQuit.store(true);
   PostThreadMessageA(panelThreadId, WM_QUIT, 0, 0);
-  // A thread that does not end in time keeps its handle recorded: no second panel thread starts
-  // until it has ended, and the destructor releases the handle.
-  ReleaseEndedThread(&panelThread);
 }
 
 unsigned WINAPI CAsioDriver::PanelThreadProc(void* argument) {

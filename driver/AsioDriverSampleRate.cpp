@@ -24,20 +24,26 @@ ASIOError CAsioDriver::canSampleRate(ASIOSampleRate rate) {
 
 ASIOError CAsioDriver::getSampleRate(ASIOSampleRate* rate) {
   if (rate == nullptr) return ASE_InvalidParameter;
-  *rate = sampleRate;
+  *rate = sampleRate.load();
   return ASE_OK;
 }
 
 ASIOError CAsioDriver::setSampleRate(ASIOSampleRate rate) {
   if (static_cast<IASIO*>(this)->canSampleRate(rate) == ASE_NoClock) return ASE_NoClock;
-  if (rate == sampleRate) return ASE_OK;
-  SetTimeInfoFlags(kSampleRateChanged);
-  sampleRate = rate;
-  asioTime.timeInfo.sampleRate = rate;
-  // The pins keep their rate until the next start creates them anew.
-  if (callbacks != nullptr && callbacks->sampleRateDidChange != nullptr) {
-    callbacks->sampleRateDidChange(rate);
+  void (*announce)(ASIOSampleRate) = nullptr;
+  {
+    const TransportScope scope(this);
+    if (!scope.Entered()) return ASE_InvalidMode;
+    if (rate == sampleRate.load()) return ASE_OK;
+    SetTimeInfoFlags(kSampleRateChanged);
+    sampleRate.store(rate);
+    // While a stream exists its thread owns the record and copies the rate in before each
+    // buffer switch; the pins keep their rate until the next start creates them anew.
+    if (scope.Locked() && streamThread == INVALID_HANDLE_VALUE) asioTime.timeInfo.sampleRate = rate;
+    if (callbacks != nullptr) announce = callbacks->sampleRateDidChange;
   }
+  // Without the lock: hosts often stop, dispose and start again from inside this callback.
+  if (announce != nullptr) announce(rate);
   return ASE_OK;
 }
 

@@ -194,6 +194,8 @@ void CAsioDriver::DeliverCycle() {
                                     bufferSize);
   }
   if (timeInfoMode && callbacks->bufferSwitchTimeInfo != nullptr) {
+    // setSampleRate leaves the record to this thread while it runs.
+    asioTime.timeInfo.sampleRate = sampleRate.load(std::memory_order_relaxed);
     getSamplePosition(&asioTime.timeInfo.samplePosition, &asioTime.timeInfo.systemTime);
     callbacks->bufferSwitchTimeInfo(&asioTime, static_cast<int32_t>(index), ASIOFalse);
     ClearTimeInfoFlags(kSampleRateChanged | kClockSourceChanged);

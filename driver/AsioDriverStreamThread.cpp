@@ -43,10 +43,10 @@ bool CAsioDriver::StartStreamThread() {
 ASIOError CAsioDriver::StreamStartFailure() {
   const ASIOError failure = streamFailure.load(std::memory_order_acquire);
   if (failure == ASE_NotPresent) {
-    std::strcpy(errorMessage, kHardwareNotFoundText);
+    SetErrorMessage(kHardwareNotFoundText);
     return ASE_NotPresent;
   }
-  std::strcpy(errorMessage, failure == ASE_OK ? kStreamSilentText : kStreamRefusedText);
+  SetErrorMessage(failure == ASE_OK ? kStreamSilentText : kStreamRefusedText);
   return ASE_HWMalfunction;
 }
 

@@ -1,13 +1,17 @@
 // Start, stop and the sample position.
-#include <cstring>
-
 #include "driver/AsioDriver.h"
 #include "driver/StartFailureText.h"
 #include "driver/WordSplit.h"
 
 ASIOError CAsioDriver::start() {
+  // Inside the callback the stream is already there, unless the host has just asked it to end.
+  if (OnStreamThread()) {
+    return stopStreaming.load(std::memory_order_relaxed) ? ASE_InvalidMode : ASE_OK;
+  }
+  const TransportScope scope(this);
+  if (!scope.Entered()) return ASE_InvalidMode;
   if (callbacks == nullptr) {
-    std::strcpy(errorMessage, kNoBuffersText);
+    SetErrorMessage(kNoBuffersText);
     return ASE_NotPresent;
   }
   // A running thread keeps its pins; a second start changes nothing.
@@ -20,26 +24,51 @@ ASIOError CAsioDriver::start() {
   capturePin = nullptr;
   renderPin = nullptr;
   if (captureFilter != nullptr) capturePin = CreateCapturePinAtRate(captureFilter, sampleRate);
-  if (renderFilter != nullptr) renderPin = CreateRenderPinAtRate(renderFilter, sampleRate);
-  if (capturePin == nullptr || renderPin == nullptr) return ASE_NotPresent;
-  if (!StartStreamThread()) return StreamStartFailure();
+  // The capture pin decides: a start that cannot have it does not take the render pin from a
+  // driver object that may be about to stream.
+  if (renderFilter != nullptr && capturePin != nullptr) {
+    renderPin = CreateRenderPinAtRate(renderFilter, sampleRate);
+  }
+  // A failed start lets the device go at once, so that another driver object can have it.
+  if (capturePin == nullptr || renderPin == nullptr) {
+    ReleaseEnumerators();
+    return ASE_NotPresent;
+  }
+  if (!StartStreamThread()) {
+    const ASIOError failure = StreamStartFailure();
+    ReleaseEnumerators();
+    return failure;
+  }
   running.store(true, std::memory_order_relaxed);
   if (autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;
 }
 
 ASIOError CAsioDriver::stop() {
-  if (panelWindow.load() != nullptr) CloseControlPanel();
   if (OnStreamThread()) {
-    // Called from inside the host's callback: the thread ends once the callback has returned,
-    // and what it uses is released by the next stop from another thread.
-    stopStreaming.store(true, std::memory_order_relaxed);
+    RequestStreamEnd();
     return ASE_OK;
   }
+  const TransportScope scope(this);
+  if (!scope.Entered()) return ASE_InvalidMode;
+  EndStream();
+  return ASE_OK;
+}
+
+void CAsioDriver::EndStream() {
+  // The thread first: once it has ended, no panel can be opened from inside the callback.
   StopStreamThread();
+  CloseControlPanel();
   ReleaseEnumerators();
   running.store(false, std::memory_order_relaxed);
-  return ASE_OK;
+}
+
+void CAsioDriver::RequestStreamEnd() {
+  // The thread ends once the callback has returned; the next transport call from a host thread
+  // joins it and releases the device. Waiting here would wait for this very thread.
+  stopStreaming.store(true, std::memory_order_relaxed);
+  std::unique_lock<std::mutex> guard(panelLock, std::try_to_lock);
+  if (guard.owns_lock()) AskPanelToClose();
 }
 
 bool CAsioDriver::OnStreamThread() const {

@@ -123,8 +123,9 @@ bool TakeDeviceOption(const std::vector<std::string>& args, size_t& i, StreamOpt
 }
 
 // probe [--driver NAME | --driver=NAME] [--json]
-// stream [--seconds S] [--buffer N] [--rate R] [--tone HZ | --wav FILE] [--record FILE]
-//        [--bits 24|32] [--device loopback|tone|silence] [--driver NAME] [--json]
+// stream [--seconds S] [--buffer N] [--rate R] [--inputs N] [--outputs M]
+//        [--tone HZ | --wav FILE] [--record FILE] [--bits 24|32]
+//        [--device loopback|tone|silence] [--driver NAME] [--json]
 // latency [--buffer N] [--rate R] [--driver NAME] [--json]
 // stream and latency, on Linux: [--device-profile NAME] [--device-scenario NAME[,NAME...]]
 ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, CommandKind kind) {
@@ -181,6 +182,19 @@ ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, Command
       }
       continue;
     }
+    int* channels = nullptr;
+    if (full && option("--inputs")) {
+      channels = &options.inputs;
+    } else if (full && option("--outputs")) {
+      channels = &options.outputs;
+    }
+    if (channels != nullptr) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      long count = 0;
+      if (!ParseInteger(value, 0, 2, &count)) return refuseValue("is not 0, 1 or 2 channels");
+      *channels = static_cast<int>(count);
+      continue;
+    }
     if (full && option("--tone")) {
       if (!error.empty()) return Refuse(command + ": " + error);
       if (!ParseNumber(value, 0.0, 1e6, &options.toneHz)) {
@@ -228,6 +242,12 @@ ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, Command
   }
   if (toneGiven && !options.wavPath.empty()) {
     return Refuse(command + ": --tone and --wav exclude each other");
+  }
+  if (options.inputs == 0 && options.outputs == 0) {
+    return Refuse(command + ": --inputs 0 and --outputs 0 leave nothing to stream");
+  }
+  if (options.inputs == 0 && !options.recordPath.empty()) {
+    return Refuse(command + ": --record needs at least one input");
   }
   return Accept(result);
 }
@@ -317,15 +337,16 @@ const char* UsageText() {
          "  list                list the ASIO drivers under HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\n"
          "  probe [--driver NAME] [--json]\n"
          "                      create a driver as a host does and print what it answers\n"
-         "  stream [--seconds S] [--buffer N] [--rate R] [--tone HZ | --wav FILE]\n"
-         "         [--record FILE [--bits 24|32]]"
+         "  stream [--seconds S] [--buffer N] [--rate R] [--inputs N] [--outputs M]\n"
+         "         [--tone HZ | --wav FILE] [--record FILE [--bits 24|32]]"
 #ifndef _WIN32
          " [--device loopback|tone|silence]"
 #endif
          " [--driver NAME] [--json]\n"
-         "                      stream through both inputs and outputs (default 5 s, the\n"
-         "                      driver's buffer size and rate, a 1000 Hz tone), record the\n"
-         "                      inputs to a WAV file and report the timing\n"
+         "                      stream through inputs and outputs (default 5 s, 2 inputs,\n"
+         "                      2 outputs, the driver's buffer size and rate, a 1000 Hz\n"
+         "                      tone), record the inputs to a WAV file and report the timing;\n"
+         "                      --inputs and --outputs take 0 to 2, not both 0\n"
 #ifndef _WIN32
          "                      --device picks the virtual KX-7's microphone (loopback)\n"
 #endif

@@ -34,7 +34,9 @@ struct StreamOptions {
   double sampleRate = 0.0;  // 0: the driver's current rate
   double toneHz = 1000.0;   // played on both outputs unless a WAV file is given
   std::string wavPath;      // played on the outputs instead of the tone
-  std::string recordPath;   // both inputs are recorded here when not empty
+  int inputs = 2;           // inputs 0 .. inputs-1 are streamed (stream: 0 to 2)
+  int outputs = 2;          // outputs 0 .. outputs-1 are streamed (stream: 0 to 2, not both 0)
+  std::string recordPath;   // the streamed inputs are recorded here when not empty
   int recordBits = 24;      // 24 or 32
   MicrophoneKind microphone = MicrophoneKind::kLoopback;
   // The virtual KX-7's timing profile and named scenarios (see DeviceUnderTest.h).

@@ -64,12 +64,14 @@ int DriverSession::Create(const std::string& driverName, std::ostream& err) {
   return kExitOk;
 }
 
-int DriverSession::Configure(int32_t bufferSize, double sampleRate, std::ostream& err) {
-  int32_t inputs = 0, outputs = 0;
-  ASIOError result = driver_->getChannels(&inputs, &outputs);
-  if (result != ASE_OK || inputs < 2 || outputs < 2) {
-    err << "kx7-host: the driver offers " << inputs << " inputs and " << outputs
-        << " outputs (getChannels: " << AsioErrorText(result) << "); streaming needs 2 and 2\n";
+int DriverSession::Configure(int inputs, int outputs, int32_t bufferSize, double sampleRate,
+                             std::ostream& err) {
+  int32_t offeredInputs = 0, offeredOutputs = 0;
+  ASIOError result = driver_->getChannels(&offeredInputs, &offeredOutputs);
+  if (result != ASE_OK || offeredInputs < inputs || offeredOutputs < outputs) {
+    err << "kx7-host: the driver offers " << offeredInputs << " inputs and " << offeredOutputs
+        << " outputs (getChannels: " << AsioErrorText(result) << "); streaming needs " << inputs
+        << " and " << outputs << '\n';
     return kExitFailed;
   }
   DriverSettings& s = settings_;
@@ -110,16 +112,20 @@ int DriverSession::Configure(int32_t bufferSize, double sampleRate, std::ostream
 int DriverSession::CreateBuffers(StreamSession& session, std::ostream& err) {
   session_ = &session;
   session.Activate(driver_);
-  const ASIOError result =
-      driver_->createBuffers(session.BufferInfos(), StreamSession::kBufferInfoCount,
-                             settings_.bufferSize, session.Callbacks());
+  const ASIOError result = driver_->createBuffers(session.BufferInfos(), session.BufferInfoCount(),
+                                                  settings_.bufferSize, session.Callbacks());
   if (result != ASE_OK) {
-    err << "kx7-host: createBuffers for 2 inputs and 2 outputs of " << settings_.bufferSize
+    int inputs = 0;
+    for (int32_t i = 0; i < session.BufferInfoCount(); ++i) {
+      if (session.BufferInfos()[i].isInput) ++inputs;
+    }
+    err << "kx7-host: createBuffers for " << inputs << " inputs and "
+        << session.BufferInfoCount() - inputs << " outputs of " << settings_.bufferSize
         << " frames failed: " << AsioErrorText(result) << '\n';
     return sizeGiven_ && result == ASE_InvalidParameter ? kExitUsage : kExitFailed;
   }
   buffersCreated_ = true;
-  for (int32_t i = 0; i < StreamSession::kBufferInfoCount; ++i) {
+  for (int32_t i = 0; i < session.BufferInfoCount(); ++i) {
     const ASIOBufferInfo& info = session.BufferInfos()[i];
     const char* what = info.isInput ? "input " : "output ";
     if (info.buffers[0] == nullptr || info.buffers[1] == nullptr) {
@@ -183,10 +189,10 @@ void DriverSession::Close() {
   comInitialised_ = false;
 }
 
-int DriverSession::Open(const std::string& driverName, int32_t bufferSize, double sampleRate,
-                        std::ostream& err) {
+int DriverSession::Open(const std::string& driverName, int inputs, int outputs, int32_t bufferSize,
+                        double sampleRate, std::ostream& err) {
   const int status = Create(driverName, err);
-  return status == kExitOk ? Configure(bufferSize, sampleRate, err) : status;
+  return status == kExitOk ? Configure(inputs, outputs, bufferSize, sampleRate, err) : status;
 }
 
 void WriteDriverJson(JsonWriter& json, const DriverSettings& driver) {

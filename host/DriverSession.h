@@ -1,5 +1,5 @@
 // One driver, driven as a host drives it for streaming: found and created, initialised, set to a
-// buffer size and rate, given buffers for two inputs and two outputs, started and stopped. The
+// buffer size and rate, given buffers for the inputs and outputs streamed, started and stopped. The
 // destructor stops, disposes and releases whatever is still held, so every exit path lets the
 // driver go.
 #pragma once
@@ -35,13 +35,15 @@ class DriverSession {
 
   // Selects the driver (by key name, else the KX-7), creates it through COM and calls init.
   int Create(const std::string& driverName, std::ostream& err);
-  // Checks the buffer size against getBufferSize (0 takes the preferred size) and sets the rate
-  // (0 keeps the current one). A size or rate the driver refuses is a usage error.
-  int Configure(int32_t bufferSize, double sampleRate, std::ostream& err);
+  // Checks that the driver has the channels to stream, checks the buffer size against
+  // getBufferSize (0 takes the preferred size) and sets the rate (0 keeps the current one). A
+  // size or rate the driver refuses is a usage error.
+  int Configure(int inputs, int outputs, int32_t bufferSize, double sampleRate, std::ostream& err);
   // Create, then Configure: the driver ready for its buffers.
-  int Open(const std::string& driverName, int32_t bufferSize, double sampleRate, std::ostream& err);
-  // createBuffers for inputs 0, 1 and outputs 0, 1 with the session's callbacks, which it
-  // activates; then checks the sample types and reads the latencies.
+  int Open(const std::string& driverName, int inputs, int outputs, int32_t bufferSize,
+           double sampleRate, std::ostream& err);
+  // createBuffers for the session's channels with its callbacks, which it activates; then checks
+  // the sample types and reads the latencies.
   int CreateBuffers(StreamSession& session, std::ostream& err);
   int Start(std::ostream& err);
   void Stop();

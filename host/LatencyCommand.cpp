@@ -112,7 +112,7 @@ int RunLatency(const HostCommand& command, std::ostream& out, std::ostream& err)
     return kExitFailed;
   }
   DriverSession driver;
-  int status = driver.Open(command.driverName, options.bufferSize, options.sampleRate, err);
+  int status = driver.Open(command.driverName, 2, 2, options.bufferSize, options.sampleRate, err);
   if (status != kExitOk) return status;
   const DriverSettings& settings = driver.Settings();
   const int32_t frames = settings.bufferSize;

@@ -4,8 +4,11 @@
 
 namespace kx7host {
 
-bool Recorder::Open(const std::string& path, uint32_t sampleRate, int bits, std::string* why) {
-  open_ = writer_.Open(path, sampleRate, 2, static_cast<uint16_t>(bits), why);
+bool Recorder::Open(const std::string& path, uint32_t sampleRate, int channels, int bits,
+                    std::string* why) {
+  channels_ = static_cast<size_t>(channels);
+  open_ = writer_.Open(path, sampleRate, static_cast<uint16_t>(channels),
+                       static_cast<uint16_t>(bits), why);
   ok_ = open_;
   return open_;
 }
@@ -13,7 +16,7 @@ bool Recorder::Open(const std::string& path, uint32_t sampleRate, int bits, std:
 void Recorder::Start(SampleRing* ring) {
   if (!open_ || ring == nullptr || thread_.joinable()) return;
   ring_ = ring;
-  chunk_.resize(16384);  // even: whole stereo frames
+  chunk_.resize(16384);  // whole frames of one or two channels
   stop_.store(false);
   thread_ = std::thread([this] {
     while (!stop_.load(std::memory_order_acquire)) {
@@ -24,10 +27,10 @@ void Recorder::Start(SampleRing* ring) {
 }
 
 void Recorder::Drain() {
-  // The ring holds whole frames only, as each push is a whole half of both inputs.
+  // The ring holds whole frames only, as each push is a whole half of the recorded inputs.
   size_t got = 0;
   while ((got = ring_->Pop(chunk_.data(), chunk_.size())) > 0) {
-    ok_ = writer_.Write(chunk_.data(), got / 2) && ok_;
+    ok_ = writer_.Write(chunk_.data(), got / channels_) && ok_;
   }
 }
 

@@ -20,9 +20,9 @@ class Recorder {
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
-  // Creates the file (stereo, `bits` 24 or 32); false, with `why`, when it cannot.
-  bool Open(const std::string& path, uint32_t sampleRate, int bits, std::string* why);
-  // Starts draining `ring` (interleaved stereo) into the file.
+  // Creates the file (`channels` 1 or 2, `bits` 24 or 32); false, with `why`, when it cannot.
+  bool Open(const std::string& path, uint32_t sampleRate, int channels, int bits, std::string* why);
+  // Starts draining `ring` (interleaved frames of the file's channels) into the file.
   void Start(SampleRing* ring);
   // Drains what is left, ends the thread and closes the file; false when a write failed.
   bool Finish();
@@ -38,6 +38,7 @@ class Recorder {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::vector<int32_t> chunk_;
+  size_t channels_ = 2;
   bool open_ = false;
   bool ok_ = true;
 };

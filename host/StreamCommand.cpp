@@ -1,5 +1,5 @@
-// stream: streams through both inputs and outputs for a while, as a host does, playing a tone or
-// a file, optionally recording the inputs, and reports how regularly the driver delivered.
+// stream: streams through the chosen inputs and outputs for a while, as a host does, playing a
+// tone or a file, optionally recording the inputs, and reports how regularly the driver delivered.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -32,12 +32,13 @@ double SecondsSince(Clock::time_point start) {
 }
 
 std::string SignalText(const StreamOptions& options, const WavData& wav) {
+  const char* where = options.outputs == 2 ? " on both outputs" : " on output L";
+  if (options.outputs == 0) return "no outputs, nothing played";
   if (!options.wavPath.empty()) {
-    std::string text = "playing " + options.wavPath + " (" + std::to_string(wav.channels) +
-                       " channels, " + std::to_string(wav.sampleRate) + " Hz) on both outputs";
-    return text;
+    return "playing " + options.wavPath + " (" + std::to_string(wav.channels) + " channels, " +
+           std::to_string(wav.sampleRate) + " Hz)" + where;
   }
-  return "playing a " + JsonNumber(options.toneHz) + " Hz tone on both outputs";
+  return "playing a " + JsonNumber(options.toneHz) + " Hz tone" + where;
 }
 
 }  // namespace
@@ -60,23 +61,26 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
     return kExitFailed;
   }
   DriverSession driver;
-  int status = driver.Open(command.driverName, options.bufferSize, options.sampleRate, err);
+  int status = driver.Open(command.driverName, options.inputs, options.outputs, options.bufferSize,
+                           options.sampleRate, err);
   if (status != kExitOk) return status;
   const DriverSettings& settings = driver.Settings();
   const double rate = settings.sampleRate;
   const int32_t frames = settings.bufferSize;
-  if (options.wavPath.empty() && options.toneHz >= rate / 2) {
+  if (options.outputs > 0 && options.wavPath.empty() && options.toneHz >= rate / 2) {
     err << "kx7-host: a tone of " << JsonNumber(options.toneHz) << " Hz is not below half the "
         << JsonNumber(rate) << " Hz sample rate\n";
     return kExitUsage;
   }
-  if (!options.wavPath.empty() && std::fabs(wav.sampleRate - rate) > 0.5) {
+  if (options.outputs > 0 && !options.wavPath.empty() && std::fabs(wav.sampleRate - rate) > 0.5) {
     err << "kx7-host: note: " << options.wavPath << " is at " << wav.sampleRate
         << " Hz and plays at " << JsonNumber(rate) << " Hz unresampled\n";
   }
 
   SessionPlan plan;
   plan.bufferSize = frames;
+  plan.inputs = options.inputs;
+  plan.outputs = options.outputs;
   const double switchesPlanned = std::ceil(options.seconds * rate / frames * 1.25) + 64;
   plan.maxTimedSwitches = static_cast<size_t>(
       std::min<double>(switchesPlanned, static_cast<double>(kMaxTimedSwitches)));
@@ -93,7 +97,7 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
 
   Recorder recorder;
   if (!options.recordPath.empty() &&
-      !recorder.Open(options.recordPath, static_cast<uint32_t>(std::lround(rate)),
+      !recorder.Open(options.recordPath, static_cast<uint32_t>(std::lround(rate)), options.inputs,
                      options.recordBits, &why)) {
     err << "kx7-host: cannot record: " << why << '\n';
     return kExitUsage;
@@ -134,6 +138,8 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
   report.driver = settings;
   report.device = device.Description();
   report.signal = SignalText(options, wav);
+  report.inputs = options.inputs;
+  report.outputs = options.outputs;
   report.secondsRequested = options.seconds;
   report.secondsRun = secondsRun;
   report.hasDeviceCounters = device.HasCounters();

@@ -20,6 +20,10 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
+std::string Count(int count, const char* what) {
+  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
 std::string Milliseconds(int64_t frames, double rate) {
   return rate > 0.0 ? Fixed(static_cast<double>(frames) * 1000.0 / rate, 2) + " ms" : "? ms";
 }
@@ -30,8 +34,8 @@ void PrintStreamText(const StreamReport& r, std::ostream& out) {
   const double rate = r.driver.sampleRate;
   out << "driver            " << r.driver.keyName << " (" << r.driver.driverName << ")\n";
   out << "device            " << r.device << '\n';
-  out << "stream            " << r.driver.bufferSize << " frames at " << JsonNumber(rate)
-      << " Hz, 2 inputs, 2 outputs; " << r.signal << '\n';
+  out << "stream            " << r.driver.bufferSize << " frames at " << JsonNumber(rate) << " Hz, "
+      << Count(r.inputs, "input") << ", " << Count(r.outputs, "output") << "; " << r.signal << '\n';
   out << "run               " << Fixed(r.secondsRun, 2) << " s (asked "
       << JsonNumber(r.secondsRequested) << " s)\n";
   out << "buffer switches   " << r.switches << ", device time implies " << r.expectedSwitches
@@ -63,8 +67,8 @@ void PrintStreamText(const StreamReport& r, std::ostream& out) {
         << " render underruns, " << r.captureOverruns << " capture overruns\n";
   }
   if (!r.recordPath.empty()) {
-    out << "recorded          " << r.recordPath << ": " << r.recordFrames << " frames, 2 channels, "
-        << r.recordBits << "-bit PCM";
+    out << "recorded          " << r.recordPath << ": " << r.recordFrames << " frames, "
+        << Count(r.inputs, "channel") << ", " << r.recordBits << "-bit PCM";
     if (r.recordFramesLost > 0) out << "; " << r.recordFramesLost << " frames lost";
     out << '\n';
   }
@@ -80,6 +84,8 @@ void PrintStreamJson(const StreamReport& r, std::ostream& out) {
   json.Member("signal", r.signal);
   json.Member("bufferSize", r.driver.bufferSize);
   json.Member("sampleRate", r.driver.sampleRate);
+  json.Member("inputs", static_cast<int32_t>(r.inputs));
+  json.Member("outputs", static_cast<int32_t>(r.outputs));
   json.Member("secondsRequested", r.secondsRequested);
   json.Member("secondsRun", r.secondsRun);
   json.Key("bufferSwitches");
@@ -135,6 +141,7 @@ void PrintStreamJson(const StreamReport& r, std::ostream& out) {
     json.BeginObject();
     json.Member("path", r.recordPath);
     json.Member("bits", static_cast<int32_t>(r.recordBits));
+    json.Member("channels", static_cast<int32_t>(r.inputs));
     json.Member("frames", static_cast<int64_t>(r.recordFrames));
     json.Member("framesLost", static_cast<int64_t>(r.recordFramesLost));
     json.EndObject();

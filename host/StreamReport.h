@@ -14,6 +14,8 @@ struct StreamReport {
   DriverSettings driver;
   std::string device;  // what the host knows of the device
   std::string signal;  // what was played
+  int inputs = 2;      // channels streamed, and recorded when there is a recording
+  int outputs = 2;
   double secondsRequested = 0.0;
   double secondsRun = 0.0;  // wall clock from start to stop
 

@@ -14,18 +14,21 @@ StreamSession::StreamSession(const SessionPlan& plan)
     : plan_(plan),
       stamps_(plan.maxTimedSwitches),
       positions_(plan.maxTimedSwitches),
-      captured_(plan.captureFrames) {
-  for (int32_t i = 0; i < kBufferInfoCount; ++i) {
-    infos_[i].isInput = i < 2 ? ASIOTrue : ASIOFalse;
-    infos_[i].channelNum = i % 2;
+      captured_(plan.inputs > 0 ? plan.captureFrames : 0) {
+  plan_.inputs = std::clamp(plan.inputs, 0, 2);
+  plan_.outputs = std::clamp(plan.outputs, 0, 2);
+  for (int32_t i = 0; i < BufferInfoCount(); ++i) {
+    infos_[i].isInput = i < plan_.inputs ? ASIOTrue : ASIOFalse;
+    infos_[i].channelNum = i < plan_.inputs ? i : i - plan_.inputs;
   }
   callbacks_.bufferSwitch = &StreamSession::BufferSwitch;
   callbacks_.sampleRateDidChange = &StreamSession::SampleRateDidChange;
   callbacks_.asioMessage = &StreamSession::AsioMessage;
   callbacks_.bufferSwitchTimeInfo = &StreamSession::BufferSwitchTimeInfo;
-  if (plan.recordRingFrames > 0) {
-    ring_ = std::make_unique<SampleRing>(plan.recordRingFrames * 2);
-    interleaved_.resize(static_cast<size_t>(std::max(plan.bufferSize, 0)) * 2);
+  if (plan.recordRingFrames > 0 && plan_.inputs > 0) {
+    const size_t channels = static_cast<size_t>(plan_.inputs);
+    ring_ = std::make_unique<SampleRing>(plan.recordRingFrames * channels);
+    interleaved_.resize(static_cast<size_t>(std::max(plan.bufferSize, 0)) * channels);
   }
 }
 
@@ -84,17 +87,23 @@ void StreamSession::OnBufferSwitch(int32_t index) {
     return;
   }
   const size_t frames = static_cast<size_t>(plan_.bufferSize);
-  auto half = [index](const ASIOBufferInfo& info) {
+  // The half of channel `channel` (0 or 1) of one direction, or null when it is not streamed.
+  auto half = [this, index](bool input, int channel) -> int32_t* {
+    const int count = input ? plan_.inputs : plan_.outputs;
+    if (channel >= count) return nullptr;
+    const ASIOBufferInfo& info = infos_[(input ? 0 : plan_.inputs) + channel];
     return static_cast<int32_t*>(info.buffers[index]);
   };
-  signal_.Fill(half(infos_[2]), half(infos_[3]), frames);
+  signal_.Fill(half(false, 0), half(false, 1), frames);
 
-  const int32_t* inputLeft = half(infos_[0]);
-  const int32_t* inputRight = half(infos_[1]);
+  const int32_t* inputLeft = half(true, 0);
   if (ring_ != nullptr) {
-    for (size_t f = 0; f < frames; ++f) {
-      interleaved_[2 * f] = inputLeft != nullptr ? inputLeft[f] : 0;
-      interleaved_[2 * f + 1] = inputRight != nullptr ? inputRight[f] : 0;
+    const size_t channels = static_cast<size_t>(plan_.inputs);
+    for (size_t c = 0; c < channels; ++c) {
+      const int32_t* input = half(true, static_cast<int>(c));
+      for (size_t f = 0; f < frames; ++f) {
+        interleaved_[channels * f + c] = input != nullptr ? input[f] : 0;
+      }
     }
     if (!ring_->Push(interleaved_.data(), interleaved_.size())) {
       recordLost_.fetch_add(frames, std::memory_order_relaxed);

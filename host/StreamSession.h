@@ -16,8 +16,10 @@ namespace kx7host {
 
 struct SessionPlan {
   int32_t bufferSize = 0;
+  int inputs = 2;               // inputs 0 .. inputs-1 are streamed (0 to 2)
+  int outputs = 2;              // outputs 0 .. outputs-1 are streamed (0 to 2)
   size_t maxTimedSwitches = 0;  // switches whose time stamp and position are kept
-  size_t recordRingFrames = 0;  // stereo frames of room for the recording; 0 records nothing
+  size_t recordRingFrames = 0;  // frames of room for the recording; 0 records nothing
   size_t captureFrames = 0;     // frames of input L kept from the start; 0 keeps none
 };
 
@@ -30,9 +32,11 @@ class StreamSession {
 
   SignalGenerator& Signal() { return signal_; }
 
-  // The records createBuffers fills: inputs 0 and 1, then outputs 0 and 1.
+  // The records createBuffers fills: the planned inputs, then the planned outputs, each from
+  // channel 0.
   ASIOBufferInfo* BufferInfos() { return infos_; }
-  static constexpr int32_t kBufferInfoCount = 4;
+  int32_t BufferInfoCount() const { return plan_.inputs + plan_.outputs; }
+  static constexpr int32_t kMaxBufferInfos = 4;
   ASIOCallbacks* Callbacks() { return &callbacks_; }
 
   // Makes this the session the callbacks serve, with the driver they ask for the sample
@@ -47,7 +51,7 @@ class StreamSession {
   uint64_t RecordFramesLost() const { return recordLost_.load(std::memory_order_relaxed); }
   uint64_t ResetRequests() const { return resetRequests_.load(std::memory_order_relaxed); }
 
-  // The recording, for the writer thread: interleaved input L, input R.
+  // The recording, for the writer thread: the planned inputs, interleaved.
   SampleRing* Recording() { return ring_.get(); }
 
   // After the driver has stopped: the time stamps (steady clock, ns) and sample positions of the
@@ -71,12 +75,12 @@ class StreamSession {
   SessionPlan plan_;
   IASIO* driver_ = nullptr;
   SignalGenerator signal_;
-  ASIOBufferInfo infos_[kBufferInfoCount] = {};
+  ASIOBufferInfo infos_[kMaxBufferInfos] = {};
   ASIOCallbacks callbacks_ = {};
   std::vector<int64_t> stamps_;
   std::vector<int64_t> positions_;
   std::unique_ptr<SampleRing> ring_;
-  std::vector<int32_t> interleaved_;  // one half of both inputs, for the ring
+  std::vector<int32_t> interleaved_;  // one half of the inputs, for the ring
   std::vector<int32_t> captured_;
   int64_t lastPosition_ = 0;
   std::atomic<uint64_t> switches_{0};

@@ -65,3 +65,11 @@ EmbeddedKx7::~EmbeddedKx7() {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+// Filters and pins of the virtual kernel open right now: a test program that loads the library
+// checks with it that the driver has let the device go.
+extern "C" __declspec(dllexport) ULONG WINAPI VirtualKx7OpenFiles() {
+  return static_cast<ULONG>(vk::OpenFileCount());
+}
+#endif

@@ -40,6 +40,7 @@ class TestableDriver : public CAsioDriver {
   using CAsioDriver::streamThreadId;
   using CAsioDriver::systemTime;
   using CAsioDriver::timeInfoMode;
+  using CAsioDriver::transportOwner;
 };
 
 // Owns one reference to a fresh driver object and releases it at the end.

@@ -75,6 +75,77 @@ TEST_P(StreamingTest, StopFromInsideTheCallbackEndsTheThreadAndTheNextStopReleas
   EXPECT_EQ(host.switches.size(), 4u);
 }
 
+TEST_P(StreamingTest, AfterAStopFromInsideTheCallbackTheHostsStartStreamsAgain) {
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  host.insideCallback = [&] {
+    if (host.switches.size() == 3) driver->stop();
+  };
+  RunCycles(3);
+  host.insideCallback = nullptr;
+  // The ended thread sees the stop at its next packet and stops its pins.
+  device.Step(1);
+  ASSERT_TRUE(
+      WaitUntil([this] { return device.PinState(vkx7::Direction::Render) != KSSTATE_RUN; }));
+  EXPECT_EQ(Start(), ASE_OK);
+  EXPECT_EQ(host.switches.size(), 5u) << "the new stream's two switches";
+  RunCycles(7);
+  EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+// A stop that waits on another thread for a callback to return holds the transport lock; the
+// last Release, coming meanwhile, waits for it before it frees anything.
+TEST_P(StreamingTest, ReleaseWaitsForAStopStillRunningOnAnotherThread) {
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  const HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> inCallback{false};
+  std::atomic<bool> gateOpened{false};
+  host.insideCallback = [&] {
+    inCallback.store(true);
+    WaitForSingleObject(gate, 20000);
+  };
+  // The thread counts as settled while it waits at the gate.
+  for (int packet = 0; packet < 64 && !inCallback.load(); ++packet) ASSERT_TRUE(StepPacket());
+  ASSERT_TRUE(inCallback.load());
+  std::atomic<ASIOError> stopped{ASE_HWMalfunction};
+  // Called past the vtable: the test's subclass makes the destructor change the vtable pointer,
+  // which the driver object that hosts create never does.
+  std::thread stopper([&] { stopped.store(driver->CAsioDriver::stop()); });
+  ASSERT_TRUE(WaitUntil([&] { return driver->transportOwner.load() != 0; }));
+  std::atomic<bool> releasedBeforeGate{true};
+  std::thread releaser([&] {
+    driver.Reset();
+    releasedBeforeGate.store(!gateOpened.load());
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the release is waiting by now
+  gateOpened.store(true);
+  SetEvent(gate);
+  stopper.join();
+  releaser.join();
+  CloseHandle(gate);
+  EXPECT_EQ(stopped.load(), ASE_OK);
+  EXPECT_FALSE(releasedBeforeGate.load());
+  EXPECT_EQ(device.PinState(vkx7::Direction::Render), -1);
+}
+
+// A host may start without init; a later init must not open the device again under the pins of
+// the running stream.
+TEST_P(StreamingTest, InitWhileStreamingLeavesThePinsToTheStream) {
+  host.bufferSize = 64;
+  host.infos[0] = {ASIOTrue, 0, {nullptr, nullptr}};
+  host.infoCount = 1;
+  ASSERT_EQ(driver->createBuffers(host.infos, 1, 64, &host.callbacks), ASE_OK);
+  ASSERT_EQ(Start(), ASE_OK);
+  EXPECT_EQ(driver->init(nullptr), ASIOTrue);
+  char text[128] = {};
+  driver->getErrorMessage(text);
+  EXPECT_STREQ(text, "ASIO OK");
+  EXPECT_TRUE(PinsReady());
+  RunCycles(6);
+  EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
 TEST_P(StreamingTest, PlainPcmIsTriedWhenTheDeviceRefusesTheExtensibleFormat) {
   device.RefuseExtensibleFormat(true);
   Prepare(64);

@@ -49,5 +49,32 @@ TEST_F(DriverTransportTest, ReleasingTheLastReferenceAfterBuffersFreesThem) {
   driver.Reset();  // the sanitizer builds report anything left behind
 }
 
+// A host that calls back into the driver from the asioMessage query that createBuffers makes
+// while it holds the transport lock gets an answer instead of waiting for itself.
+TEST_F(DriverTransportTest, ACallBackFromInsideCreateBuffersIsRefusedNotDeadlocked) {
+  DriverHandle driver;
+  static IASIO* reentered = nullptr;
+  static ASIOError answers[4] = {};
+  reentered = &*driver;
+  ASIOCallbacks callbacks{};
+  callbacks.bufferSwitch = [](int32_t, ASIOBool) {};
+  callbacks.asioMessage = [](int32_t, int32_t, void*, double*) -> int32_t {
+    ASIOBufferInfo info{ASIOFalse, 0, {nullptr, nullptr}};
+    answers[0] = reentered->disposeBuffers();
+    answers[1] = reentered->createBuffers(&info, 1, 64, nullptr);
+    answers[2] = reentered->start();
+    answers[3] = reentered->setSampleRate(44100.0);
+    return 0;
+  };
+  ASIOBufferInfo info{ASIOFalse, 0, {nullptr, nullptr}};
+  ASSERT_EQ(driver->createBuffers(&info, 1, 128, &callbacks), ASE_OK);
+  for (ASIOError answer : answers) EXPECT_EQ(answer, ASE_InvalidMode);
+  EXPECT_EQ(driver->activeOutputs, 1) << "the buffers being made stay";
+  double rate = 0;
+  driver->getSampleRate(&rate);
+  EXPECT_EQ(rate, 48000.0);
+  EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+}
+
 }  // namespace
 }  // namespace kx7test

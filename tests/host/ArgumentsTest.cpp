@@ -50,6 +50,17 @@ TEST(HostArguments, StreamAndLatencyTakeTheirOptionsInEitherSpelling) {
   EXPECT_EQ(parsed.command.stream.sampleRate, 0.0);
   EXPECT_EQ(parsed.command.stream.recordBits, 24);
   EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kLoopback);
+  EXPECT_EQ(parsed.command.stream.inputs, 2);
+  EXPECT_EQ(parsed.command.stream.outputs, 2);
+
+  parsed = ParseArguments({"stream", "--inputs", "2", "--outputs=0", "--record", "in.wav"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.command.stream.inputs, 2);
+  EXPECT_EQ(parsed.command.stream.outputs, 0);
+  parsed = ParseArguments({"stream", "--inputs=0", "--outputs", "1"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.command.stream.inputs, 0);
+  EXPECT_EQ(parsed.command.stream.outputs, 1);
 
   parsed =
       ParseArguments({"stream", "--seconds", "0.5", "--buffer=64", "--rate", "96000", "--tone=440",
@@ -132,6 +143,12 @@ TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
       {"stream", "--record", ""},
       {"stream", "--bits", "16"},
       {"stream", "--device", "cable"},
+      {"stream", "--inputs", "3"},
+      {"stream", "--outputs", "-1"},
+      {"stream", "--inputs", "one"},
+      {"stream", "--inputs", "0", "--outputs", "0"},
+      {"stream", "--inputs", "0", "--record", "in.wav"},
+      {"latency", "--inputs", "1"},
       {"stream", "extra"},
       {"latency", "--seconds", "1"},
       {"latency", "--tone", "440"},

@@ -53,10 +53,10 @@ class PositionDriver : public IASIO {
 
 constexpr int32_t kSize = 4;
 
-// Two-half blocks for the four channels, as createBuffers hands them out.
+// Two-half blocks for the session's records, as createBuffers hands them out.
 struct Blocks {
   explicit Blocks(StreamSession& session) {
-    for (int c = 0; c < 4; ++c) {
+    for (int c = 0; c < session.BufferInfoCount(); ++c) {
       data[c].assign(2 * kSize, 0);
       for (int32_t i = 0; i < 2 * kSize; ++i) data[c][i] = 1000 * (c + 1) + i;
       session.BufferInfos()[c].buffers[0] = data[c].data();
@@ -103,6 +103,53 @@ TEST(StreamSession, EachSwitchFillsTheOutputHalfItNamesAndRecordsTheInputHalf) {
   EXPECT_EQ(session.RecordFramesLost(), static_cast<uint64_t>(kSize));
   EXPECT_EQ(session.Switches(), 4u);
   EXPECT_EQ(session.Stamps().size(), 2u);  // only as many as were planned
+}
+
+TEST(StreamSession, InputOnlyOutputOnlyAndMonoSessionsUseOnlyTheirOwnChannels) {
+  const struct {
+    int inputs, outputs;
+    std::vector<std::pair<bool, int>> records;  // isInput, channel
+    std::vector<int32_t> recorded;              // half 0, interleaved
+  } cases[] = {
+      {2, 0, {{true, 0}, {true, 1}}, {1000, 2000, 1001, 2001, 1002, 2002, 1003, 2003}},
+      {0, 2, {{false, 0}, {false, 1}}, {}},
+      {1, 1, {{true, 0}, {false, 0}}, {1000, 1001, 1002, 1003}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.inputs << " in, " << c.outputs << " out");
+    SessionPlan plan;
+    plan.bufferSize = kSize;
+    plan.inputs = c.inputs;
+    plan.outputs = c.outputs;
+    plan.recordRingFrames = 2 * kSize;
+    plan.captureFrames = kSize;
+    StreamSession session(plan);
+    ASSERT_EQ(session.BufferInfoCount(), static_cast<int32_t>(c.records.size()));
+    for (size_t i = 0; i < c.records.size(); ++i) {
+      EXPECT_EQ(session.BufferInfos()[i].isInput != 0, c.records[i].first) << i;
+      EXPECT_EQ(session.BufferInfos()[i].channelNum, c.records[i].second) << i;
+    }
+    Blocks blocks(session);
+    session.Signal().SetClicks(0, 1, 1.0);
+    PositionDriver driver;
+    session.Activate(&driver);
+    session.OnBufferSwitch(0);
+    for (size_t i = 0; i < c.records.size(); ++i) {
+      if (c.records[i].first) continue;
+      // Output L carries the clicks, output R silence.
+      const int32_t expected = c.records[i].second == 0 ? SampleOfAmplitude(1.0) : 0;
+      for (int32_t f = 0; f < kSize; ++f) EXPECT_EQ(blocks.data[i][f], expected) << i;
+    }
+    if (c.inputs == 0) {
+      EXPECT_EQ(session.Recording(), nullptr);
+      EXPECT_EQ(session.CapturedFrames(), 0u);
+      continue;
+    }
+    std::vector<int32_t> recorded(c.recorded.size() + 8);  // room for more than there is
+    recorded.resize(session.Recording()->Pop(recorded.data(), recorded.size()));
+    EXPECT_EQ(recorded, c.recorded);
+    EXPECT_EQ(session.CapturedLeft(), (std::vector<int32_t>{1000, 1001, 1002, 1003}));
+  }
 }
 
 TEST(StreamSession, CountsPositionBreaksAndBadHalfIndexesWithoutTouchingBuffers) {
