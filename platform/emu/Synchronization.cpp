@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/emu/CallCount.h"
 #include "platform/emu/KernelObjects.h"
 #include "platform/emu/errors.h"
 #include "platform/emu/sync.h"
@@ -98,6 +99,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 }
 
 BOOL SetEvent(HANDLE handle) {
+  emu::CountedCall counted(emu_test::PlatformCall::SetEvent);
   std::lock_guard<std::mutex> guard(emu::ObjectLock());
   auto object = emu::FindObject(handle);
   if (!object || object->kind != KernelObject::Kind::Event) {
@@ -110,6 +112,7 @@ BOOL SetEvent(HANDLE handle) {
 }
 
 BOOL ResetEvent(HANDLE handle) {
+  emu::CountedCall counted(emu_test::PlatformCall::ResetEvent);
   std::lock_guard<std::mutex> guard(emu::ObjectLock());
   auto object = emu::FindObject(handle);
   if (!object || object->kind != KernelObject::Kind::Event) {
@@ -121,6 +124,7 @@ BOOL ResetEvent(HANDLE handle) {
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+  emu::CountedCall counted(emu_test::PlatformCall::WaitForMultipleObjects);
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
     emu::SetLastErrorValue(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
@@ -173,6 +177,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  emu::CountedCall counted(emu_test::PlatformCall::WaitForSingleObject);
   return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }
 
