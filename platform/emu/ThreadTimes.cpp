@@ -33,10 +33,12 @@ struct ThreadTimes {
   uint64_t cpuNanoseconds = 0;
 };
 
-// The times of the thread behind a handle (the pseudo-handle of the calling thread included).
-bool ReadThreadTimes(HANDLE thread, ThreadTimes* times) {
+// The times of the thread behind a handle (the pseudo-handle of the calling thread included);
+// the calling thread's start only when asked for, since finding it takes a search.
+bool ReadThreadTimes(HANDLE thread, ThreadTimes* times, bool withStart) {
   if (thread == GetCurrentThread()) {
     times->cpuNanoseconds = emu::CurrentThreadCpuNanoseconds();
+    if (!withStart) return true;
     std::lock_guard<std::mutex> guard(emu::ObjectLock());
     const auto object = emu::FindThread(GetCurrentThreadId());
     if (object) times->creation = object->creationTime;
@@ -88,7 +90,7 @@ BOOL GetThreadTimes(HANDLE thread, LPFILETIME creationTime, LPFILETIME exitTime,
     return FALSE;
   }
   ThreadTimes times;
-  if (!ReadThreadTimes(thread, &times)) return FALSE;
+  if (!ReadThreadTimes(thread, &times, true)) return FALSE;
   *creationTime = ToFileTime(times.creation);
   *exitTime = ToFileTime(times.exit);
   *kernelTime = ToFileTime(0);
@@ -102,7 +104,7 @@ BOOL QueryThreadCycleTime(HANDLE thread, PULONG64 cycleTime) {
     return FALSE;
   }
   ThreadTimes times;
-  if (!ReadThreadTimes(thread, &times)) return FALSE;
+  if (!ReadThreadTimes(thread, &times, false)) return FALSE;
   *cycleTime = times.cpuNanoseconds;
   return TRUE;
 }
