@@ -28,11 +28,13 @@ ULONG CUnknown::NonDelegatingRelease() {
   if (count == 0) {
     // References taken and dropped during destruction must not start a second one.
     referenceCount.store(1);
-    delete this;
+    OnLastRelease();
     return 0;
   }
   return static_cast<ULONG>(count < 1 ? 1 : count);
 }
+
+void CUnknown::OnLastRelease() { delete this; }
 
 HRESULT CUnknown::GetInterface(IUnknown* object, void** ppv) {
   if (ppv == nullptr) return E_POINTER;

@@ -50,6 +50,9 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
  protected:
   // Stores `object` in `*ppv` and adds a reference through the interface's own AddRef.
   static HRESULT GetInterface(IUnknown* object, void** ppv);
+  // Called once the last reference has gone; deletes the object unless a derived class must
+  // let it outlive a thread of its own that is still running.
+  virtual void OnLastRelease();
 
  private:
   IUnknown* const outer;  // null when the object is not aggregated

@@ -113,6 +113,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   void DeliverCycle();
   // True on the streaming thread, that is inside the host's buffer-switch callback.
   bool OnStreamThread() const;
+  // The last reference dropped from inside the host's callback: the streaming thread deletes
+  // the object once its loop has ended, since the loop still runs on the object.
+  void OnLastRelease() override;
 
   // The control panel and its thread.
   void OpenControlPanel(bool noWait);
@@ -196,6 +199,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   CKsAudRenFilter* renderFilter = nullptr;
   CKsAudPin* renderPin = nullptr;
   std::atomic<bool> stopStreaming{false};
+  // Set when the host released the object from inside its callback; read by the streaming thread.
+  std::atomic<bool> deleteAfterStream{false};
   std::atomic<uint32_t> cycleCount{0};
   // Set by the streaming thread when its streams cannot run; ends the start handshake at once.
   std::atomic<ASIOError> streamFailure{ASE_OK};

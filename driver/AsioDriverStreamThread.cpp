@@ -81,5 +81,16 @@ unsigned WINAPI CAsioDriver::StreamThreadProc(void* argument) {
   }
   // Only a successful CoInitialize is balanced.
   if (SUCCEEDED(comResult)) CoUninitialize();
+  // Released from inside the host's callback: the object goes now that nothing runs on it.
+  if (driver->deleteAfterStream.load(std::memory_order_acquire)) delete driver;
   return 0;
+}
+
+void CAsioDriver::OnLastRelease() {
+  if (OnStreamThread()) {
+    RequestStreamEnd();
+    deleteAfterStream.store(true, std::memory_order_release);
+    return;
+  }
+  delete this;
 }

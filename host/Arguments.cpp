@@ -83,6 +83,45 @@ bool ParseInteger(const std::string& text, long low, long high, long* value) {
   return true;
 }
 
+// The comma-separated items of a list value ("a,b,c"; empty items included).
+std::vector<std::string> SplitList(const std::string& value) {
+  std::vector<std::string> items;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = value.find(',', start);
+    items.push_back(value.substr(start, comma - start));
+    if (comma == std::string::npos) return items;
+    start = comma + 1;
+  }
+}
+
+// --device-profile NAME and --device-scenario NAME[,NAME...], where the host plugs the virtual
+// KX-7 itself. True when args[i] is one of them; `error` says why its value is refused.
+bool TakeDeviceOption(const std::vector<std::string>& args, size_t& i, StreamOptions* options,
+                      std::string* error) {
+  if (!kHasVirtualDevice) return false;
+  std::string value;
+  bool matched = false;
+  TakeValue(args, i, "--device-profile", &value, &matched, error);
+  if (matched) {
+    if (error->empty() && !IsDeviceProfile(value)) {
+      *error = "--device-profile '" + value + "' is not a timing profile";
+    }
+    if (error->empty()) options->deviceProfile = value;
+    return true;
+  }
+  TakeValue(args, i, "--device-scenario", &value, &matched, error);
+  if (!matched || !error->empty()) return matched;
+  for (const std::string& name : SplitList(value)) {
+    if (!IsDeviceScenario(name)) {
+      *error = "--device-scenario '" + name + "' is not a scenario";
+      return true;
+    }
+    options->deviceScenarios.push_back(name);
+  }
+  return true;
+}
+
 // probe [--driver NAME | --driver=NAME] [--json]
 // stream [--seconds S] [--buffer N] [--rate R] [--inputs N] [--outputs M]
 //        [--tone HZ | --wav FILE] [--record FILE] [--bits 24|32]
@@ -182,25 +221,8 @@ ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, Command
       options.recordBits = value == "24" ? 24 : 32;
       continue;
     }
-    if (streams && kHasVirtualDevice && option("--device-profile")) {
+    if (streams && TakeDeviceOption(args, i, &options, &error)) {
       if (!error.empty()) return Refuse(command + ": " + error);
-      if (!IsDeviceProfile(value)) return refuseValue("is not a timing profile");
-      options.deviceProfile = value;
-      continue;
-    }
-    if (streams && kHasVirtualDevice && option("--device-scenario")) {
-      if (!error.empty()) return Refuse(command + ": " + error);
-      size_t start = 0;
-      while (true) {
-        const size_t comma = value.find(',', start);
-        const std::string name = value.substr(start, comma - start);
-        if (!IsDeviceScenario(name)) {
-          return Refuse(command + ": --device-scenario '" + name + "' is not a scenario");
-        }
-        options.deviceScenarios.push_back(name);
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-      }
       continue;
     }
     if (full && kHasVirtualDevice && option("--device")) {
@@ -230,6 +252,60 @@ ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, Command
   return Accept(result);
 }
 
+// diagnose [--seconds S] [--rates R[,R...]] [--out FILE] [--json]
+//          and, on Linux, [--device-profile NAME] [--device-scenario NAME[,NAME...]]
+ParsedArguments ParseDiagnoseCommand(const std::vector<std::string>& args) {
+  HostCommand result;
+  result.kind = CommandKind::kDiagnose;
+  DiagnoseArguments& options = result.diagnose;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string arg = args[i];
+    if (arg == "--json") {
+      result.json = true;
+      continue;
+    }
+    std::string value, error;
+    bool matched = false;
+    auto option = [&](const char* name) {
+      TakeValue(args, i, name, &value, &matched, &error);
+      return matched;
+    };
+    if (option("--seconds")) {
+      if (!error.empty()) return Refuse("diagnose: " + error);
+      if (!ParseNumber(value, 0.0, 3600.0, &options.seconds)) {
+        return Refuse("diagnose: --seconds '" + value +
+                      "' is not a duration in seconds (above 0, at most 3600)");
+      }
+      continue;
+    }
+    if (option("--rates")) {
+      if (!error.empty()) return Refuse("diagnose: " + error);
+      options.rates.clear();
+      for (const std::string& item : SplitList(value)) {
+        long rate = 0;
+        if (!ParseInteger(item, 8000, 384000, &rate)) {
+          return Refuse("diagnose: --rates '" + item +
+                        "' is not a sample rate in Hz (8000 to 384000)");
+        }
+        options.rates.push_back(static_cast<uint32_t>(rate));
+      }
+      continue;
+    }
+    if (option("--out")) {
+      if (!error.empty()) return Refuse("diagnose: " + error);
+      if (value.empty()) return Refuse("diagnose: the output file name is empty");
+      options.outPath = value;
+      continue;
+    }
+    if (TakeDeviceOption(args, i, &result.stream, &error)) {
+      if (!error.empty()) return Refuse("diagnose: " + error);
+      continue;
+    }
+    return Refuse("diagnose: unexpected argument '" + arg + "'");
+  }
+  return Accept(result);
+}
+
 }  // namespace
 
 ParsedArguments ParseArguments(const std::vector<std::string>& args) {
@@ -244,6 +320,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   if (name == "probe") return ParseDriverCommand(args, CommandKind::kProbe);
   if (name == "stream") return ParseDriverCommand(args, CommandKind::kStream);
   if (name == "latency") return ParseDriverCommand(args, CommandKind::kLatency);
+  if (name == "diagnose") return ParseDiagnoseCommand(args);
   if (name == "list") {
     if (args.size() > 1) return Refuse("list: unexpected argument '" + args[1] + "'");
     HostCommand command;
@@ -283,6 +360,16 @@ const char* UsageText() {
          "                      (two-filter, uac2, strict-headers, zero-first-reads,\n"
          "                      pending-properties, no-bandwidth, pin-in-use)\n"
 #endif
+         "  diagnose [--seconds S] [--rates R[,R...]] [--out FILE] [--json]"
+#ifndef _WIN32
+         " [--device-profile P]\n"
+         "           [--device-scenario S[,S...]]"
+#endif
+         "\n"
+         "                      below the driver: list the KS audio filters, read the KX-7's\n"
+         "                      pins and stream them raw for S seconds (2) at each rate (44100,\n"
+         "                      48000, 88200, 96000); the whole log goes to FILE\n"
+         "                      (kx7-diagnose.json), the report to standard output\n"
          "  --driver picks a driver by key name (default: the KX-7); --json prints one JSON "
          "object\n"
          "exit status: 0 done, 1 failed (no driver, creation, registration or streaming failed), "

@@ -7,7 +7,16 @@
 
 namespace kx7host {
 
-enum class CommandKind { kHelp, kRegister, kUnregister, kList, kProbe, kStream, kLatency };
+enum class CommandKind {
+  kHelp,
+  kRegister,
+  kUnregister,
+  kList,
+  kProbe,
+  kStream,
+  kLatency,
+  kDiagnose,
+};
 
 // The virtual KX-7 exists only where the driver and the host share the emulated platform.
 #ifdef _WIN32
@@ -35,12 +44,20 @@ struct StreamOptions {
   std::vector<std::string> deviceScenarios;
 };
 
+// diagnose: the device below the driver.
+struct DiagnoseArguments {
+  double seconds = 2.0;         // of streaming at each rate
+  std::vector<uint32_t> rates;  // empty: 44100, 48000, 88200 and 96000 Hz
+  std::string outPath = "kx7-diagnose.json";
+};
+
 struct HostCommand {
   CommandKind kind = CommandKind::kHelp;
   std::string library;     // register, unregister: the driver library to load
   std::string driverName;  // --driver: key name under SOFTWARE\ASIO; empty picks the default
   bool json = false;       // --json
-  StreamOptions stream;    // stream, latency
+  StreamOptions stream;    // stream, latency; the virtual KX-7's set-up for diagnose too
+  DiagnoseArguments diagnose;
 };
 
 struct ParsedArguments {

@@ -31,6 +31,10 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err);
 // latency: measures the round trip from output L to input L.
 int RunLatency(const HostCommand& command, std::ostream& out, std::ostream& err);
 
+// diagnose: the KX-7 below the driver, through the KS layer: its filters, pins and raw streaming
+// at each rate, written to one JSON file with a text report. kExitFailed without a KX-7.
+int RunDiagnose(const HostCommand& command, std::ostream& out, std::ostream& err);
+
 // Parses the arguments (without the program name) and runs the command they name.
 int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -26,6 +26,8 @@ int RunHost(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       return RunStream(command, out, err);
     case CommandKind::kLatency:
       return RunLatency(command, out, err);
+    case CommandKind::kDiagnose:
+      return RunDiagnose(command, out, err);
   }
   return kExitUsage;
 }

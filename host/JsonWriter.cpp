@@ -108,7 +108,7 @@ std::string JsonNumber(double value) {
 JsonWriter::JsonWriter(std::ostream& out, int indent) : out_(out), indent_(indent) {}
 
 void JsonWriter::NewLine(size_t depth) {
-  if (indent_ <= 0) return;
+  if (indent_ <= 0 || (rowDepth_ != 0 && levels_.size() >= rowDepth_)) return;
   out_ << '\n' << std::string(depth * static_cast<size_t>(indent_), ' ');
 }
 
@@ -141,6 +141,18 @@ void JsonWriter::BeginObject() { Open('{'); }
 void JsonWriter::EndObject() { Close('}'); }
 void JsonWriter::BeginArray() { Open('['); }
 void JsonWriter::EndArray() { Close(']'); }
+
+void JsonWriter::BeginRow() {
+  Open('[');
+  rowDepth_ = levels_.size();
+}
+
+void JsonWriter::EndRow() {
+  if (rowDepth_ == 0 || levels_.size() != rowDepth_) return;
+  levels_.pop_back();
+  rowDepth_ = 0;
+  out_ << ']';
+}
 
 void JsonWriter::Key(std::string_view name) {
   afterKey_ = false;

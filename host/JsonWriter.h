@@ -26,6 +26,9 @@ class JsonWriter {
   void EndObject();
   void BeginArray();
   void EndArray();
+  // An array whose values stay on one line, for long lists of short records.
+  void BeginRow();
+  void EndRow();
   // Names the next value inside an object.
   void Key(std::string_view name);
 
@@ -59,6 +62,7 @@ class JsonWriter {
   std::ostream& out_;
   int indent_;
   std::vector<int> levels_;  // members written so far at each open level
+  size_t rowDepth_ = 0;      // the level of an open row, 0 when none
   bool afterKey_ = false;
 };
 

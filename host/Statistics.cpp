@@ -2,8 +2,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace kx7host {
+
+std::string FixedText(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+double NearestRank(std::vector<double>& values, double fraction) {
+  if (values.empty()) return 0.0;
+  size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+  rank = std::min(std::max<size_t>(rank, 1), values.size());
+  std::nth_element(values.begin(), values.begin() + (rank - 1), values.end());
+  return values[rank - 1];
+}
 
 IntervalSummary SummarizeIntervals(const std::vector<int64_t>& stampsNs, double periodUs) {
   IntervalSummary summary;
@@ -20,10 +35,7 @@ IntervalSummary SummarizeIntervals(const std::vector<int64_t>& stampsNs, double 
   const auto [low, high] = std::minmax_element(intervals.begin(), intervals.end());
   summary.minUs = *low;
   summary.maxUs = *high;
-  // Nearest rank: the smallest interval that at least 99 % of all are not above.
-  const size_t rank = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(intervals.size())));
-  std::nth_element(intervals.begin(), intervals.begin() + (rank - 1), intervals.end());
-  summary.p99Us = intervals[rank - 1];
+  summary.p99Us = NearestRank(intervals, 0.99);
   return summary;
 }
 

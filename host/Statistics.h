@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kx7host {
@@ -16,6 +17,13 @@ struct IntervalSummary {
   double maxUs = 0.0;
   size_t overTwicePeriod = 0;  // intervals longer than twice the nominal period
 };
+
+// The value with a fixed number of decimals ("1.333").
+std::string FixedText(double value, int decimals);
+
+// The smallest value that at least `fraction` (0 to 1) of all values are not above: the
+// nearest-rank percentile. Reorders the values; 0 when there are none.
+double NearestRank(std::vector<double>& values, double fraction);
 
 // Summarises the intervals between consecutive time stamps (nanoseconds, non-decreasing).
 // `periodUs` is the nominal interval, buffer size over sample rate.

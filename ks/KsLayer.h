@@ -1,9 +1,11 @@
 // The kernel-streaming layer in one include: IRP targets, filters, pins, nodes, audio filters
-// and pins, filter enumeration and the trace facility.
+// and pins, filter enumeration, the choice of a device's filters and formats, and the trace
+// facility.
 #pragma once
 
 #include "ks/KsAudFilter.h"
 #include "ks/KsAudPin.h"
+#include "ks/KsDeviceChoice.h"
 #include "ks/KsEnumFilters.h"
 #include "ks/KsFilter.h"
 #include "ks/KsIrpTarget.h"

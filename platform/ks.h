@@ -3,6 +3,7 @@
 // builds so that every record has the Windows x64 layout byte for byte.
 #pragma once
 
+#include <cstddef>
 #include <cstring>
 
 #include "platform/com.h"
@@ -194,6 +195,9 @@ enum {
   KSPROPERTY_CONNECTION_PRIORITY = 1,
   KSPROPERTY_CONNECTION_DATAFORMAT = 2,
   KSPROPERTY_CONNECTION_ALLOCATORFRAMING = 3,
+  KSPROPERTY_CONNECTION_PROPOSEDATAFORMAT = 4,
+  KSPROPERTY_CONNECTION_ACQUIREORDERING = 5,
+  KSPROPERTY_CONNECTION_ALLOCATORFRAMING_EX = 6,
 };
 
 enum {
@@ -357,6 +361,56 @@ typedef struct {
   GUID Attribute;
 } KSATTRIBUTE, *PKSATTRIBUTE;
 
+// A pin's buffer framing: KSPROPERTY_CONNECTION_ALLOCATORFRAMING answers the plain record,
+// KSPROPERTY_CONNECTION_ALLOCATORFRAMING_EX the extended one with CountItems framing items.
+typedef struct {
+  ULONG OptionsFlags;  // RequirementsFlags in a requirement
+  ULONG PoolType;
+  ULONG Frames;
+  ULONG FrameSize;
+  ULONG FileAlignment;
+  ULONG Reserved;
+} KSALLOCATOR_FRAMING, *PKSALLOCATOR_FRAMING;
+
+typedef struct {
+  ULONG MinFrameSize;
+  ULONG MaxFrameSize;
+  ULONG Stepping;
+} KS_FRAMING_RANGE, *PKS_FRAMING_RANGE;
+
+typedef struct {
+  KS_FRAMING_RANGE Range;
+  ULONG InPlaceWeight;
+  ULONG NotInPlaceWeight;
+} KS_FRAMING_RANGE_WEIGHTED, *PKS_FRAMING_RANGE_WEIGHTED;
+
+typedef struct {
+  ULONG RatioNumerator;
+  ULONG RatioDenominator;
+  ULONG RatioConstantMargin;
+} KS_COMPRESSION, *PKS_COMPRESSION;
+
+typedef struct {
+  GUID MemoryType;
+  GUID BusType;
+  ULONG MemoryFlags;
+  ULONG BusFlags;
+  ULONG Flags;
+  ULONG Frames;
+  ULONG FileAlignment;  // FramePitch for some memory types
+  ULONG MemoryTypeWeight;
+  KS_FRAMING_RANGE PhysicalRange;
+  KS_FRAMING_RANGE_WEIGHTED FramingRange;
+} KS_FRAMING_ITEM, *PKS_FRAMING_ITEM;
+
+typedef struct {
+  ULONG CountItems;
+  ULONG PinFlags;
+  KS_COMPRESSION OutputCompression;
+  ULONG PinWeight;
+  KS_FRAMING_ITEM FramingItem[1];
+} KSALLOCATOR_FRAMING_EX, *PKSALLOCATOR_FRAMING_EX;
+
 static_assert(sizeof(KSIDENTIFIER) == 24, "KSIDENTIFIER");
 static_assert(sizeof(KSP_PIN) == 32, "KSP_PIN");
 static_assert(sizeof(KSNODEPROPERTY) == 32, "KSNODEPROPERTY");
@@ -368,6 +422,11 @@ static_assert(sizeof(KSDATARANGE_AUDIO) == 88, "KSDATARANGE_AUDIO");
 static_assert(sizeof(KSSTREAM_HEADER) == 56, "KSSTREAM_HEADER");
 static_assert(sizeof(KSAUDIO_POSITION) == 16, "KSAUDIO_POSITION");
 static_assert(sizeof(KSATTRIBUTE) == 24, "KSATTRIBUTE");
+static_assert(sizeof(KSALLOCATOR_FRAMING) == 24, "KSALLOCATOR_FRAMING");
+static_assert(sizeof(KS_FRAMING_ITEM) == 88, "KS_FRAMING_ITEM");
+static_assert(offsetof(KSALLOCATOR_FRAMING_EX, FramingItem) == 24 &&
+                  sizeof(KSALLOCATOR_FRAMING_EX) == 112,
+              "KSALLOCATOR_FRAMING_EX");
 static_assert(sizeof(KSPIN_CINSTANCES) == 8, "KSPIN_CINSTANCES");
 static_assert(sizeof(WAVEFORMATEX) == 18, "WAVEFORMATEX");
 static_assert(sizeof(WAVEFORMATEXTENSIBLE) == 40, "WAVEFORMATEXTENSIBLE");

@@ -180,5 +180,33 @@ TEST_F(ConcurrencyTest, CallsFromInsideTheCallbackWhileAnotherThreadStopsNeverDe
   Close(host);
 }
 
+// A host that drops its last reference from inside the buffer switch: the object outlives the
+// loop that is calling the host, then goes with everything it held.
+TEST_F(ConcurrencyTest, ReleaseFromInsideTheCallbackFreesTheDriverOnceItsLoopHasEnded) {
+  TestHost host;
+  for (int rep = 0; rep < Repetitions(20); ++rep) {
+    watchdog.Kick("repetition " + std::to_string(rep));
+    ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2));
+    std::atomic<uint64_t> releaseAt{~uint64_t{0}};
+    std::atomic<ULONG> remaining{~ULONG{0}};
+    std::atomic<uint64_t> releasedAt{0};
+    host.onSwitch = [&](uint64_t n) {
+      if (n < releaseAt.load() || releasedAt.load() != 0) return;
+      releasedAt.store(n);
+      remaining.store(host.driver->Release());
+    };
+    ASSERT_TRUE(OneOf(host.driver->start(), {ASE_OK}));
+    // Once start has returned: the host's own call must not still be running on the object.
+    releaseAt.store(host.switches.load() + 1 + static_cast<uint64_t>(RandomBelow(3)));
+    ASSERT_TRUE(WaitForSwitches(host, releaseAt.load()));
+    while (CanUnloadNow() != S_OK || DeviceFilesOpen() != 0) std::this_thread::yield();
+    EXPECT_EQ(remaining.load(), 0u);
+    EXPECT_EQ(host.switches.load(), releasedAt.load()) << "a buffer switch after the last release";
+    host.driver = nullptr;
+    host.onSwitch = nullptr;
+    host.switches.store(0);
+  }
+}
+
 }  // namespace
 }  // namespace kx7test

@@ -158,6 +158,14 @@ TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
       {"stream", "--device-scenario", "strict-headers,"},
       {"stream", "--device-scenario", "fast"},
       {"probe", "--device-profile", "ideal"},
+      {"diagnose", "--rates", "48000,"},
+      {"diagnose", "--rates", "4000"},
+      {"diagnose", "--rates", "48000.5"},
+      {"diagnose", "--seconds", "0"},
+      {"diagnose", "--seconds", "3601"},
+      {"diagnose", "--out", ""},
+      {"diagnose", "--buffer", "64"},
+      {"diagnose", "--driver", "x"},
   };
   for (const std::vector<std::string>& args : bad) {
     std::string joined;
@@ -170,6 +178,35 @@ TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
     EXPECT_NE(err.str().find("usage: kx7-host"), std::string::npos) << joined;
     // The first line says what was wrong before the usage follows.
     EXPECT_EQ(err.str().rfind("kx7-host: ", 0), 0u) << joined << err.str();
+  }
+}
+
+TEST(HostArguments, DiagnoseTakesItsDurationRatesFileAndTheVirtualDevicesSetUp) {
+  ParsedArguments parsed = ParseArguments({"diagnose"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.command.kind, CommandKind::kDiagnose);
+  EXPECT_EQ(parsed.command.diagnose.seconds, 2.0);
+  EXPECT_TRUE(parsed.command.diagnose.rates.empty()) << "the default rates";
+  EXPECT_EQ(parsed.command.diagnose.outPath, "kx7-diagnose.json");
+
+  parsed = ParseArguments(
+      {"diagnose", "--seconds=0.5", "--rates", "96000,44100", "--out", "d.json", "--json"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_EQ(parsed.command.diagnose.seconds, 0.5);
+  EXPECT_EQ(parsed.command.diagnose.rates, (std::vector<uint32_t>{96000, 44100}));
+  EXPECT_EQ(parsed.command.diagnose.outPath, "d.json");
+  EXPECT_TRUE(parsed.command.json);
+
+  if (kHasVirtualDevice) {
+    parsed = ParseArguments(
+        {"diagnose", "--device-profile", "urb-4ms", "--device-scenario=two-filter,pin-in-use"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.command.stream.deviceProfile, "urb-4ms");
+    EXPECT_EQ(parsed.command.stream.deviceScenarios,
+              (std::vector<std::string>{"two-filter", "pin-in-use"}));
+    EXPECT_FALSE(ParseArguments({"diagnose", "--device-scenario", "uac3"}).ok);
+  } else {
+    EXPECT_FALSE(ParseArguments({"diagnose", "--device-profile", "ideal"}).ok);
   }
 }
 

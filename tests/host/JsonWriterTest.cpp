@@ -92,5 +92,23 @@ TEST(JsonWriter, IndentsEachMemberOnItsOwnLine) {
   EXPECT_EQ(out.str(), "{\n  \"a\\\"b\": [\n    1,\n    2\n  ],\n  \"none\": []\n}");
 }
 
+TEST(JsonWriter, ARowKeepsItsValuesOnOneLineAndTheLayoutAfterIt) {
+  std::ostringstream out;
+  JsonWriter json(out, 2);
+  json.BeginObject();
+  json.Key("log");
+  json.BeginArray();
+  for (int i = 0; i < 2; ++i) {
+    json.BeginRow();
+    json.Int(i);
+    json.String("x");
+    json.EndRow();
+  }
+  json.EndArray();
+  json.Member("after", int32_t{1});
+  json.EndObject();
+  EXPECT_EQ(out.str(), "{\n  \"log\": [\n    [0,\"x\"],\n    [1,\"x\"]\n  ],\n  \"after\": 1\n}");
+}
+
 }  // namespace
 }  // namespace kx7host

@@ -109,4 +109,26 @@ TEST(ClockContract, TimeGetTimeAdvancesInMilliseconds) {
   EXPECT_LT(elapsed, 60000u);
 }
 
+TEST(ClockContract, ThePerformanceCounterNeverGoesBackAndKeepsItsFrequency) {
+  LARGE_INTEGER frequency, again, first, second;
+  ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+  ASSERT_TRUE(QueryPerformanceFrequency(&again));
+  EXPECT_GE(frequency.QuadPart, 1000000) << "at least microseconds";
+  EXPECT_EQ(again.QuadPart, frequency.QuadPart) << "fixed while the system runs";
+  ASSERT_TRUE(QueryPerformanceCounter(&first));
+  LONGLONG previous = first.QuadPart;
+  for (int i = 0; i < 1000; ++i) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    EXPECT_GE(now.QuadPart, previous);
+    previous = now.QuadPart;
+  }
+  Sleep(30);
+  ASSERT_TRUE(QueryPerformanceCounter(&second));
+  const double seconds = static_cast<double>(second.QuadPart - first.QuadPart) /
+                         static_cast<double>(frequency.QuadPart);
+  EXPECT_GE(seconds, 0.02) << "a sleep of 30 ms";
+  EXPECT_LT(seconds, 60.0);
+}
+
 }  // namespace

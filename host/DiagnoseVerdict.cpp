@@ -1,0 +1,228 @@
+#include "host/DiagnoseVerdict.h"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "host/FilterSurvey.h"
+#include "host/KsText.h"
+#include "host/Statistics.h"
+#include "ks/KsDeviceChoice.h"
+
+namespace kx7host {
+
+namespace {
+
+// Fewer completions than this name no profile.
+constexpr size_t kMinCompletions = 8;
+// Burst intervals that fit their grid less often than this are taken as jitter.
+constexpr double kMinOnGrid = 0.85;
+// A pin that ran dry no more often than this may have met a stall of this program.
+constexpr size_t kIsolatedStalls = 2;
+// The longest URB period the virtual KX-7 offers.
+constexpr int kMaxUrbMs = 64;
+
+std::string Times(size_t count) {
+  return count == 1 ? std::string("once") : std::to_string(count) + " times";
+}
+
+std::string Hz(uint32_t rate) { return std::to_string(rate) + " Hz"; }
+
+double InFlightMs(uint32_t rate) {
+  return kDiagnosePacketsInFlight * kDiagnosePacketFrames * 1000.0 / rate;
+}
+
+// How the KX-7's filters are laid out, from their aliases and pins.
+void JudgeLayout(const Diagnosis& diagnosis, Verdict* verdict) {
+  bool both = false, render = false, capture = false, realtime = false;
+  for (const FilterListing& filter : diagnosis.filters) {
+    if (!filter.kx7) continue;
+    both = both || (filter.render && filter.capture);
+    render = render || filter.render;
+    capture = capture || filter.capture;
+    realtime = realtime || filter.realtime;
+  }
+  bool standard = false;
+  for (const FilterDetails& details : diagnosis.kx7Filters) {
+    for (const PinListing& pin : details.pins) standard = standard || OffersStandardStreaming(pin);
+  }
+  if (realtime || (!diagnosis.kx7Filters.empty() && !standard)) {
+    verdict->layout = "uac2";
+    verdict->classDriver =
+        "USB Audio 2.0 class driver: a real-time filter whose pins offer "
+        "looped streaming only";
+    verdict->problems.push_back(
+        "The KX-7 runs on the USB Audio 2.0 class driver, whose pins offer looped streaming "
+        "only: the driver cannot stream through it and reports \"NORVA KX-7 runs on the USB "
+        "Audio 2.0 driver, which this driver cannot stream through.\"");
+    return;
+  }
+  verdict->classDriver = "USB Audio 1.0 class driver: IRP streaming (standard streaming pins)";
+  if (both) {
+    verdict->layout = "single-filter";
+  } else if (render && capture) {
+    verdict->layout = "two-filter";
+  } else {
+    verdict->layout = "incomplete";
+    verdict->problems.push_back(std::string("Only a ") + (render ? "render" : "capture") +
+                                " filter of the KX-7 is registered: the driver needs both and "
+                                "reports \"NORVA KX-7 hardware not found.\"");
+  }
+}
+
+void JudgePin(uint32_t rate, const char* direction, const PinRun& pin, Verdict* verdict) {
+  if (!pin.filterFound) return;  // the layout's judgement says why
+  const std::string where = "At " + Hz(rate) + " the " + direction + " pin";
+  if (pin.busy) {
+    verdict->problems.push_back(where +
+                                " is in use by another application: the driver cannot start "
+                                "while it is (close programs that play or record through the "
+                                "KX-7, or make another device the default)");
+  } else if (pin.streamedFormat.empty() && !pin.states.empty()) {
+    verdict->problems.push_back(where + " could not start: " + pin.problem +
+                                " (no USB bandwidth for it?); the driver cannot start either");
+  } else if (pin.streamedFormat.empty()) {
+    verdict->problems.push_back(where +
+                                " accepts neither of the driver's 24-bit formats: the driver "
+                                "cannot run at this rate");
+  } else if (!pin.problem.empty()) {
+    verdict->problems.push_back(where + ": " + pin.problem);
+  }
+  const PinFigures& figures = pin.figures;
+  if (figures.gaps > kIsolatedStalls) {
+    verdict->problems.push_back(
+        where + " ran dry " + Times(figures.gaps) + ", at least " +
+        std::to_string(figures.framesLost) + " frames lost: its completions came up to " +
+        FixedText(figures.intervals.maxMs, 2) +
+        " ms apart, longer than the driver's four packets " + "in flight last (" +
+        FixedText(InFlightMs(rate), 2) + " ms); the driver loses audio at " + "this rate");
+  } else if (figures.gaps > 0) {
+    verdict->observations.push_back(where + " went " + FixedText(figures.intervals.maxMs, 2) +
+                                    " ms without a completion " + Times(figures.gaps) +
+                                    " (at least " + std::to_string(figures.framesLost) +
+                                    " frames lost): a stall of the device, or of this program");
+  }
+  if (figures.failedRequests > 0) {
+    verdict->problems.push_back(where + " failed " + std::to_string(figures.failedRequests) +
+                                " stream requests");
+  }
+  if (figures.emptyPackets > 0) {
+    verdict->observations.push_back(where + " handed back " + std::to_string(figures.emptyPackets) +
+                                    " packets empty");
+  }
+  if (figures.shortPackets > 0) {
+    verdict->observations.push_back(where + " handed back " + std::to_string(figures.shortPackets) +
+                                    " packets partly filled");
+  }
+  const FramingReport& framing = pin.framing;
+  if (SUCCEEDED(framing.plainResult) && framing.plain.FrameSize > pin.packetBytes) {
+    verdict->observations.push_back(where + " asks for frames of " +
+                                    std::to_string(framing.plain.FrameSize) +
+                                    " bytes, more than the driver's 64-frame packets (" +
+                                    std::to_string(pin.packetBytes) + " bytes)");
+  }
+}
+
+// The formats each direction accepted, over all rates, as one line per direction and format.
+void JudgeFormats(const Diagnosis& diagnosis, Verdict* verdict) {
+  for (const char* direction : {"capture", "render"}) {
+    std::map<std::string, std::pair<std::string, std::string>> byFormat;  // accepted, refused
+    std::vector<std::string> order;
+    for (const RateRun& run : diagnosis.runs) {
+      const PinRun& pin = std::string(direction) == "capture" ? run.capture : run.render;
+      for (const FormatTrial& trial : pin.trials) {
+        if (byFormat.find(trial.format) == byFormat.end()) order.push_back(trial.format);
+        std::string& list =
+            SUCCEEDED(trial.result) ? byFormat[trial.format].first : byFormat[trial.format].second;
+        list += (list.empty() ? "" : ", ") + std::to_string(run.rate);
+      }
+    }
+    for (const std::string& format : order) {
+      const auto& [accepted, refused] = byFormat[format];
+      std::string line = std::string("The ") + direction + " pin ";
+      if (accepted.empty()) {
+        line += "refuses " + format + " at " + refused + " Hz";
+      } else {
+        line += "takes " + format + " at " + accepted + " Hz";
+        if (!refused.empty()) line += ", refuses it at " + refused + " Hz";
+      }
+      verdict->observations.push_back(line);
+    }
+  }
+}
+
+void JudgeProfiles(const Diagnosis& diagnosis, Verdict* verdict) {
+  std::map<std::string, size_t> votes;
+  std::vector<std::string> order;
+  for (const RateRun& run : diagnosis.runs) {
+    for (const auto& [direction, pin] :
+         {std::make_pair("capture", &run.capture), std::make_pair("render", &run.render)}) {
+      const std::string profile = NearestProfile(pin->figures, run.rate);
+      if (profile.empty()) continue;
+      if (votes[profile]++ == 0) order.push_back(profile);
+      verdict->perRateProfiles.push_back(
+          Hz(run.rate) + " " + direction + ": " + profile + " (completions on a " +
+          FixedText(pin->figures.batchingMs, 2) + " ms grid, " +
+          FixedText(pin->figures.onGrid * 100.0, 0) + " % of them on it, " +
+          FixedText(pin->figures.packetsPerBurst, 2) + " packets per burst)");
+    }
+  }
+  for (const std::string& profile : order) {
+    if (verdict->profile.empty() || votes[profile] > votes[verdict->profile]) {
+      verdict->profile = profile;
+    }
+  }
+}
+
+}  // namespace
+
+std::string NearestProfile(const PinFigures& figures, uint32_t rate) {
+  if (figures.completions < kMinCompletions || !(figures.batchingMs > 0.0) || rate == 0) {
+    return std::string();
+  }
+  if (figures.onGrid < kMinOnGrid) {
+    return "jitter-" + std::to_string(std::lround(figures.spreadFrames));
+  }
+  const double packetMs = kDiagnosePacketFrames * 1000.0 / rate;
+  std::string nearest = "ideal";
+  double distance = std::fabs(std::log(figures.batchingMs / packetMs));
+  for (int ms = 1; ms <= kMaxUrbMs; ++ms) {
+    const double candidate = std::fabs(std::log(figures.batchingMs / ms));
+    if (candidate < distance) {
+      distance = candidate;
+      nearest = ms == 1 ? std::string("usb-1ms") : "urb-" + std::to_string(ms) + "ms";
+    }
+  }
+  return nearest;
+}
+
+Verdict JudgeDiagnosis(const Diagnosis& diagnosis) {
+  Verdict verdict;
+  for (const FilterListing& filter : diagnosis.filters) verdict.kx7Found |= filter.kx7;
+  if (!verdict.kx7Found) {
+    verdict.problems.push_back(
+        "No NORVA KX-7 was found: none of the " + std::to_string(diagnosis.filters.size()) +
+        " audio filters of this machine has a device path holding " + g_szKx7HardwareId +
+        ". Is it plugged in, with its driver installed?");
+    return verdict;
+  }
+  JudgeLayout(diagnosis, &verdict);
+  JudgeFormats(diagnosis, &verdict);
+  bool framingAnswered = false;
+  for (const RateRun& run : diagnosis.runs) {
+    JudgePin(run.rate, "capture", run.capture, &verdict);
+    JudgePin(run.rate, "render", run.render, &verdict);
+    for (const PinRun* pin : {&run.capture, &run.render}) {
+      framingAnswered = framingAnswered || SUCCEEDED(pin->framing.plainResult) ||
+                        SUCCEEDED(pin->framing.extendedResult);
+    }
+  }
+  if (!diagnosis.runs.empty() && !framingAnswered) {
+    verdict.observations.push_back("No pin answers the allocator framing properties");
+  }
+  JudgeProfiles(diagnosis, &verdict);
+  if (diagnosis.interrupted) verdict.observations.push_back("The run was cut short");
+  return verdict;
+}
+
+}  // namespace kx7host

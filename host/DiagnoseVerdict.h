@@ -1,0 +1,19 @@
+// The verdict of a diagnosis in plain words: which class driver the KX-7 is on and how its
+// filters are laid out, the virtual KX-7's timing profile nearest to the completions seen, and
+// what was seen that the driver is known not to survive.
+#pragma once
+
+#include <string>
+
+#include "host/Diagnosis.h"
+
+namespace kx7host {
+
+// The virtual KX-7's profile nearest to one pin's completions at `rate`: "ideal" (one
+// completion per packet, as the packet ends), "usb-1ms" or "urb-Nms" (completions on a grid of
+// N ms), or "jitter-N" (off any grid, spread by about N frames); "" with too few completions.
+std::string NearestProfile(const PinFigures& figures, uint32_t rate);
+
+Verdict JudgeDiagnosis(const Diagnosis& diagnosis);
+
+}  // namespace kx7host
