@@ -1,8 +1,11 @@
 // The driver's cost per buffer switch: the real streaming loop against the virtual KX-7's
 // stepped clock, run as fast as the device can be stepped, beside a floor that does the same
-// conversions and copies of one half with no loop, thread or device around them.
+// conversions and copies of one half with no loop, thread or device around them. The loop's run
+// also gives the streaming thread's CPU time per switch, split into the host's callback and the
+// rest, and the platform calls the thread makes per 64-frame packet.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "driver/AsioDriver.h"
+#include "host/ThreadCpuMeter.h"
 #include "platform/emu/test_hooks.h"
 #include "streaming/SampleConverter.h"
 #include "virtual_device/VirtualKsDevice.h"
@@ -22,11 +26,16 @@ constexpr int kPacketFrames = 64;
 struct Host {
   static inline int32_t* outputs[2][2] = {};
   static inline int32_t bufferSize = 0;
+  static inline kx7host::ThreadCpuMeter* meter = nullptr;
+  static inline std::atomic<DWORD> threadId{0};
   static void BufferSwitch(int32_t index, ASIOBool) {
+    meter->CallbackBegins();
+    threadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
     for (auto& output : outputs) {
       int32_t* half = output[index];
       for (int32_t f = 0; f < bufferSize; ++f) half[f] = f << 16;
     }
+    meter->CallbackEnds();
   }
   static int32_t Message(int32_t, int32_t, void*, double*) { return 0; }
 };
@@ -35,9 +44,23 @@ void WaitFor(vkx7::VirtualKx7& device, size_t queuedWrites) {
   while (device.QueuedWrites() != queuedWrites) std::this_thread::yield();
 }
 
+// The streaming thread's platform calls per packet as benchmark counters, one per call it made.
+void CountCalls(benchmark::State& state, uint64_t packets) {
+  using emu_test::PlatformCall;
+  for (int i = 0; i < static_cast<int>(PlatformCall::Count); ++i) {
+    const auto call = static_cast<PlatformCall>(i);
+    const uint64_t count = emu_test::CountedPlatformCalls(call);
+    if (count == 0) continue;
+    state.counters[emu_test::PlatformCallName(call)] =
+        static_cast<double>(count) / static_cast<double>(packets);
+  }
+}
+
 void BM_StreamLoopPerSwitch(benchmark::State& state) {
   const auto bufferSize = static_cast<int32_t>(state.range(0));
   const int packetsPerHalf = bufferSize / kPacketFrames;
+  kx7host::ThreadCpuMeter meter;
+  Host::meter = &meter;
   vkx7::VirtualKx7 device;
   device.SetMicrophone(vkx7::MicrophoneSource::Loopback(0));
   device.Plug();
@@ -65,12 +88,21 @@ void BM_StreamLoopPerSwitch(benchmark::State& state) {
     WaitFor(device, 4);
   }
   if (started.get() != ASE_OK) state.SkipWithError("start failed");
+  emu_test::CountPlatformCalls(Host::threadId.load(std::memory_order_relaxed));
+  meter.Begin();
   for (auto _ : state) {
     for (int p = 0; p < packetsPerHalf; ++p) {
       device.Step(1);
       WaitFor(device, 4);
     }
   }
+  meter.End();
+  CountCalls(state, static_cast<uint64_t>(state.iterations()) * packetsPerHalf);
+  emu_test::CountPlatformCalls(0);
+  const kx7host::ThreadCpuFigures cpu = meter.Figures();
+  state.counters["cpu_us/switch"] = cpu.UsPerSwitch();
+  state.counters["callback_us"] = cpu.CallbackUsPerSwitch();
+  state.counters["rest_us"] = cpu.RestUsPerSwitch();
   state.counters["underruns"] = static_cast<double>(device.RenderUnderruns());
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * bufferSize);
   driver->stop();

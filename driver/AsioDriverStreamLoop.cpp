@@ -95,9 +95,11 @@ void CAsioDriver::RunStreamLoop() {
   };
   // Takes every capture packet that has completed, in order, into the current half at the
   // capture position; the first one with data aligns capture with render. A completion that
-  // carries no data is handed back without counting.
+  // carries no data is handed back without counting. False when none had completed.
   auto drainCapture = [&] {
+    bool took = false;
     while (capture->WaitPacket(0)) {
+      took = true;
       const uint32_t frames = capture->GetFrameCount();
       if (frames != 0) {
         if (!synced) {
@@ -108,6 +110,7 @@ void CAsioDriver::RunStreamLoop() {
       }
       capture->ReleasePacket();
     }
+    return took;
   };
   // Ends the half: a drop-out when capture did not fill it exactly, then the host's turn.
   auto deliverHalf = [&] {
@@ -138,11 +141,16 @@ void CAsioDriver::RunStreamLoop() {
     const DWORD woke = WaitForMultipleObjects(eventCount, events, FALSE, kRenderWaitMs);
     if (stopStreaming.load(std::memory_order_relaxed)) break;
     if (woke == WAIT_OBJECT_0 + 1) {
-      drainCapture();
+      if (!drainCapture()) capture->DismissWake();
       if (halfDue && captured.Frames() >= halfSize) deliverHalf();
       continue;
     }
-    if (!render->WaitPacket(0)) continue;
+    // Whether a packet is done is read from its request, without a call; an event that woke the
+    // loop for nothing carried the late signal of a completion already taken.
+    if (!render->WaitPacket(0)) {
+      if (woke == WAIT_OBJECT_0) render->DismissWake();
+      continue;
+    }
     // Capture that did not fill the due half before this render packet came back is late.
     if (halfDue) deliverHalf();
     const uint32_t halfStart = bufferIndex.load(std::memory_order_relaxed) * halfSize;

@@ -66,6 +66,18 @@ void PrintStreamText(const StreamReport& r, std::ostream& out) {
     out << "device            " << r.devicePackets << " packets, " << r.renderUnderruns
         << " render underruns, " << r.captureOverruns << " capture overruns\n";
   }
+  const ThreadCpuFigures& cpu = r.streamingThread;
+  out << "streaming thread  ";
+  if (cpu.measured) {
+    out << Fixed(cpu.PercentOfCore(), 2) << " % of a core, " << Fixed(cpu.UsPerSwitch(), 1)
+        << " us per buffer switch: " << Fixed(cpu.CallbackUsPerSwitch(), 1)
+        << " us in the host's callback, " << Fixed(cpu.RestUsPerSwitch(), 1) << " us the rest ("
+        << Fixed(cpu.RestPercentOfCore(), 2) << " % of a core); " << cpu.switches << " switches in "
+        << Fixed(cpu.seconds, 2) << " s, callbacks timed by "
+        << (cpu.callbackByCycles ? "cycle count" : "wall clock") << '\n';
+  } else {
+    out << "not measured (no callback, or the thread's CPU time could not be read)\n";
+  }
   if (!r.recordPath.empty()) {
     out << "recorded          " << r.recordPath << ": " << r.recordFrames << " frames, "
         << Count(r.inputs, "channel") << ", " << r.recordBits << "-bit PCM";
@@ -132,6 +144,22 @@ void PrintStreamJson(const StreamReport& r, std::ostream& out) {
     json.Member("packets", static_cast<int64_t>(r.devicePackets));
     json.Member("renderUnderruns", static_cast<int64_t>(r.renderUnderruns));
     json.Member("captureOverruns", static_cast<int64_t>(r.captureOverruns));
+    json.EndObject();
+  } else {
+    json.Null();
+  }
+  json.Key("streamingThread");
+  if (r.streamingThread.measured) {
+    const ThreadCpuFigures& cpu = r.streamingThread;
+    json.BeginObject();
+    json.Member("percentOfCore", cpu.PercentOfCore());
+    json.Member("usPerSwitch", cpu.UsPerSwitch());
+    json.Member("callbackUsPerSwitch", cpu.CallbackUsPerSwitch());
+    json.Member("restUsPerSwitch", cpu.RestUsPerSwitch());
+    json.Member("restPercentOfCore", cpu.RestPercentOfCore());
+    json.Member("switches", static_cast<int64_t>(cpu.switches));
+    json.Member("seconds", cpu.seconds);
+    json.Member("callbackMeasure", cpu.callbackByCycles ? "cycles" : "wall");
     json.EndObject();
   } else {
     json.Null();

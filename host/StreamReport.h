@@ -7,6 +7,7 @@
 
 #include "host/DriverSession.h"
 #include "host/Statistics.h"
+#include "host/ThreadCpuMeter.h"
 
 namespace kx7host {
 
@@ -34,6 +35,8 @@ struct StreamReport {
   uint64_t devicePackets = 0;
   uint64_t renderUnderruns = 0;
   uint64_t captureOverruns = 0;
+
+  ThreadCpuFigures streamingThread;  // the thread that called the host back
 
   std::string recordPath;  // empty: nothing recorded
   int recordBits = 0;

@@ -119,7 +119,10 @@ void StreamSession::OnBufferSwitch(int32_t index) {
 
 void StreamSession::BufferSwitch(int32_t index, ASIOBool) {
   StreamSession* session = active_.load(std::memory_order_acquire);
-  if (session != nullptr) session->OnBufferSwitch(index);
+  if (session == nullptr) return;
+  session->cpuMeter_.CallbackBegins();
+  session->OnBufferSwitch(index);
+  session->cpuMeter_.CallbackEnds();
 }
 
 ASIOTime* StreamSession::BufferSwitchTimeInfo(ASIOTime*, int32_t index, ASIOBool) {

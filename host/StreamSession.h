@@ -11,6 +11,7 @@
 #include "asio/asio.h"
 #include "host/SampleRing.h"
 #include "host/SignalGenerator.h"
+#include "host/ThreadCpuMeter.h"
 
 namespace kx7host {
 
@@ -31,6 +32,8 @@ class StreamSession {
   StreamSession& operator=(const StreamSession&) = delete;
 
   SignalGenerator& Signal() { return signal_; }
+  // The CPU time of the thread that calls the callbacks, which time themselves.
+  ThreadCpuMeter& CpuMeter() { return cpuMeter_; }
 
   // The records createBuffers fills: the planned inputs, then the planned outputs, each from
   // channel 0.
@@ -75,6 +78,7 @@ class StreamSession {
   SessionPlan plan_;
   IASIO* driver_ = nullptr;
   SignalGenerator signal_;
+  ThreadCpuMeter cpuMeter_;
   ASIOBufferInfo infos_[kMaxBufferInfos] = {};
   ASIOCallbacks callbacks_ = {};
   std::vector<int64_t> stamps_;

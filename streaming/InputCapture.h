@@ -17,6 +17,9 @@ class CInputCapture {
   // The event the awaited packet's completion signals, for a wait on several streams at once;
   // such a wait leaves the completion to WaitPacket. Null while a packet is current.
   virtual HANDLE AwaitedEvent() = 0;
+  // The awaited event woke the caller, yet WaitPacket(0) found nothing: clears the event, which
+  // then wakes only for the awaited packet's completion.
+  virtual void DismissWake() = 0;
   // The current packet's samples as 32-bit integers; null when no packet is current.
   virtual int32_t* GetData() = 0;
   // Samples in the current packet; 0 when none is current.

@@ -75,6 +75,10 @@ HANDLE CInputCaptureKS::AwaitedEvent() {
   return ring.packetEvents[nextPacket];
 }
 
+void CInputCaptureKS::DismissWake() {
+  if (ring.packets != nullptr && currentPacket == packetCount) ring.DismissStaleSignal(nextPacket);
+}
+
 uint32_t CInputCaptureKS::GetPacketFrames() { return packetSamples; }
 
 void CInputCaptureKS::ReleasePacket() {

@@ -21,6 +21,7 @@ class CInputCaptureKS : public CInputCapture {
   void Flush(DWORD milliseconds) override;
   bool WaitPacket(DWORD milliseconds) override;
   HANDLE AwaitedEvent() override;
+  void DismissWake() override;
   int32_t* GetData() override;
   uint32_t GetFrameCount() override;
   uint32_t GetPacketFrames() override;

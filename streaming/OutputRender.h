@@ -19,4 +19,7 @@ class COutputRender {
   // The event the next packet's completion signals, for a wait on several streams at once;
   // such a wait leaves the completion to WaitPacket.
   virtual HANDLE AwaitedEvent() = 0;
+  // The awaited event woke the caller, yet WaitPacket(0) found nothing: clears the event, which
+  // then wakes only for the next packet's completion.
+  virtual void DismissWake() = 0;
 };

@@ -41,7 +41,11 @@ void COutputRenderKS::WriteFrames(const int32_t* block) {
 
 void COutputRenderKS::Submit() {
   if (ring.packets == nullptr) return;
-  if (!pin->m_fLoopedPreferred) ring.QueueWrite(pin, nextPacket);
+  if (pin->m_fLoopedPreferred) {
+    ring.Forget(nextPacket);
+  } else {
+    ring.QueueWrite(pin, nextPacket);
+  }
   nextPacket = (nextPacket + 1) % packetCount;
 }
 
@@ -52,4 +56,8 @@ HANDLE COutputRenderKS::AwaitedEvent() {
 bool COutputRenderKS::WaitPacket(DWORD milliseconds) {
   if (ring.packets == nullptr) return false;
   return ring.AwaitCompletion(nextPacket, milliseconds);
+}
+
+void COutputRenderKS::DismissWake() {
+  if (ring.packets != nullptr) ring.DismissStaleSignal(nextPacket);
 }

@@ -22,6 +22,7 @@ class COutputRenderKS : public COutputRender {
   void Submit() override;
   bool WaitPacket(DWORD milliseconds) override;
   HANDLE AwaitedEvent() override;
+  void DismissWake() override;
 
  private:
   PacketRing ring;

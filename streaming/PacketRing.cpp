@@ -62,28 +62,52 @@ void PacketRing::CleanHeader(uint32_t i) {
   header.Duration = 0;
   header.DataUsed = usedBytes;
   header.OptionsFlags = 0;
-  ResetEvent(packetEvents[i]);
 }
 
 HRESULT PacketRing::QueueRead(CKsPin* pin, uint32_t i) {
   CleanHeader(i);
   const HRESULT hr = pin->ReadData(&packets[i].header, &packets[i].overlapped);
-  outstanding[i] = SUCCEEDED(hr);
+  Queued(i, hr);
   return hr;
 }
 
 HRESULT PacketRing::QueueWrite(CKsPin* pin, uint32_t i) {
   CleanHeader(i);
   const HRESULT hr = pin->WriteData(&packets[i].header, &packets[i].overlapped);
-  outstanding[i] = SUCCEEDED(hr);
+  Queued(i, hr);
   return hr;
 }
 
+void PacketRing::Queued(uint32_t i, HRESULT hr) {
+  outstanding[i] = SUCCEEDED(hr);
+  // A request refused before it went out may have left the event as the last one set it.
+  if (FAILED(hr)) Forget(i);
+}
+
+bool PacketRing::Completed(uint32_t i) const {
+  return outstanding[i] && HasOverlappedIoCompleted(&packets[i].overlapped);
+}
+
 bool PacketRing::AwaitCompletion(uint32_t i, DWORD milliseconds) {
-  if (WaitForSingleObject(packetEvents[i], milliseconds) != WAIT_OBJECT_0) return false;
-  ResetEvent(packetEvents[i]);
+  if (!Completed(i) && milliseconds != 0 &&
+      WaitForSingleObject(packetEvents[i], milliseconds) == WAIT_OBJECT_0 && !Completed(i)) {
+    DismissStaleSignal(i);
+    WaitForSingleObject(packetEvents[i], milliseconds);
+  }
+  if (!Completed(i)) return false;
   outstanding[i] = false;
   return true;
+}
+
+void PacketRing::DismissStaleSignal(uint32_t i) {
+  ResetEvent(packetEvents[i]);
+  // A completion that came meanwhile keeps its wake-up.
+  if (Completed(i)) SetEvent(packetEvents[i]);
+}
+
+void PacketRing::Forget(uint32_t i) {
+  outstanding[i] = false;
+  ResetEvent(packetEvents[i]);
 }
 
 void PacketRing::Release() {

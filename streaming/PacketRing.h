@@ -3,6 +3,8 @@
 // when no request is outstanding, since the pin writes into it until the request completes.
 // Every request goes out with a clean header: what the pin wrote into it at its last completion
 // (time stamps, flags, DataUsed) is cleared, as some drivers refuse a request still carrying it.
+// A request is seen done by its OVERLAPPED status, a read of memory; its manual-reset event only
+// wakes a thread that has nothing else to do, and is cleared by the request that goes out next.
 #pragma once
 
 #include <cstdint>
@@ -22,15 +24,21 @@ class PacketRing {
   // `extentBytes` and DataUsed `used`. False (nothing kept) when memory or events ran out.
   bool Allocate(uint32_t count, uint32_t samples, ULONG extentBytes, ULONG used);
 
-  // Queues packet i on the pin as a read or a write with a clean header and its event reset; a
-  // request that the pin took (pending or done) is outstanding until its completion is seen.
-  // The pin's answer (S_OK when it took the request).
+  // Queues packet i on the pin as a read or a write with a clean header; sending it clears the
+  // packet's event. A request that the pin took (pending or done) is outstanding until its
+  // completion is taken. The pin's answer (S_OK when it took the request).
   HRESULT QueueRead(CKsPin* pin, uint32_t i);
   HRESULT QueueWrite(CKsPin* pin, uint32_t i);
-  // Waits for packet i's completion; true when it has completed. A completion is seen once: the
-  // event is reset by the wait that saw it, so another wait (for several events) may look at
-  // the event first without taking the completion away.
+  // Takes packet i's completion, waiting for it up to the time-out when it is not there yet
+  // (with 0 no platform call is made); true when it has completed. A completion is taken once.
   bool AwaitCompletion(uint32_t i, DWORD milliseconds);
+  // Packet i's event woke a waiter but the packet has not completed: the signal was that of an
+  // earlier completion, taken before the event was set. Clears it, so that the event stands for
+  // the packet's completion again. Only for this rare case: the streaming path never needs it.
+  void DismissStaleSignal(uint32_t i);
+  // Stops waiting for packet i: a packet that is not sent again must not look done when its turn
+  // comes, nor wake a waiter.
+  void Forget(uint32_t i);
 
   // Waits until every outstanding request has completed or been cancelled, then frees the
   // storage. Storage that the pin still holds after a long bound is left allocated.
@@ -45,6 +53,8 @@ class PacketRing {
 
  private:
   void CleanHeader(uint32_t i);
+  bool Completed(uint32_t i) const;
+  void Queued(uint32_t i, HRESULT hr);
   void Free();
 
   ULONG usedBytes = 0;  // DataUsed of a request as it goes out

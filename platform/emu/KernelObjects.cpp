@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "platform/emu/CallCount.h"
 #include "platform/emu/errors.h"
 
 namespace emu {
@@ -48,6 +49,14 @@ std::shared_ptr<KernelObject> FindObject(HANDLE handle) {
   return found == objects.end() ? nullptr : found->second;
 }
 
+std::shared_ptr<KernelObject> FindThread(DWORD threadId) {
+  for (const auto& entry : Objects().objects) {
+    const auto& object = entry.second;
+    if (object->kind == KernelObject::Kind::Thread && object->threadId == threadId) return object;
+  }
+  return nullptr;
+}
+
 bool RemoveObject(HANDLE handle) {
   std::lock_guard<std::mutex> guard(ObjectLock());
   return Objects().objects.erase(Key(handle)) != 0;
@@ -57,5 +66,8 @@ void SetLastErrorValue(DWORD error) { lastError = error; }
 
 }  // namespace emu
 
-extern "C" DWORD GetLastError(void) { return emu::lastError; }
+extern "C" DWORD GetLastError(void) {
+  emu::CountedCall counted(emu_test::PlatformCall::GetLastError);
+  return emu::lastError;
+}
 extern "C" void SetLastError(DWORD error) { emu::lastError = error; }

@@ -2,6 +2,8 @@
 // one condition variable for every wait: simple, and waits are rare enough for it.
 #pragma once
 
+#include <pthread.h>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -17,7 +19,21 @@ struct KernelObject {
   DWORD threadId = 0;
   DWORD exitCode = 259;  // STILL_ACTIVE
   int priority = 0;
+  // Threads: the system thread behind the object while it runs, its start and end (100 ns
+  // since 1601), and the CPU time it had used when it ended.
+  bool running = false;
+  pthread_t pthread{};
+  uint64_t creationTime = 0;
+  uint64_t exitTime = 0;
+  uint64_t cpuNanosecondsAtExit = 0;
 };
+
+// The thread object with this identifier, or null. Call with ObjectLock held.
+std::shared_ptr<KernelObject> FindThread(DWORD threadId);
+// Now in 100-nanosecond units since 1601, as FILETIME counts.
+uint64_t FileTimeNow();
+// CPU time of the calling thread in nanoseconds.
+uint64_t CurrentThreadCpuNanoseconds();
 
 std::mutex& ObjectLock();
 std::condition_variable& ObjectSignal();

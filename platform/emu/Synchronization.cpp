@@ -1,9 +1,10 @@
 // Events, waits, handles and interlocked operations with Windows semantics.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <vector>
 
+#include "platform/emu/CallCount.h"
 #include "platform/emu/KernelObjects.h"
 #include "platform/emu/errors.h"
 #include "platform/emu/sync.h"
@@ -20,14 +21,27 @@ void Consume(KernelObject& object) {
 
 std::atomic<int> invalidHandleUses{0};
 
-// Threads blocked in a wait with a finite time-out, with what they wait for (ObjectLock held).
+// A thread blocked in a wait with a finite time-out, with what it waits for (ObjectLock held).
 struct BlockedWait {
+  DWORD threadId = 0;
   std::vector<std::shared_ptr<KernelObject>> objects;
   bool waitAll = false;
 };
-std::map<DWORD, BlockedWait>& BlockedWaits() {
-  static std::map<DWORD, BlockedWait> waits;
-  return waits;
+// The entries of the threads blocked now, each entry the thread's own: after a thread's first
+// wait, waiting allocates nothing.
+std::vector<BlockedWait*>& BlockedWaits() {
+  static auto* waits = new std::vector<BlockedWait*>;
+  return *waits;
+}
+// Tests in WaitUntilIdle. Only they need to hear that a thread started to wait: telling every
+// waiting thread would wake each of them for nothing.
+int idleWatchers = 0;
+
+const BlockedWait* FindBlocked(DWORD threadId) {
+  for (const BlockedWait* wait : BlockedWaits()) {
+    if (wait->threadId == threadId) return wait;
+  }
+  return nullptr;
 }
 
 // The calling thread's entry in BlockedWaits while it waits; removed when the wait ends.
@@ -35,15 +49,26 @@ class IdleRegistration {
  public:
   IdleRegistration() = default;
   ~IdleRegistration() {
-    if (registered_) BlockedWaits().erase(GetCurrentThreadId());
+    if (entry_ == nullptr) return;
+    auto& waits = BlockedWaits();
+    waits.erase(std::find(waits.begin(), waits.end(), entry_));
+    entry_->objects.clear();
   }
   IdleRegistration(const IdleRegistration&) = delete;
   IdleRegistration& operator=(const IdleRegistration&) = delete;
-  void Register() { registered_ = true; }
-  bool registered() const { return registered_; }
+  void Register(const std::shared_ptr<KernelObject>* objects, DWORD count, bool waitAll) {
+    thread_local BlockedWait own;
+    own.threadId = GetCurrentThreadId();
+    own.objects.assign(objects, objects + count);
+    own.waitAll = waitAll;
+    BlockedWaits().push_back(&own);
+    entry_ = &own;
+    if (idleWatchers > 0) emu::ObjectSignal().notify_all();
+  }
+  bool registered() const { return entry_ != nullptr; }
 
  private:
-  bool registered_ = false;
+  BlockedWait* entry_ = nullptr;
 };
 
 // Whether a blocked wait would end now.
@@ -64,15 +89,20 @@ int InvalidHandleUses() { return invalidHandleUses.load(); }
 
 bool WaitUntilIdle(DWORD threadId, DWORD milliseconds) {
   std::unique_lock<std::mutex> lock(emu::ObjectLock());
+  ++idleWatchers;
+  const auto idle = [threadId] {
+    const BlockedWait* found = FindBlocked(threadId);
+    return found != nullptr && !Satisfied(*found);
+  };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (true) {
-    const auto found = BlockedWaits().find(threadId);
-    if (found != BlockedWaits().end() && !Satisfied(found->second)) return true;
-    if (emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
-      const auto last = BlockedWaits().find(threadId);
-      return last != BlockedWaits().end() && !Satisfied(last->second);
-    }
+  bool result = idle();
+  while (!result) {
+    const bool timedOut = emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout;
+    result = idle();
+    if (timedOut) break;
   }
+  --idleWatchers;
+  return result;
 }
 }  // namespace emu_test
 
@@ -98,6 +128,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 }
 
 BOOL SetEvent(HANDLE handle) {
+  emu::CountedCall counted(emu_test::PlatformCall::SetEvent);
   std::lock_guard<std::mutex> guard(emu::ObjectLock());
   auto object = emu::FindObject(handle);
   if (!object || object->kind != KernelObject::Kind::Event) {
@@ -110,6 +141,7 @@ BOOL SetEvent(HANDLE handle) {
 }
 
 BOOL ResetEvent(HANDLE handle) {
+  emu::CountedCall counted(emu_test::PlatformCall::ResetEvent);
   std::lock_guard<std::mutex> guard(emu::ObjectLock());
   auto object = emu::FindObject(handle);
   if (!object || object->kind != KernelObject::Kind::Event) {
@@ -121,6 +153,7 @@ BOOL ResetEvent(HANDLE handle) {
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+  emu::CountedCall counted(emu_test::PlatformCall::WaitForMultipleObjects);
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
     emu::SetLastErrorValue(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
@@ -158,13 +191,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
       emu::ObjectSignal().wait(lock);
       continue;
     }
-    if (!idle.registered()) {
-      BlockedWait& blocked = BlockedWaits()[GetCurrentThreadId()];
-      blocked.objects.assign(objects, objects + count);
-      blocked.waitAll = waitAll != FALSE;
-      idle.Register();
-      emu::ObjectSignal().notify_all();  // wakes a test waiting for this thread to be idle
-    }
+    if (!idle.registered()) idle.Register(objects, count, waitAll != FALSE);
     if (emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
       // One last look: the signal may have come with the time-out.
       milliseconds = 0;
@@ -173,6 +200,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  emu::CountedCall counted(emu_test::PlatformCall::WaitForSingleObject);
   return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
 }
 

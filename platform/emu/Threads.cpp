@@ -32,13 +32,23 @@ HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
   auto object = std::make_shared<KernelObject>();
   object->kind = KernelObject::Kind::Thread;
   object->threadId = nextThreadId.fetch_add(1);
+  object->creationTime = emu::FileTimeNow();
   const HANDLE handle = emu::AddObject(object);
   try {
     std::thread([object, start, parameter] {
       currentThreadId = object->threadId;
       currentThread = object;
+      {
+        std::lock_guard<std::mutex> guard(emu::ObjectLock());
+        object->pthread = pthread_self();
+        object->running = true;
+      }
       const DWORD code = start(parameter);
       std::lock_guard<std::mutex> guard(emu::ObjectLock());
+      // What the thread used is kept for GetThreadTimes: its clock ends with it.
+      object->cpuNanosecondsAtExit = emu::CurrentThreadCpuNanoseconds();
+      object->exitTime = emu::FileTimeNow();
+      object->running = false;
       object->exitCode = code;
       object->signaled = true;
       emu::ObjectSignal().notify_all();
@@ -144,6 +154,19 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
   }
   *exitCode = object->exitCode;
   return TRUE;
+}
+
+HANDLE OpenThread(DWORD, BOOL, DWORD threadId) {
+  std::shared_ptr<KernelObject> object;
+  {
+    std::lock_guard<std::mutex> guard(emu::ObjectLock());
+    object = emu::FindThread(threadId);
+  }
+  if (!object) {
+    emu::SetLastErrorValue(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return emu::AddObject(std::move(object));
 }
 
 DWORD GetThreadId(HANDLE thread) {

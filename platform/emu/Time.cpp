@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/emu/CallCount.h"
 #include "platform/emu/sync.h"
 #include "platform/emu/test_hooks.h"
 
@@ -40,6 +41,7 @@ void Sleep(DWORD milliseconds) {
 }
 
 DWORD timeGetTime(void) {
+  emu::CountedCall counted(emu_test::PlatformCall::timeGetTime);
   if (timeFrozen.load()) return frozenTime.load();
   return static_cast<DWORD>(MillisecondsSinceBoot()) + timeOffset.load();
 }
@@ -47,6 +49,7 @@ DWORD timeGetTime(void) {
 DWORD GetTickCount(void) { return static_cast<DWORD>(MillisecondsSinceBoot()); }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+  emu::CountedCall counted(emu_test::PlatformCall::QueryPerformanceCounter);
   using namespace std::chrono;
   count->QuadPart = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
   return TRUE;

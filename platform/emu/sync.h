@@ -18,6 +18,8 @@
 #define THREAD_PRIORITY_IDLE (-15)
 #define THREAD_PRIORITY_ERROR_RETURN 0x7fffffff
 #define CREATE_SUSPENDED 0x00000004u
+#define THREAD_QUERY_INFORMATION 0x0040u
+#define THREAD_QUERY_LIMITED_INFORMATION 0x0800u
 #define STILL_ACTIVE 259u
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
@@ -45,6 +47,13 @@ BOOL SetThreadPriority(HANDLE thread, int priority);
 int GetThreadPriority(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 DWORD GetThreadId(HANDLE thread);
+// A new handle to a thread of this process, by its identifier; null when there is none.
+HANDLE OpenThread(DWORD desiredAccess, BOOL inheritHandle, DWORD threadId);
+// The CPU time a thread has used, also after it ended; kernel plus user time is the whole of it.
+BOOL GetThreadTimes(HANDLE thread, LPFILETIME creationTime, LPFILETIME exitTime,
+                    LPFILETIME kernelTime, LPFILETIME userTime);
+// The CPU cycles a thread has used: a precise, ever-growing count in a unit of its own.
+BOOL QueryThreadCycleTime(HANDLE thread, PULONG64 cycleTime);
 
 void Sleep(DWORD milliseconds);
 DWORD timeGetTime(void);

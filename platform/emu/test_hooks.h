@@ -1,6 +1,7 @@
 // Hooks of the Linux emulation that tests use to steer and observe it. Not part of Windows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/emu/types.h"
@@ -46,6 +47,26 @@ int InvalidHandleUses();
 // none of which is signalled. (An unbounded wait is taken for a request in progress, not for
 // idleness.) False when that does not happen within `milliseconds`.
 bool WaitUntilIdle(DWORD threadId, DWORD milliseconds);
+
+// The platform calls of one thread, counted for the tests and benchmarks of the streaming loop.
+// A call that the emulation makes inside another call (DeviceIoControl resetting the request's
+// event, say) is not counted.
+enum class PlatformCall {
+  WaitForSingleObject,
+  WaitForMultipleObjects,
+  SetEvent,
+  ResetEvent,
+  DeviceIoControl,
+  GetOverlappedResult,
+  GetLastError,
+  timeGetTime,
+  QueryPerformanceCounter,
+  Count
+};
+// Counts from zero the calls that thread makes from now on (0: counts nothing).
+void CountPlatformCalls(DWORD threadId);
+uint64_t CountedPlatformCalls(PlatformCall call);
+const char* PlatformCallName(PlatformCall call);
 
 // Makes a built-in module ("Avrt.dll", "ksuser.dll") fail to load, or load again.
 void SetModuleMissing(const char* moduleName, bool missing);

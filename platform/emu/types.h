@@ -33,6 +33,7 @@ typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef int64_t LONG64;
 typedef uint64_t ULONG64;
+typedef ULONG64* PULONG64;
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
@@ -149,9 +150,23 @@ typedef struct _OVERLAPPED {
   HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
 
+// Time in 100-nanosecond units, in two 32-bit words.
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+#define STATUS_PENDING 0x00000103u
+// Whether an overlapped request is done: its status is no longer pending. The status is written
+// last by the completion, so what the request filled in is there once it reads as done.
+inline bool HasOverlappedIoCompleted(const OVERLAPPED* overlapped) {
+  return __atomic_load_n(&overlapped->Internal, __ATOMIC_ACQUIRE) != STATUS_PENDING;
+}
+
 static_assert(sizeof(GUID) == 16, "GUID");
 static_assert(sizeof(OVERLAPPED) == 32, "OVERLAPPED");
 static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER");
+static_assert(sizeof(FILETIME) == 8, "FILETIME");
 
 #define LOWORD(l) (static_cast<WORD>(static_cast<DWORD_PTR>(l) & 0xffff))
 #define HIWORD(l) (static_cast<WORD>((static_cast<DWORD_PTR>(l) >> 16) & 0xffff))

@@ -8,6 +8,7 @@
 #include "platform/vkernel/VirtualKernel.h"
 
 #ifndef _WIN32
+#include "platform/emu/CallCount.h"
 #include "platform/emu/KernelObjects.h"
 #endif
 
@@ -145,6 +146,9 @@ HANDLE VkCreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
                        LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
                        LPOVERLAPPED overlapped) {
+#ifndef _WIN32
+  emu::CountedCall counted(emu_test::PlatformCall::DeviceIoControl);
+#endif
   HandleEntry entry;
   if (!vk::FindHandle(device, &entry)) {
 #ifdef _WIN32
@@ -215,6 +219,9 @@ BOOL VkDeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWOR
 }
 
 BOOL VkGetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
+#ifndef _WIN32
+  emu::CountedCall counted(emu_test::PlatformCall::GetOverlappedResult);
+#endif
 #ifdef _WIN32
   if (!vk::IsVirtualHandle(file)) return GetOverlappedResult(file, overlapped, transferred, wait);
 #else

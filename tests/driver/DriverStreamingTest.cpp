@@ -170,6 +170,26 @@ TEST_P(StreamingTest, PlainSwitchNeverTouchesTheTimeRecord) {
 }
 
 // The suites of this file and of the faults' file, in both layouts.
+TEST_P(StreamingTest, EachPacketCostsOneWaitAndOneRequestPerPinAndNoEventCall) {
+  using emu_test::PlatformCall;
+  Prepare(64);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(8);  // past the silent cycles and the fade-in
+  // The thread waits now; from here on its every call is counted.
+  emu_test::CountPlatformCalls(driver->streamThreadId.load());
+  constexpr unsigned kPackets = 16;
+  ASSERT_TRUE(StepPackets(kPackets));
+  const auto calls = [](PlatformCall call) { return emu_test::CountedPlatformCalls(call); };
+  EXPECT_EQ(calls(PlatformCall::WaitForMultipleObjects), kPackets);
+  EXPECT_EQ(calls(PlatformCall::WaitForSingleObject), 0u);
+  EXPECT_EQ(calls(PlatformCall::SetEvent) + calls(PlatformCall::ResetEvent), 0u);
+  EXPECT_EQ(calls(PlatformCall::DeviceIoControl), 2 * kPackets);
+  EXPECT_EQ(calls(PlatformCall::GetOverlappedResult), 0u);
+  EXPECT_EQ(calls(PlatformCall::timeGetTime), kPackets) << "one time stamp per half";
+  emu_test::CountPlatformCalls(0);
+  EXPECT_EQ(host.switches.size(), 8u + kPackets);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, StreamingTest, KX7_STREAMING_LAYOUTS);
 
 }  // namespace

@@ -141,7 +141,8 @@ expect_json(256 latencies output)
 expect_json(24 record bits)
 string(JSON switches GET "${out}" bufferSwitches count)
 string(JSON recorded GET "${out}" record frames)
-if(switches LESS 3 OR recorded LESS 384)
+string(JSON measured GET "${out}" streamingThread switches)
+if(switches LESS 3 OR recorded LESS 384 OR measured LESS 3)
   message(FATAL_ERROR "stream: ${switches} buffer switches, ${recorded} frames recorded\n${out}")
 endif()
 file(SIZE "${WORK}/in.wav" size)
@@ -190,6 +191,8 @@ host(0 stream --seconds 0.5 --device silence --wav "${WORK}/in.wav")
 expect_match("${out}" "buffer switches +[0-9]+, device time implies" "stream as text")
 expect_match("${out}" "microphone: silence" "stream as text")
 expect_match("${out}" "render underruns" "stream as text")
+expect_match("${out}" "streaming thread +[0-9.]+ % of a core, [0-9.]+ us per buffer switch: [0-9.]+ us in the host's callback"
+             "stream as text")
 
 # The round trip through the loopback is found at every click.
 host(0 latency --buffer 256 --json)

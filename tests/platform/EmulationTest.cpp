@@ -156,4 +156,52 @@ TEST(Emulation, TheClockCanBeSteered) {
   emu_test::UnfreezeTime();
 }
 
+TEST(Emulation, PlatformCallsAreCountedForOneThreadOnlyAndOncePerCall) {
+  using emu_test::PlatformCall;
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  emu_test::CountPlatformCalls(GetCurrentThreadId());
+  SetEvent(event);
+  WaitForSingleObject(event, 0);  // runs the multiple-object wait inside: counted as one call
+  WaitForMultipleObjects(1, &event, FALSE, 0);
+  ResetEvent(event);
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID parameter) -> DWORD {
+        SetEvent(static_cast<HANDLE>(parameter));
+        return 0;
+      },
+      event, 0, nullptr);
+  WaitForSingleObject(thread, 5000);
+  EXPECT_EQ(emu_test::CountedPlatformCalls(PlatformCall::SetEvent), 1u) << "not the other thread's";
+  EXPECT_EQ(emu_test::CountedPlatformCalls(PlatformCall::ResetEvent), 1u);
+  EXPECT_EQ(emu_test::CountedPlatformCalls(PlatformCall::WaitForSingleObject), 2u);
+  EXPECT_EQ(emu_test::CountedPlatformCalls(PlatformCall::WaitForMultipleObjects), 1u);
+  emu_test::CountPlatformCalls(0);
+  SetEvent(event);
+  EXPECT_EQ(emu_test::CountedPlatformCalls(PlatformCall::SetEvent), 0u);
+  CloseHandle(thread);
+  CloseHandle(event);
+}
+
+TEST(Emulation, AnEndedThreadKeepsItsCpuTime) {
+  DWORD id = 0;
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        volatile uint64_t sink = 0;
+        for (int i = 0; i < 2000000; ++i) sink = sink + static_cast<uint64_t>(i);
+        return 0;
+      },
+      nullptr, 0, &id);
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  FILETIME creation, exit, kernel, user;
+  ASSERT_TRUE(GetThreadTimes(thread, &creation, &exit, &kernel, &user));
+  EXPECT_GT(user.dwLowDateTime | user.dwHighDateTime, 0u);
+  EXPECT_GE(exit.dwHighDateTime, creation.dwHighDateTime);
+  ULONG64 cycles = 0;
+  ASSERT_TRUE(QueryThreadCycleTime(thread, &cycles));
+  EXPECT_GT(cycles, 0u);
+  CloseHandle(thread);
+}
+
 }  // namespace

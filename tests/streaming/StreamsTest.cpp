@@ -155,10 +155,39 @@ TEST_F(StreamsTest, ALoopedPinGetsNoWrites) {
   render->Start();
   device.Step(1);
   renderPin->m_fLoopedPreferred = TRUE;
+  const HANDLE event = render->AwaitedEvent();
   ASSERT_TRUE(render->WaitPacket(0));
   render->Submit();
   EXPECT_EQ(device.QueuedWrites(), 3u);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "a packet not sent wakes nobody";
   renderPin->m_fLoopedPreferred = FALSE;
+}
+
+TEST_F(StreamsTest, ACompletionIsReadFromItsRequestAndALateSignalWakesNothing) {
+  auto render = NewRender();
+  render->Start();
+  device.Step(1);
+  const HANDLE event = render->AwaitedEvent();
+  ASSERT_TRUE(render->WaitPacket(0));
+  render->Submit();
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "sending it again cleared the event";
+  // The signal of the completion taken above lands only now, after the packet went out again.
+  SetEvent(event);
+  device.Step(3);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(render->WaitPacket(0)) << i;
+    render->Submit();
+  }
+  ASSERT_EQ(render->AwaitedEvent(), event);
+  EXPECT_FALSE(render->WaitPacket(0)) << "the packet is still playing";
+  render->DismissWake();
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  SetEvent(event);
+  EXPECT_FALSE(render->WaitPacket(20)) << "a wait woken by a late signal takes no pending packet";
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  device.Step(1);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(render->WaitPacket(0));
 }
 
 }  // namespace

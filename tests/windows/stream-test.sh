@@ -47,6 +47,12 @@ expect("sample positions", positions["continuous"] and positions["discontinuitie
        positions)
 expect("positions checked", positions["stepsChecked"] >= 0.9 * switches, positions)
 expect("half indexes", report["badHalfIndexes"] == 0, report["badHalfIndexes"])
+cpu = report["streamingThread"]
+expect("streaming thread measured", cpu is not None and cpu["switches"] >= 0.9 * switches, cpu)
+if cpu:
+    print(f"  streaming thread {cpu['percentOfCore']:.2f} % of a core, "
+          f"{cpu['callbackUsPerSwitch']:.1f} us callback + {cpu['restUsPerSwitch']:.1f} us rest "
+          f"per switch (callbacks timed by {cpu['callbackMeasure']})")
 if wav:
     record = report["record"]
     size = os.path.getsize(wav)
