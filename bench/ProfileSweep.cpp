@@ -19,6 +19,7 @@
 #include "driver/AsioDriver.h"
 #include "platform/emu/test_hooks.h"
 #include "support/DeviceStepping.h"
+#include "support/DriverTestAccess.h"
 #include "virtual_device/Kx7Scenarios.h"
 
 namespace {
@@ -30,22 +31,13 @@ const char* const kProfiles[] = {"ideal", "usb-1ms", "urb-2ms", "urb-4ms", "urb-
 constexpr unsigned kStartPackets = 400;
 constexpr DWORD kStartPatienceMs = 10000;
 
-class SweepDriver : public CAsioDriver {
- public:
-  explicit SweepDriver(HRESULT* phr) : CAsioDriver(nullptr, phr) {}
-  using CAsioDriver::cycleCount;
-  using CAsioDriver::dropOutCount;
-  using CAsioDriver::latencyCount;
-  using CAsioDriver::streamThreadId;
-};
-
 // The host: counts switches and keeps the drop-out count seen at the first one.
 struct Host {
-  static inline SweepDriver* driver = nullptr;
+  static inline CAsioDriver* driver = nullptr;
   static inline std::atomic<uint32_t> switches{0};
   static inline std::atomic<uint32_t> dropOutsAtFirst{0};
   static void BufferSwitch(int32_t, ASIOBool) {
-    if (switches.fetch_add(1) == 0) dropOutsAtFirst = driver->dropOutCount.load();
+    if (switches.fetch_add(1) == 0) dropOutsAtFirst = Internals(*driver).dropOutCount.load();
   }
   static int32_t Message(int32_t, int32_t, void*, double*) { return 0; }
 };
@@ -90,7 +82,7 @@ Outcome Run(const Case& run, double seconds) {
   emu_test::FreezeTime(1000);
 
   HRESULT hr = S_OK;
-  auto* driver = new SweepDriver(&hr);
+  auto* driver = new CAsioDriver(nullptr, &hr);
   driver->NonDelegatingAddRef();
   Host::driver = driver;
   Host::switches = 0;
@@ -101,7 +93,7 @@ Outcome Run(const Case& run, double seconds) {
   ASIOCallbacks callbacks{Host::BufferSwitch, nullptr, Host::Message, nullptr};
   driver->createBuffers(infos, 4, run.bufferSize, &callbacks);
   driver->setSampleRate(run.rate);
-  auto thread = [driver] { return driver->streamThreadId.load(); };
+  auto thread = [driver] { return Internals(*driver).streamThreadId.load(); };
 
   auto started = std::async(std::launch::async, [driver] { return driver->start(); });
   auto returned = [&] {
@@ -111,8 +103,8 @@ Outcome Run(const Case& run, double seconds) {
   for (int i = 0; i < 20000 && !returned() && device.QueuedWrites() < 4; ++i) {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
-  for (unsigned packet = 0; packet < kStartPackets && !returned() && driver->cycleCount < 2;
-       ++packet) {
+  for (unsigned packet = 0;
+       packet < kStartPackets && !returned() && Internals(*driver).cycleCount < 2; ++packet) {
     if (!kx7test::StepFrames(device, vkx7::kPacketFrames, thread)) break;
   }
   if (!returned()) {
@@ -131,9 +123,9 @@ Outcome Run(const Case& run, double seconds) {
       if (!kx7test::StepFrames(device, frames, thread)) outcome.hung = true;
     }
     outcome.switches = Host::switches;
-    outcome.dropOuts = driver->dropOutCount;
+    outcome.dropOuts = Internals(*driver).dropOutCount;
     outcome.dropOutsAfterFirst = outcome.dropOuts - Host::dropOutsAtFirst;
-    outcome.latency = driver->latencyCount;
+    outcome.latency = Internals(*driver).latencyCount;
     outcome.framesLost = device.CaptureFramesLost();
     outcome.underruns = device.RenderUnderruns();
     driver->stop();

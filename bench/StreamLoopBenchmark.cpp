@@ -16,12 +16,13 @@
 #include "driver/AsioDriver.h"
 #include "host/ThreadCpuMeter.h"
 #include "platform/emu/test_hooks.h"
+#include "product/Kx7Facts.h"
 #include "streaming/SampleConverter.h"
 #include "virtual_device/VirtualKsDevice.h"
 
 namespace {
 
-constexpr int kPacketFrames = 64;
+constexpr int kPacketFrames = static_cast<int>(kx7::kPacketFrames);
 
 struct Host {
   static inline int32_t* outputs[2][2] = {};

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "driver/AsioDriver.h"
-#include "driver/DriverIdentity.h"
+#include "product/DriverIdentity.h"
 
 const ClassTemplate classTemplates[] = {
     {kDriverDisplayName, &CLSID_NorvaKx7Asio, CreateDriverInstance, nullptr},

@@ -3,7 +3,7 @@
 
 #include "com/EntryPoints.h"
 #include "com/Registration.h"
-#include "driver/DriverIdentity.h"
+#include "product/DriverIdentity.h"
 
 namespace {
 

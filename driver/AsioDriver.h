@@ -57,7 +57,10 @@ class CAsioDriver : public IASIO, public CUnknown {
   ASIOError future(int32_t selector, void* opt) override;
   ASIOError outputReady() override;
 
- protected:
+ private:
+  // The tests' and benchmarks' view of the private state.
+  friend class CAsioDriverTestAccess;
+
   // Settings (stored per user).
   void LoadSettings();
   void SaveSettings();

@@ -5,25 +5,16 @@
 #include <cstring>
 
 #include "driver/AsioDriver.h"
+#include "product/Kx7Facts.h"
 
 namespace {
 
 constexpr int32_t kChannelsPerDirection = 2;
 constexpr int32_t kSpareChannel = 255;
-constexpr int32_t kMinBufferSize = 64;
-constexpr int32_t kMaxBufferSize = 2048;
-constexpr int32_t kPacketFrames = 64;
+constexpr int32_t kPacketFrames = static_cast<int32_t>(kx7::kPacketFrames);
 // Sizes whose blocks would exceed this are treated as an allocation failure: no host can use
 // them, and committing them could exhaust the machine's memory once streaming touches them.
 constexpr size_t kMaxBlockBytes = size_t{256} << 20;
-
-// The size the control panel would preselect for a stored preference: the smallest offered size
-// at or above it, and the largest above the range.
-int32_t OfferedBufferSize(uint32_t preferred) {
-  int32_t size = kMinBufferSize;
-  while (size < kMaxBufferSize && static_cast<uint32_t>(size) < preferred) size *= 2;
-  return size;
-}
 
 }  // namespace
 
@@ -54,9 +45,10 @@ ASIOError CAsioDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t
       granularity == nullptr) {
     return ASE_InvalidParameter;
   }
-  *minSize = kMinBufferSize;
-  *maxSize = kMaxBufferSize;
-  *preferredSize = OfferedBufferSize(preferredBufferSize.load());
+  *minSize = static_cast<int32_t>(kx7::kMinBufferSize);
+  *maxSize = static_cast<int32_t>(kx7::kMaxBufferSize);
+  *preferredSize =
+      static_cast<int32_t>(kx7::PreferredOfferedBufferSize(preferredBufferSize.load()));
   *granularity = -1;
   return ASE_OK;
 }

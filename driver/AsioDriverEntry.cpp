@@ -4,7 +4,7 @@
 #include <new>
 
 #include "driver/AsioDriver.h"
-#include "driver/DriverIdentity.h"
+#include "product/DriverIdentity.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/AsioDriver.h"
+#include "product/Kx7Facts.h"
 #include "resources/resource.h"
 
 namespace {
@@ -15,11 +16,9 @@ constexpr UINT kMetricsPeriodMs = 400;
 // for a modal panel: later panels are then waited for.
 constexpr DWORD kQuickCloseMs = 200;
 constexpr DWORD kThreadEndWaitMs = 2000;
-constexpr uint32_t kSmallestBufferSize = 64;
-constexpr uint32_t kLargestBufferSize = 2048;
-constexpr LRESULT kBufferSizeCount = 6;  // 64 to 2048 in powers of two
-constexpr char kPanelTitle[] = "NORVA KX-7 ASIO Control Panel";
-constexpr char kVersionPrefix[] = "NORVA KX-7 ASIO Control Panel Version: ";
+constexpr LRESULT kBufferSizeCount = kx7::kOfferedBufferSizeCount;
+constexpr char kPanelTitle[] = KX7_PRODUCT_NAME " Control Panel";
+constexpr char kVersionPrefix[] = KX7_PRODUCT_NAME " Control Panel Version: ";
 
 // Waits a bounded time for a panel thread that is ending, then releases its handle. Gives false
 // when the thread is still running; its handle then stays recorded.
@@ -165,14 +164,13 @@ INT_PTR CALLBACK CAsioDriver::PanelDialogProc(HWND window, UINT message, WPARAM 
     SetWindowLongPtrA(window, GWLP_USERDATA, lParam);
     SetWindowTextA(window, kPanelTitle);
 
-    const uint32_t preferred = driver->preferredBufferSize.load();
-    WPARAM selection = 0;
-    for (uint32_t size = kSmallestBufferSize; size <= kLargestBufferSize; size *= 2) {
+    for (uint32_t index = 0; index < kx7::kOfferedBufferSizeCount; ++index) {
       char text[16];
-      std::snprintf(text, sizeof text, "%u", size);
+      std::snprintf(text, sizeof text, "%u", kx7::OfferedBufferSize(index));
       SendDlgItemMessageA(window, IDC_BUFFER_SIZE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-      if (size < preferred) ++selection;
     }
+    // A preference above the offered sizes selects no entry.
+    const WPARAM selection = kx7::OfferedBufferSizeIndex(driver->preferredBufferSize.load());
     SendDlgItemMessageA(window, IDC_BUFFER_SIZE, CB_SETCURSEL, selection, 0);
 
     ShowWindow(GetDlgItem(window, IDC_MODELESS), SW_HIDE);
@@ -205,7 +203,7 @@ INT_PTR CALLBACK CAsioDriver::PanelDialogProc(HWND window, UINT message, WPARAM 
         // Only an entry of the list names a size; no selection (CB_ERR) changes nothing.
         const LRESULT index = SendDlgItemMessageA(window, IDC_BUFFER_SIZE, CB_GETCURSEL, 0, 0);
         if (index >= 0 && index < kBufferSizeCount) {
-          driver->preferredBufferSize.store(kSmallestBufferSize << static_cast<uint32_t>(index));
+          driver->preferredBufferSize.store(kx7::OfferedBufferSize(static_cast<uint32_t>(index)));
         }
       }
       break;

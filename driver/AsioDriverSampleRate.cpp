@@ -2,11 +2,12 @@
 #include <cstring>
 
 #include "driver/AsioDriver.h"
+#include "product/Kx7Facts.h"
 
 namespace {
 
-constexpr ASIOSampleRate kMinSampleRate = 44100.0;
-constexpr ASIOSampleRate kMaxSampleRate = 96000.0;
+constexpr ASIOSampleRate kMinSampleRate = kx7::kMinSampleRate;
+constexpr ASIOSampleRate kMaxSampleRate = kx7::kMaxSampleRate;
 
 }  // namespace
 

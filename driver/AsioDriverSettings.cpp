@@ -1,14 +1,9 @@
 // The four user preferences: read by init, written by the destructor.
 #include "driver/AsioDriver.h"
 #include "panel/SettingsStore.h"
+#include "product/Kx7Facts.h"
 
 namespace {
-
-constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
-constexpr char kBufferSizePreferred[] = "Buffer Size Preferred";
-constexpr char kModelessControlPanel[] = "Modeless Control Panel";
-constexpr char kAutoOpenControlPanel[] = "Auto-open Control Panel";
-constexpr char kShowMetrics[] = "Show Metrics";
 
 void LoadFlag(const SettingsStore& store, const char* name, std::atomic<bool>* flag) {
   if (auto value = store.Read(name)) flag->store(*value != 0);
@@ -17,17 +12,17 @@ void LoadFlag(const SettingsStore& store, const char* name, std::atomic<bool>* f
 }  // namespace
 
 void CAsioDriver::LoadSettings() {
-  const SettingsStore store(kSettingsKey);
-  LoadFlag(store, kShowMetrics, &showMetrics);
-  LoadFlag(store, kModelessControlPanel, &modelessPanel);
-  LoadFlag(store, kAutoOpenControlPanel, &autoOpenPanel);
-  if (auto value = store.Read(kBufferSizePreferred)) preferredBufferSize.store(*value);
+  const SettingsStore store(kx7::kSettingsKey);
+  LoadFlag(store, kx7::kShowMetricsValue, &showMetrics);
+  LoadFlag(store, kx7::kModelessControlPanelValue, &modelessPanel);
+  LoadFlag(store, kx7::kAutoOpenControlPanelValue, &autoOpenPanel);
+  if (auto value = store.Read(kx7::kBufferSizePreferredValue)) preferredBufferSize.store(*value);
 }
 
 void CAsioDriver::SaveSettings() {
   // "Show Metrics" is only ever put there from outside and is never written.
-  const SettingsStore store(kSettingsKey);
-  store.Write(kModelessControlPanel, modelessPanel.load() ? 1 : 0);
-  store.Write(kAutoOpenControlPanel, autoOpenPanel.load() ? 1 : 0);
-  store.Write(kBufferSizePreferred, preferredBufferSize.load());
+  const SettingsStore store(kx7::kSettingsKey);
+  store.Write(kx7::kModelessControlPanelValue, modelessPanel.load() ? 1 : 0);
+  store.Write(kx7::kAutoOpenControlPanelValue, autoOpenPanel.load() ? 1 : 0);
+  store.Write(kx7::kBufferSizePreferredValue, preferredBufferSize.load());
 }

@@ -8,15 +8,16 @@
 #include "driver/CaptureHalf.h"
 #include "driver/WordSplit.h"
 #include "ks/KsAudPin.h"
+#include "product/Kx7Facts.h"
 #include "streaming/InputCaptureKS.h"
 #include "streaming/OutputRenderKS.h"
 
 namespace {
 
-constexpr uint32_t kPacketCount = 4;
-constexpr uint32_t kCaptureSamples = 64;
-constexpr uint32_t kRenderSamples = 128;
-constexpr uint32_t kBlockFrames = 64;
+constexpr uint32_t kPacketCount = kx7::kPacketsInFlight;
+constexpr uint32_t kCaptureSamples = kx7::kPacketFrames * kx7::kCaptureChannels;
+constexpr uint32_t kRenderSamples = kx7::kPacketFrames * kx7::kRenderChannels;
+constexpr uint32_t kBlockFrames = kx7::kPacketFrames;
 constexpr DWORD kRenderWaitMs = 500;
 constexpr DWORD kIdlePollMs = 100;
 constexpr uint32_t kSilentCycles = 4;

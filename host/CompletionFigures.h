@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "product/Kx7Facts.h"
+
 namespace kx7host {
 
 // The driver's packet scheme, which the diagnosis streams with.
-inline constexpr uint32_t kDiagnosePacketFrames = 64;
-inline constexpr uint32_t kDiagnosePacketsInFlight = 4;
+inline constexpr uint32_t kDiagnosePacketFrames = kx7::kPacketFrames;
+inline constexpr uint32_t kDiagnosePacketsInFlight = kx7::kPacketsInFlight;
 // Width of the interval histogram's bins, and where its last bin starts.
 inline constexpr double kHistogramBinMs = 0.25;
 inline constexpr double kHistogramTopMs = 20.0;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/Arguments.h"
+#include "product/Kx7Facts.h"
 
 namespace kx7host {
 
@@ -17,7 +18,7 @@ inline constexpr uint32_t kLoopbackDelayFrames = 40;
 // The virtual microphone's tone.
 inline constexpr double kMicrophoneToneHz = 440.0;
 // Frames per device packet.
-inline constexpr uint32_t kDevicePacketFrames = 64;
+inline constexpr uint32_t kDevicePacketFrames = kx7::kPacketFrames;
 
 // Names of the virtual KX-7's timing profiles and scenarios (never, where there is none).
 bool IsDeviceProfile(const std::string& name);

@@ -6,17 +6,20 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "host/CompletionClock.h"
 #include "host/Diagnosis.h"
+#include "product/Kx7Facts.h"
 
 namespace kx7host {
 
 struct DiagnoseOptions {
   double seconds = 2.0;  // of streaming at each rate
-  std::vector<uint32_t> rates = {44100, 48000, 88200, 96000};
+  std::vector<uint32_t> rates{std::begin(kx7::kStandardSampleRates),
+                              std::end(kx7::kStandardSampleRates)};
   std::string device;  // what the report calls the device under diagnosis
 };
 

@@ -7,9 +7,10 @@
 #include "ks/KsEnumFilters.h"
 #include "ks/KsFilter.h"
 #include "platform/ks.h"
+#include "product/Kx7Facts.h"
 
 // The KX-7's hardware-ID fragment, lower case; its device paths carry it in any letter case.
-inline constexpr char g_szKx7HardwareId[] = "usb#vid_fa57&pid_0e1a";
+inline constexpr const auto& g_szKx7HardwareId = kx7::kHardwareId;
 
 // A new, empty enumerator, or null when it cannot be had.
 CKsEnumFilters* KsNewEnumFilters();

@@ -104,7 +104,8 @@ DeviceDescription TwoFilterKx7() {
   FilterDescription capture;
   capture.deviceInterface = Interface("USB#VID_FA57&PID_0E1A&MI_02#7&2A4F61B3&0&0002", "GLOBAL",
                                       KSCATEGORY_CAPTURE, "Microphone (NORVA KX-7)");
-  capture.pins = {StreamingPin(KSPIN_DATAFLOW_OUT, {AudioRange(1, 24, 24, 44100, 96000)},
+  capture.pins = {StreamingPin(KSPIN_DATAFLOW_OUT,
+                               {AudioRange(1, 24, 24, kx7::kMinSampleRate, kx7::kMaxSampleRate)},
                                PINNAME_CAPTURE, "Capture"),
                   BridgePin(KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE, "Microphone")};
   capture.nodes = {KSNODETYPE_VOLUME, KSNODETYPE_MUTE, KSNODETYPE_ADC};
@@ -115,9 +116,9 @@ DeviceDescription TwoFilterKx7() {
   render.deviceInterface = Interface("usb#vid_fa57&pid_0E1A&mi_01#7&2a4f61b3&0&0001", "global",
                                      KSCATEGORY_RENDER, "Speakers (NORVA KX-7)");
   render.pins = {StreamingPin(KSPIN_DATAFLOW_IN,
-                              {AudioRange(2, 24, 24, 44100, 96000, KSDATAFORMAT_SUBTYPE_PCM,
-                                          KSDATAFORMAT_SPECIFIER_DSOUND),
-                               AudioRange(2, 24, 24, 44100, 96000)},
+                              {AudioRange(2, 24, 24, kx7::kMinSampleRate, kx7::kMaxSampleRate,
+                                          KSDATAFORMAT_SUBTYPE_PCM, KSDATAFORMAT_SPECIFIER_DSOUND),
+                               AudioRange(2, 24, 24, kx7::kMinSampleRate, kx7::kMaxSampleRate)},
                               KSCATEGORY_AUDIO, "Playback"),
                  BridgePin(KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER, "Speakers")};
   render.nodes = {KSNODETYPE_DAC, KSNODETYPE_VOLUME, KSNODETYPE_MUTE};
@@ -132,12 +133,13 @@ DeviceDescription TwoFilterKx7() {
 // refused, and the UAC 2.0 driver offers the looped interface only.
 PinDescription UsbStreamingPin(ULONG dataFlow, ULONG channels, const GUID& category,
                                const std::string& name, bool looped) {
-  std::vector<BYTE> sixteenBits = AudioRange(channels, 16, 16, 44100, 96000);
+  std::vector<BYTE> sixteenBits =
+      AudioRange(channels, 16, 16, kx7::kMinSampleRate, kx7::kMaxSampleRate);
   FlagAttributes(&sixteenBits);
   PinDescription pin =
       StreamingPin(dataFlow,
                    {sixteenBits, AttributeList(kVendorAttribute, kVendorAttributePayload),
-                    AudioRange(channels, 24, 24, 44100, 96000)},
+                    AudioRange(channels, 24, 24, kx7::kMinSampleRate, kx7::kMaxSampleRate)},
                    category, name);
   pin.plainPcmAbove16Bits = false;
   if (looped) pin.interfaces = {StandardInterface(KSINTERFACE_STANDARD_LOOPED_STREAMING)};

@@ -12,6 +12,7 @@
 
 #include "platform/ks.h"
 #include "platform/vkernel/VirtualKernel.h"
+#include "product/Kx7Facts.h"
 #include "virtual_device/TimingProfile.h"
 
 namespace vkx7 {
@@ -95,7 +96,7 @@ struct PinLocation {
 enum class Direction { Capture, Render };
 PinLocation Kx7StreamingPin(Kx7Layout layout, Direction direction);
 // Frames the device moves per packet, in each direction.
-constexpr ULONG kPacketFrames = 64;
+constexpr ULONG kPacketFrames = kx7::kPacketFrames;
 
 // ---------------------------------------------------------------------------------------------
 // Microphone

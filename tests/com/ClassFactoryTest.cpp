@@ -5,7 +5,7 @@
 #include "com/ClassFactory.h"
 #include "com/EntryPoints.h"
 #include "driver/AsioDriver.h"
-#include "driver/DriverIdentity.h"
+#include "product/DriverIdentity.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "asio/asio.h"
+#include "product/Kx7Facts.h"
 #include "support/TestSupport.h"
 
 namespace kx7test {
@@ -15,7 +16,7 @@ namespace {
 const CLSID kDriverClass = {
     0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
 constexpr char kDriverKey[] = "SOFTWARE\\ASIO\\NORVA KX-7 ASIO Driver";
-constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
+using kx7::kSettingsKey;
 #ifdef KX7_VIRTUAL_DEVICE
 // The DLL of the virtual-device build carries a KX-7 of its own.
 constexpr bool kDeviceInside = true;
@@ -137,15 +138,15 @@ TEST_F(DriverLibraryTest, SettingsStoredByOneDriverAreLoadedByTheNext) {
   ASSERT_NE(first, nullptr);
   first->init(nullptr);
   first->Release();
-  EXPECT_EQ(ReadNumber("Buffer Size Preferred"), std::optional<DWORD>(128));
+  EXPECT_EQ(ReadNumber(kx7::kBufferSizePreferredValue), std::optional<DWORD>(128));
   EXPECT_EQ(ReadNumber("Modeless Control Panel"), std::optional<DWORD>(0));
   EXPECT_EQ(ReadNumber("Show Metrics"), std::nullopt);
 
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyA(HKEY_CURRENT_USER, kSettingsKey, &key), ERROR_SUCCESS);
   const DWORD size = 512;
-  RegSetValueExA(key, "Buffer Size Preferred", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&size),
-                 sizeof size);
+  RegSetValueExA(key, kx7::kBufferSizePreferredValue, 0, REG_DWORD,
+                 reinterpret_cast<const BYTE*>(&size), sizeof size);
   RegCloseKey(key);
 
   IASIO* second = CreateDriver();
@@ -155,7 +156,7 @@ TEST_F(DriverLibraryTest, SettingsStoredByOneDriverAreLoadedByTheNext) {
   second->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
   EXPECT_EQ(preferred, 512);
   second->Release();
-  EXPECT_EQ(ReadNumber("Buffer Size Preferred"), std::optional<DWORD>(512));
+  EXPECT_EQ(ReadNumber(kx7::kBufferSizePreferredValue), std::optional<DWORD>(512));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "driver/DriverIdentity.h"
+#include "product/DriverIdentity.h"
 
 #ifndef _WIN32
 #include "platform/emu/test_hooks.h"

@@ -57,24 +57,24 @@ TEST_F(DriverBuffersTest, OneOutputGetsSpareInputsThatAreNeverActive) {
   HostRecorder host;
   auto infos = Buffers({{false, 1}});
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
-  EXPECT_EQ(driver->activeOutputs, 1);
-  EXPECT_EQ(driver->activeInputs, 2);
-  EXPECT_EQ(driver->inputChannels[0], 255);
-  EXPECT_EQ(driver->inputChannels[1], 255);
+  EXPECT_EQ(Internals(*driver).activeOutputs, 1);
+  EXPECT_EQ(Internals(*driver).activeInputs, 2);
+  EXPECT_EQ(Internals(*driver).inputChannels[0], 255);
+  EXPECT_EQ(Internals(*driver).inputChannels[1], 255);
   EXPECT_EQ(ChannelInfo(*driver, 1, false).isActive, ASIOTrue);
   EXPECT_EQ(ChannelInfo(*driver, 0, false).isActive, ASIOFalse);
   EXPECT_EQ(ChannelInfo(*driver, 0, true).isActive, ASIOFalse);
   EXPECT_EQ(ChannelInfo(*driver, 1, true).isActive, ASIOFalse);
   // The host's halves are the two halves of one block; the float twin is never handed out.
   auto* block = static_cast<int32_t*>(infos[0].buffers[0]);
-  EXPECT_EQ(block, driver->outputBuffers[0]);
+  EXPECT_EQ(block, Internals(*driver).outputBuffers[0]);
   EXPECT_EQ(infos[0].buffers[1], block + 128);
-  EXPECT_NE(static_cast<void*>(driver->outputFloatBuffers[0]), infos[0].buffers[0]);
+  EXPECT_NE(static_cast<void*>(Internals(*driver).outputFloatBuffers[0]), infos[0].buffers[0]);
   block[255] = 1;  // both halves are writable
   EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
-  EXPECT_EQ(driver->activeInputs, 0);
-  EXPECT_EQ(driver->activeOutputs, 0);
-  EXPECT_EQ(driver->callbacks, nullptr);
+  EXPECT_EQ(Internals(*driver).activeInputs, 0);
+  EXPECT_EQ(Internals(*driver).activeOutputs, 0);
+  EXPECT_EQ(Internals(*driver).callbacks, nullptr);
 }
 
 TEST_F(DriverBuffersTest, BadChannelListsLeaveNoBufferBehind) {
@@ -83,19 +83,19 @@ TEST_F(DriverBuffersTest, BadChannelListsLeaveNoBufferBehind) {
   auto threeInputs = Buffers({{true, 0}, {true, 1}, {true, 0}});
   EXPECT_EQ(driver->createBuffers(threeInputs.data(), 3, 128, &host.callbacks),
             ASE_InvalidParameter);
-  EXPECT_EQ(driver->activeInputs, 0);
-  EXPECT_EQ(driver->callbacks, nullptr);
+  EXPECT_EQ(Internals(*driver).activeInputs, 0);
+  EXPECT_EQ(Internals(*driver).callbacks, nullptr);
   auto badChannel = Buffers({{false, 0}, {false, 2}});
   EXPECT_EQ(driver->createBuffers(badChannel.data(), 2, 128, &host.callbacks),
             ASE_InvalidParameter);
-  EXPECT_EQ(driver->activeOutputs, 0);
+  EXPECT_EQ(Internals(*driver).activeOutputs, 0);
   EXPECT_EQ(driver->createBuffers(nullptr, 2, 128, &host.callbacks), ASE_InvalidParameter);
   auto fine = Buffers({{true, 0}});
   EXPECT_EQ(driver->createBuffers(fine.data(), 1, 128, nullptr), ASE_InvalidParameter);
-  EXPECT_EQ(driver->activeInputs, 0);
+  EXPECT_EQ(Internals(*driver).activeInputs, 0);
   EXPECT_EQ(driver->createBuffers(nullptr, 0, 128, &host.callbacks), ASE_OK)
       << "no channels at all is a valid request";
-  EXPECT_EQ(driver->activeInputs, 2);
+  EXPECT_EQ(Internals(*driver).activeInputs, 2);
 }
 
 TEST_F(DriverBuffersTest, SizesTheCycleCannotServeAreRefused) {
@@ -105,7 +105,7 @@ TEST_F(DriverBuffersTest, SizesTheCycleCannotServeAreRefused) {
   for (int32_t size : {0, -64, 100, 96, 63, 65}) {
     EXPECT_EQ(driver->createBuffers(infos.data(), 3, size, &host.callbacks), ASE_InvalidMode)
         << size;
-    EXPECT_EQ(driver->activeInputs + driver->activeOutputs, 0) << size;
+    EXPECT_EQ(Internals(*driver).activeInputs + Internals(*driver).activeOutputs, 0) << size;
   }
   int32_t inLatency = 0, outLatency = 0;
   driver->getLatencies(&inLatency, &outLatency);
@@ -115,7 +115,7 @@ TEST_F(DriverBuffersTest, SizesTheCycleCannotServeAreRefused) {
   }
   EXPECT_EQ(driver->createBuffers(infos.data(), 3, 0x7FFFFFC0, &host.callbacks), ASE_NoMemory);
   EXPECT_EQ(infos[0].buffers[0], nullptr);
-  EXPECT_EQ(driver->activeInputs + driver->activeOutputs, 0);
+  EXPECT_EQ(Internals(*driver).activeInputs + Internals(*driver).activeOutputs, 0);
 }
 
 TEST_F(DriverBuffersTest, LatenciesFollowTheBufferSize) {
@@ -144,21 +144,21 @@ TEST_F(DriverBuffersTest, AsksTheHostOnceForTimeInfo) {
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
   EXPECT_EQ(host.asioMessageCalls, 1);
   EXPECT_EQ(host.lastSelector, kAsioSupportsTimeInfo);
-  EXPECT_TRUE(driver->timeInfoMode);
-  EXPECT_EQ(driver->asioTime.timeInfo.flags, 7u);
-  EXPECT_EQ(driver->asioTime.timeInfo.speed, 1.0);
-  EXPECT_EQ(driver->asioTime.timeInfo.sampleRate, 48000.0);
-  EXPECT_EQ(driver->asioTime.timeCode.flags, 3u);
+  EXPECT_TRUE(Internals(*driver).timeInfoMode);
+  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.flags, 7u);
+  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.speed, 1.0);
+  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.sampleRate, 48000.0);
+  EXPECT_EQ(Internals(*driver).asioTime.timeCode.flags, 3u);
 
   host.timeInfoAnswer = 0;
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
-  EXPECT_FALSE(driver->timeInfoMode);
+  EXPECT_FALSE(Internals(*driver).timeInfoMode);
 
   // A host without asioMessage counts as answering 0.
   host.callbacks.asioMessage = nullptr;
   host.timeInfoAnswer = 1;
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
-  EXPECT_FALSE(driver->timeInfoMode);
+  EXPECT_FALSE(Internals(*driver).timeInfoMode);
 }
 
 TEST_F(DriverBuffersTest, PreferredSizeIsAlwaysOneTheHostCanCreate) {
@@ -167,7 +167,7 @@ TEST_F(DriverBuffersTest, PreferredSizeIsAlwaysOneTheHostCanCreate) {
                                                 {0, 64},      {64, 64},     {65, 128},
                                                 {2048, 2048}, {4096, 2048}, {0xFFFFFFFF, 2048}};
   for (const auto& [stored, reported] : cases) {
-    driver->preferredBufferSize = stored;
+    Internals(*driver).preferredBufferSize = stored;
     int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
     ASSERT_EQ(driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
     EXPECT_EQ(minSize, 64);

@@ -30,7 +30,7 @@ class DeviceProfileTest : public StreamingTest {
     host.switches.clear();
     uint32_t dropOutsAtFirst = 0;
     host.insideCallback = [&] {
-      if (host.switches.size() == 1) dropOutsAtFirst = driver->dropOutCount.load();
+      if (host.switches.size() == 1) dropOutsAtFirst = Internals(*driver).dropOutCount.load();
     };
     Prepare(bufferSize);
     EXPECT_EQ(driver->setSampleRate(rate), ASE_OK);
@@ -42,9 +42,9 @@ class DeviceProfileTest : public StreamingTest {
       return figures;
     }
     EXPECT_TRUE(StepFrames(device, static_cast<uint64_t>(seconds * rate),
-                           [this] { return driver->streamThreadId.load(); }));
-    figures.dropOutsAfterFirstHalf = driver->dropOutCount.load() - dropOutsAtFirst;
-    figures.latency = driver->latencyCount.load();
+                           [this] { return Internals(*driver).streamThreadId.load(); }));
+    figures.dropOutsAfterFirstHalf = Internals(*driver).dropOutCount.load() - dropOutsAtFirst;
+    figures.latency = Internals(*driver).latencyCount.load();
     // The device keeps running while stop waits, so the thread sees the request at once.
     auto stopped = std::async(std::launch::async, [this] { return driver->stop(); });
     while (stopped.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {

@@ -2,7 +2,8 @@
 #include <cstring>
 
 #include "driver/DriverFixture.h"
-#include "driver/DriverIdentity.h"
+#include "product/DriverIdentity.h"
+#include "product/Kx7Facts.h"
 
 namespace kx7test {
 namespace {
@@ -31,9 +32,9 @@ TEST_F(DriverEntryTest, InitWithoutDeviceFailsAndCanBeRetried) {
   driver->getErrorMessage(error);
   EXPECT_STREQ(error, "ASIO Driver open Failure!");
   // A failed init loads the settings again the next time.
-  SettingsStoreForTest().Write("Buffer Size Preferred", 512);
+  SettingsStoreForTest().Write(kx7::kBufferSizePreferredValue, 512);
   EXPECT_EQ(driver->init(nullptr), ASIOFalse);
-  EXPECT_EQ(driver->preferredBufferSize.load(), 512u);
+  EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), 512u);
 }
 
 TEST_F(DriverEntryTest, FutureAnswersByTheSelectorTable) {

@@ -1,62 +1,34 @@
-// A driver object created as the class factory does, with access to its members for the tests.
+// A driver object created as the class factory does; Internals gives the tests its private state.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include "driver/AsioDriver.h"
 #include "panel/SettingsStore.h"
+#include "product/Kx7Facts.h"
+#include "support/DriverTestAccess.h"
 #include "support/TestSupport.h"
 
 namespace kx7test {
 
-inline constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
+using kx7::kSettingsKey;
 
 inline SettingsStore SettingsStoreForTest() { return SettingsStore(kSettingsKey); }
-
-class TestableDriver : public CAsioDriver {
- public:
-  explicit TestableDriver(HRESULT* phr) : CAsioDriver(nullptr, phr) {}
-  using CAsioDriver::activeInputs;
-  using CAsioDriver::activeOutputs;
-  using CAsioDriver::asioTime;
-  using CAsioDriver::autoOpenPanel;
-  using CAsioDriver::bufferSize;
-  using CAsioDriver::callbacks;
-  using CAsioDriver::capturePin;
-  using CAsioDriver::cycleCount;
-  using CAsioDriver::dropOutCount;
-  using CAsioDriver::inputBuffers;
-  using CAsioDriver::inputChannels;
-  using CAsioDriver::latencyCount;
-  using CAsioDriver::modelessPanel;
-  using CAsioDriver::outputBuffers;
-  using CAsioDriver::outputFloatBuffers;
-  using CAsioDriver::preferredBufferSize;
-  using CAsioDriver::renderPin;
-  using CAsioDriver::running;
-  using CAsioDriver::samplePosition;
-  using CAsioDriver::showMetrics;
-  using CAsioDriver::streamThread;
-  using CAsioDriver::streamThreadId;
-  using CAsioDriver::systemTime;
-  using CAsioDriver::timeInfoMode;
-  using CAsioDriver::transportOwner;
-};
 
 // Owns one reference to a fresh driver object and releases it at the end.
 class DriverHandle {
  public:
   DriverHandle() {
     HRESULT hr = S_OK;
-    driver = new TestableDriver(&hr);
+    driver = new CAsioDriver(nullptr, &hr);
     driver->NonDelegatingAddRef();
   }
   ~DriverHandle() { Reset(); }
   DriverHandle(const DriverHandle&) = delete;
   DriverHandle& operator=(const DriverHandle&) = delete;
 
-  TestableDriver* operator->() const { return driver; }
-  TestableDriver& operator*() const { return *driver; }
+  CAsioDriver* operator->() const { return driver; }
+  CAsioDriver& operator*() const { return *driver; }
   // Releases the object (running its destructor, which stores the settings).
   void Reset() {
     if (driver != nullptr) driver->Release();
@@ -64,7 +36,7 @@ class DriverHandle {
   }
 
  private:
-  TestableDriver* driver = nullptr;
+  CAsioDriver* driver = nullptr;
 };
 
 // Every test starts and ends without a stored settings key.

@@ -23,7 +23,7 @@ TEST_F(DriverSampleRateTest, SettingTheCurrentRateChangesNothing) {
   ASSERT_EQ(driver->createBuffers(&info, 1, 128, &host.callbacks), ASE_OK);
   EXPECT_EQ(driver->setSampleRate(48000.0), ASE_OK);
   EXPECT_EQ(host.sampleRateCalls, 0);
-  EXPECT_EQ(driver->asioTime.timeInfo.flags & kSampleRateChanged, 0u);
+  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.flags & kSampleRateChanged, 0u);
 }
 
 TEST_F(DriverSampleRateTest, ANewRateIsAnnouncedToTheHostOnce) {
@@ -34,8 +34,8 @@ TEST_F(DriverSampleRateTest, ANewRateIsAnnouncedToTheHostOnce) {
   EXPECT_EQ(driver->setSampleRate(96000.0), ASE_OK);
   EXPECT_EQ(host.sampleRateCalls, 1);
   EXPECT_EQ(host.lastSampleRate, 96000.0);
-  EXPECT_NE(driver->asioTime.timeInfo.flags & kSampleRateChanged, 0u);
-  EXPECT_EQ(driver->asioTime.timeInfo.sampleRate, 96000.0);
+  EXPECT_NE(Internals(*driver).asioTime.timeInfo.flags & kSampleRateChanged, 0u);
+  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.sampleRate, 96000.0);
   double rate = 0;
   ASSERT_EQ(driver->getSampleRate(&rate), ASE_OK);
   EXPECT_EQ(rate, 96000.0);
@@ -65,9 +65,9 @@ TEST_F(DriverSampleRateTest, OneInternalClockSource) {
   EXPECT_EQ(clocks[0].isCurrentSource, ASIOTrue);
   EXPECT_STREQ(clocks[0].name, "Internal");
   EXPECT_EQ(driver->setClockSource(1), ASE_NotPresent);
-  EXPECT_EQ(driver->asioTime.timeInfo.flags & kClockSourceChanged, 0u);
+  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.flags & kClockSourceChanged, 0u);
   EXPECT_EQ(driver->setClockSource(0), ASE_OK);
-  EXPECT_NE(driver->asioTime.timeInfo.flags & kClockSourceChanged, 0u);
+  EXPECT_NE(Internals(*driver).asioTime.timeInfo.flags & kClockSourceChanged, 0u);
 }
 
 }  // namespace

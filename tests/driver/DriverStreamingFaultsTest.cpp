@@ -17,8 +17,8 @@ TEST_P(StreamingTest, CaptureStartingInTheMiddleOfAHalfWritesFromThereWithoutADr
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(6);
-  EXPECT_EQ(driver->dropOutCount.load(), 0u);
-  EXPECT_EQ(driver->latencyCount.load(), 128u + 128u);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), 128u + 128u);
   const std::vector<int32_t>& first = host.switches[0].inputs[0];
   for (int f = 0; f < 64; ++f) ASSERT_EQ(first[f], 0) << f;
   bool heard = false;
@@ -33,18 +33,18 @@ TEST_P(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
   // same half: two packets in one iteration, no drop-out.
   device.DelayCapturePackets(1, 1);
   RunCycles(6);
-  EXPECT_EQ(driver->dropOutCount.load(), 0u);
-  EXPECT_EQ(driver->latencyCount.load(), kAligned);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), kAligned);
   // A lost packet leaves its half one packet short.
   device.WithholdCapturePackets(1);
   RunCycles(10);
-  EXPECT_EQ(driver->dropOutCount.load(), 1u);
-  EXPECT_EQ(driver->latencyCount.load(), kAligned + 64);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 1u);
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), kAligned + 64);
   // Capture that stops for good: each half without it counts, with all of its frames.
   device.RejectReads(vkx7::kForever);
   RunCycles(18);  // the four reads already queued still fill two halves
-  EXPECT_EQ(driver->dropOutCount.load(), 1u + 6u);
-  EXPECT_EQ(driver->latencyCount.load(), kAligned + 64 + 6 * 128);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 1u + 6u);
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), kAligned + 64 + 6 * 128);
   device.RejectReads(0);
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
@@ -52,11 +52,11 @@ TEST_P(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
 TEST_P(StreamingTest, StartWhileRunningChangesNothing) {
   Prepare(64);
   ASSERT_EQ(Start(), ASE_OK);
-  const HANDLE thread = driver->streamThread;
-  auto* const pin = driver->renderPin;
+  const HANDLE thread = Internals(*driver).streamThread;
+  auto* const pin = Internals(*driver).renderPin;
   EXPECT_EQ(driver->start(), ASE_OK);
-  EXPECT_EQ(driver->streamThread, thread);
-  EXPECT_EQ(driver->renderPin, pin);
+  EXPECT_EQ(Internals(*driver).streamThread, thread);
+  EXPECT_EQ(Internals(*driver).renderPin, pin);
   RunCycles(4);
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
@@ -71,7 +71,7 @@ TEST_P(StreamingTest, StopFromInsideTheCallbackEndsTheThreadAndTheNextStopReleas
   RunCycles(4);
   EXPECT_EQ(answer.load(), ASE_OK);
   EXPECT_EQ(driver->disposeBuffers(), ASE_OK) << "from the host's thread, it stops and frees";
-  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
   EXPECT_EQ(host.switches.size(), 4u);
 }
 
@@ -112,7 +112,7 @@ TEST_P(StreamingTest, ReleaseWaitsForAStopStillRunningOnAnotherThread) {
   // Called past the vtable: the test's subclass makes the destructor change the vtable pointer,
   // which the driver object that hosts create never does.
   std::thread stopper([&] { stopped.store(driver->CAsioDriver::stop()); });
-  ASSERT_TRUE(WaitUntil([&] { return driver->transportOwner.load() != 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return Internals(*driver).transportOwner.load() != 0; }));
   std::atomic<bool> releasedBeforeGate{true};
   std::thread releaser([&] {
     driver.Reset();
@@ -181,7 +181,7 @@ TEST_P(StreamingTest, RemovalWhileStreamingNeitherCrashesNorHangsStop) {
   RunCycles(4);
   device.Unplug();
   EXPECT_EQ(driver->stop(), ASE_OK);
-  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
   EXPECT_EQ(driver->start(), ASE_NotPresent) << "the device is gone";
   device.Plug();
   EXPECT_EQ(Start(), ASE_OK) << "and back";
@@ -194,7 +194,7 @@ TEST_P(StreamingTest, StopWhileTheDeviceIsStalledReturns) {
   device.StallRender(true);
   device.Step(3);
   EXPECT_EQ(driver->stop(), ASE_OK);
-  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
   device.StallRender(false);
 }
 
@@ -203,8 +203,8 @@ TEST_P(StreamingTest, ADeviceThatNeverCompletesFailsTheStartHandshake) {
   device.StallRender(true);
   Prepare(64);
   EXPECT_EQ(driver->start(), ASE_HWMalfunction);
-  EXPECT_FALSE(driver->running.load());
-  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Internals(*driver).running.load());
+  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(host.switches.empty());
   EXPECT_EQ(driver->stop(), ASE_OK);
 }

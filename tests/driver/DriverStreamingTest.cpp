@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "driver/StreamingFixture.h"
+#include "product/Kx7Facts.h"
 #include "streaming/SampleConverter.h"
 
 namespace kx7test {
 namespace {
 
-constexpr size_t kPacketBytes = 384;    // 64 stereo frames of packed 24-bit PCM
+constexpr size_t kPacketBytes = kx7::kRenderPacketBytes;
 constexpr unsigned kSilentPackets = 4;  // queued by the render stream before it starts
 
 int32_t HostSample(int k, int c, int f) {
@@ -37,7 +38,7 @@ TEST_P(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBuffer
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   ASSERT_EQ(host.switches.size(), 2u);
-  EXPECT_TRUE(driver->running.load());
+  EXPECT_TRUE(Internals(*driver).running.load());
   for (const SwitchRecord& record : host.switches) {
     EXPECT_EQ(record.position.lo, 0u);
     EXPECT_EQ(record.position.hi, 0u);
@@ -53,14 +54,14 @@ TEST_P(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBuffer
   EXPECT_EQ(host.switches.back().stamp.hi, 1u);
   EXPECT_EQ(host.switches.back().stamp.lo, 705032704u);
   EXPECT_EQ(driver->stop(), ASE_OK);
-  EXPECT_FALSE(driver->running.load());
-  EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Internals(*driver).running.load());
+  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
   EXPECT_EQ(device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin), -1) << "pins closed";
   EXPECT_EQ(device.QueuedWrites(), 0u);
   EXPECT_EQ(device.QueuedReads(), 0u);
-  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
   // The first capture packet came with the first render packet: one packet before alignment.
-  EXPECT_EQ(driver->latencyCount.load(), 128u + 64u);
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), 128u + 64u);
 }
 
 TEST_P(StreamingTest, FourSilentCyclesThenAFadeInThenTheHostHalfOfTwoSwitchesBefore) {
@@ -127,19 +128,20 @@ TEST_P(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHost
       ASSERT_NEAR(input[f], sent, 1) << "switch " << k << " frame " << f;
     }
   }
-  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
 }
 
 TEST_P(StreamingTest, TimeInfoCarriesPositionAndStampAndClearsTheChangeFlags) {
   host.answerTimeInfo = true;
   Prepare(256);
-  ASSERT_TRUE(driver->timeInfoMode);
+  ASSERT_TRUE(Internals(*driver).timeInfoMode);
   ASSERT_EQ(Start(), ASE_OK);
   ASSERT_EQ(driver->setSampleRate(48000.0), ASE_OK);  // same rate: no change flagged
   RunCycles(4);
-  uint32_t flags = __atomic_load_n(&driver->asioTime.timeInfo.flags, __ATOMIC_RELAXED);
+  uint32_t flags = __atomic_load_n(&Internals(*driver).asioTime.timeInfo.flags, __ATOMIC_RELAXED);
   EXPECT_EQ(flags & 0x30u, 0u);
-  __atomic_or_fetch(&driver->asioTime.timeInfo.flags, kSampleRateChanged, __ATOMIC_RELAXED);
+  __atomic_or_fetch(&Internals(*driver).asioTime.timeInfo.flags, kSampleRateChanged,
+                    __ATOMIC_RELAXED);
   RunCycles(6);
   EXPECT_NE(host.switches[4].flagsSeen & kSampleRateChanged, 0u) << "seen by the host once";
   EXPECT_EQ(host.switches[5].flagsSeen & kSampleRateChanged, 0u) << "then cleared";
@@ -161,12 +163,12 @@ TEST_P(StreamingTest, MissingTimeInfoCallbackFallsBackToThePlainSwitch) {
 
 TEST_P(StreamingTest, PlainSwitchNeverTouchesTheTimeRecord) {
   Prepare(64);
-  std::memset(&driver->asioTime, 0x5A, sizeof driver->asioTime);
+  std::memset(&Internals(*driver).asioTime, 0x5A, sizeof Internals(*driver).asioTime);
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(4);
   ASIOTime untouched;
   std::memset(&untouched, 0x5A, sizeof untouched);
-  EXPECT_EQ(std::memcmp(&driver->asioTime, &untouched, sizeof untouched), 0);
+  EXPECT_EQ(std::memcmp(&Internals(*driver).asioTime, &untouched, sizeof untouched), 0);
 }
 
 // The suites of this file and of the faults' file, in both layouts.
@@ -176,7 +178,7 @@ TEST_P(StreamingTest, EachPacketCostsOneWaitAndOneRequestPerPinAndNoEventCall) {
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(8);  // past the silent cycles and the fade-in
   // The thread waits now; from here on its every call is counted.
-  emu_test::CountPlatformCalls(driver->streamThreadId.load());
+  emu_test::CountPlatformCalls(Internals(*driver).streamThreadId.load());
   constexpr unsigned kPackets = 16;
   ASSERT_TRUE(StepPackets(kPackets));
   const auto calls = [](PlatformCall call) { return emu_test::CountedPlatformCalls(call); };

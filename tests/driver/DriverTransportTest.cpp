@@ -24,18 +24,18 @@ TEST_F(DriverTransportTest, SamplePositionSplitsIntoHighAndLowWords) {
   DriverHandle driver;
   ASIOSamples position{};
   ASIOTimeStamp stamp{};
-  driver->samplePosition = 6442450944.0;  // 1.5 x 2^32
-  driver->systemTime = (uint64_t{3} << 32) | 5;
+  Internals(*driver).samplePosition = 6442450944.0;  // 1.5 x 2^32
+  Internals(*driver).systemTime = (uint64_t{3} << 32) | 5;
   ASSERT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
   EXPECT_EQ(position.hi, 1u);
   EXPECT_EQ(position.lo, 2147483648u);
   EXPECT_EQ(stamp.hi, 3u);
   EXPECT_EQ(stamp.lo, 5u);
-  driver->samplePosition = 4294967295.0;
+  Internals(*driver).samplePosition = 4294967295.0;
   driver->getSamplePosition(&position, &stamp);
   EXPECT_EQ(position.hi, 0u);
   EXPECT_EQ(position.lo, 4294967295u);
-  driver->samplePosition = 4294967296.0;
+  Internals(*driver).samplePosition = 4294967296.0;
   driver->getSamplePosition(&position, &stamp);
   EXPECT_EQ(position.hi, 1u);
   EXPECT_EQ(position.lo, 0u);
@@ -69,7 +69,7 @@ TEST_F(DriverTransportTest, ACallBackFromInsideCreateBuffersIsRefusedNotDeadlock
   ASIOBufferInfo info{ASIOFalse, 0, {nullptr, nullptr}};
   ASSERT_EQ(driver->createBuffers(&info, 1, 128, &callbacks), ASE_OK);
   for (ASIOError answer : answers) EXPECT_EQ(answer, ASE_InvalidMode);
-  EXPECT_EQ(driver->activeOutputs, 1) << "the buffers being made stay";
+  EXPECT_EQ(Internals(*driver).activeOutputs, 1) << "the buffers being made stay";
   double rate = 0;
   driver->getSampleRate(&rate);
   EXPECT_EQ(rate, 48000.0);

@@ -10,7 +10,7 @@
 namespace kx7test {
 namespace {
 
-std::string ErrorText(TestableDriver& driver) {
+std::string ErrorText(CAsioDriver& driver) {
   char text[128] = {};
   driver.getErrorMessage(text);
   return text;
@@ -22,7 +22,7 @@ TEST_P(StreamingTest, ReadsGoBackWithCleanHeadersSoAStrictDriverFillsThem) {
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(12);
-  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
   EXPECT_EQ(device.CaptureFramesLost(), 0u);
   bool heard = false;
   for (int32_t sample : host.switches.back().inputs[0]) heard = heard || sample != 0;
@@ -34,9 +34,9 @@ TEST_P(StreamingTest, EmptyFirstReadsAreNotTakenForCaptureThatArrived) {
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(10);
-  EXPECT_EQ(driver->dropOutCount.load(), 0u);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
   // Aligned with the fifth render packet, the first that came with capture data.
-  EXPECT_EQ(driver->latencyCount.load(), 128u + 5 * 64u);
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), 128u + 5 * 64u);
 }
 
 TEST_P(StreamingTest, PropertyRequestsThatPendAreAnsweredAsIfTheyHadNot) {
@@ -44,8 +44,8 @@ TEST_P(StreamingTest, PropertyRequestsThatPendAreAnsweredAsIfTheyHadNot) {
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(6);
-  EXPECT_EQ(driver->dropOutCount.load(), 0u);
-  EXPECT_EQ(driver->latencyCount.load(), 128u + 64u);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), 128u + 64u);
   EXPECT_EQ(driver->stop(), ASE_OK);
   device.SetPendingProperties(false);
 }
@@ -61,7 +61,7 @@ TEST_P(StreamingTest, APinThatCannotRunEndsStartAtOnce) {
     EXPECT_EQ(ErrorText(*driver),
               "NORVA KX-7 could not start streaming: no USB bandwidth for it, or the device "
               "failed.");
-    EXPECT_EQ(driver->streamThread, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(host.switches.empty());
     EXPECT_EQ(driver->stop(), ASE_OK);
     EXPECT_EQ(device.PinState(refused), -1) << "pins closed by stop";

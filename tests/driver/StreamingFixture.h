@@ -140,7 +140,7 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
   // One packet of device time, each completion in it answered by the streaming loop.
   bool StepPacket() {
     return StepFrames(device, vkx7::kPacketFrames,
-                      [this] { return driver->streamThreadId.load(); });
+                      [this] { return Internals(*driver).streamThreadId.load(); });
   }
   bool StepPackets(unsigned count) {
     for (unsigned i = 0; i < count; ++i) {
@@ -163,7 +163,7 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
     }
     // Two buffer switches: two halves of the ideal device, more where completions come later.
     for (unsigned packet = 0;
-         packet < kStartPacketBound && driver->cycleCount.load() < 2 &&
+         packet < kStartPacketBound && Internals(*driver).cycleCount.load() < 2 &&
          started.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
          ++packet) {
       if (!StepPacket()) break;

@@ -12,6 +12,7 @@
 
 #include "host/Diagnose.h"
 #include "platform/vkernel/VirtualKernel.h"
+#include "product/Kx7Facts.h"
 #include "virtual_device/Kx7Scenarios.h"
 #include "virtual_device/VirtualKsDevice.h"
 
@@ -134,7 +135,7 @@ TEST_F(DiagnoseTest, TheIdealProfileIsNamedInBothLayoutsWithOneCompletionPerPack
         EXPECT_EQ(figures.timeValid, figures.completions) << "the model stamps every header";
       }
       EXPECT_EQ(run.capture.packetBytes, 192u);
-      EXPECT_EQ(run.render.packetBytes, 384u);
+      EXPECT_EQ(run.render.packetBytes, kx7::kRenderPacketBytes);
       ASSERT_TRUE(run.phase.known);
       EXPECT_LT(PhaseError(run.phase, 0.0), 0.01) << "both directions complete together";
     }

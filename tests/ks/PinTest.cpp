@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Kx7Fixture.h"
+#include "product/Kx7Facts.h"
 
 namespace kx7test {
 namespace {
@@ -145,7 +146,7 @@ TEST_F(PinTest, StreamRequestsPendAndStoppingCancelsThem) {
   auto filter = OpenFilter<CKsAudRenFilter>(vkx7::kRenderFilter);
   CKsAudPin* pin = filter->CreateRenderPin(AsWfx(ExtensibleFormat(2, 48000)), 0);
   ASSERT_NE(pin, nullptr);
-  TestPacket first(384, true), second(384, true);
+  TestPacket first(kx7::kRenderPacketBytes, true), second(kx7::kRenderPacketBytes, true);
   for (size_t i = 0; i < first.data.size(); ++i) first.data[i] = static_cast<BYTE>(i);
   // A stopped pin takes no stream requests.
   EXPECT_EQ(pin->WriteData(&first.header, &first.overlapped), E_FAIL);
@@ -162,7 +163,7 @@ TEST_F(PinTest, StreamRequestsPendAndStoppingCancelsThem) {
 
   KSAUDIO_POSITION position = {};
   EXPECT_EQ(pin->GetPosition(&position), S_OK);
-  EXPECT_EQ(position.PlayOffset, 384u);
+  EXPECT_EQ(position.PlayOffset, kx7::kRenderPacketBytes);
   EXPECT_EQ(position.WriteOffset, 768u);
   EXPECT_EQ(pin->GetPosition(nullptr), E_INVALIDARG);
 

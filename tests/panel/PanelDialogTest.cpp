@@ -4,6 +4,7 @@
 
 #include "panel/PanelFixture.h"
 #include "panel/SettingsStore.h"
+#include "product/ProductInfo.h"
 #include "resources/PanelLayout.h"
 
 namespace kx7test {
@@ -19,7 +20,8 @@ TEST_F(PanelDialogTest, ShowsTitleVersionSizesAndNoticeCentredOnTheScreen) {
   char title[64] = {};
   GetWindowTextA(panel, title, sizeof title);
   EXPECT_STREQ(title, kPanelTitle);
-  EXPECT_EQ(ItemText(panel, IDC_VERSION), "NORVA KX-7 ASIO Control Panel Version: 1.1.0.0");
+  EXPECT_EQ(ItemText(panel, IDC_VERSION),
+            "NORVA KX-7 ASIO Control Panel Version: " KX7_VERSION_TEXT);
   EXPECT_EQ(ComboEntries(panel),
             (std::vector<std::string>{"64", "128", "256", "512", "1024", "2048"}));
   EXPECT_EQ(SendDlgItemMessageA(panel, IDC_BUFFER_SIZE, CB_GETCURSEL, 0, 0), 1);
@@ -36,18 +38,18 @@ TEST_F(PanelDialogTest, ShowsTitleVersionSizesAndNoticeCentredOnTheScreen) {
   EXPECT_EQ(rect.left, GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2);
   EXPECT_EQ(rect.top, GetSystemMetrics(SM_CYSCREEN) / 2 - height / 2);
 
-  driver->CloseControlPanel();
-  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  Internals(*driver).CloseControlPanel();
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
   EXPECT_FALSE(IsWindow(panel));
 }
 
 TEST_F(PanelDialogTest, VersionTextComesFromTheVersionResource) {
   char text[32];
-  PanelDriver::GetProductVersionText(text, sizeof text);
-  EXPECT_STREQ(text, "1.1.0.0");
+  CAsioDriverTestAccess::GetProductVersionText(text, sizeof text);
+  EXPECT_STREQ(text, KX7_VERSION_TEXT);
   // A buffer too small is cut, never overrun.
   char small[4] = {'x', 'x', 'x', 'x'};
-  PanelDriver::GetProductVersionText(small, sizeof small);
+  CAsioDriverTestAccess::GetProductVersionText(small, sizeof small);
   EXPECT_STREQ(small, "1.1");
 }
 
@@ -59,12 +61,12 @@ TEST_F(PanelDialogTest, PreselectionCountsTheSizesBelowThePreferredOne) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.preferred);
     PanelDriverHandle driver;
-    driver->preferredBufferSize.store(c.preferred);
+    Internals(*driver).preferredBufferSize.store(c.preferred);
     const HWND panel = OpenModeless(driver.operator->());
     EXPECT_EQ(SendDlgItemMessageA(panel, IDC_BUFFER_SIZE, CB_GETCURSEL, 0, 0), c.selection);
-    driver->CloseControlPanel();
+    Internals(*driver).CloseControlPanel();
     // Showing the list changes nothing: a size off the list stays until the user picks one.
-    EXPECT_EQ(driver->preferredBufferSize.load(), c.preferred);
+    EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), c.preferred);
   }
 }
 
@@ -74,19 +76,20 @@ TEST_F(PanelDialogTest, PickedSizeIsReportedAtOnceAndStoredWhenTheDriverGoes) {
   const HWND combo = GetDlgItem(panel, IDC_BUFFER_SIZE);
   ASSERT_TRUE(emu_test::PostComboPick(combo, 4));
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 1024; }));
-  EXPECT_EQ(SettingsStore(kSettingsKey).Read("Buffer Size Preferred"), std::nullopt);
+  EXPECT_EQ(SettingsStore(kSettingsKey).Read(kx7::kBufferSizePreferredValue), std::nullopt);
   ASSERT_TRUE(emu_test::PostComboPick(combo, 0));
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 64; }));
   ASSERT_TRUE(emu_test::PostComboPick(combo, 5));
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 2048; }));
-  driver->CloseControlPanel();
+  Internals(*driver).CloseControlPanel();
   driver.Reset();
-  EXPECT_EQ(SettingsStore(kSettingsKey).Read("Buffer Size Preferred"), std::optional<DWORD>(2048));
+  EXPECT_EQ(SettingsStore(kSettingsKey).Read(kx7::kBufferSizePreferredValue),
+            std::optional<DWORD>(2048));
 }
 
 TEST_F(PanelDialogTest, ASelectionChangeWithoutAnEntryKeepsThePreferredSize) {
   PanelDriverHandle driver;
-  driver->preferredBufferSize.store(256);
+  Internals(*driver).preferredBufferSize.store(256);
   const HWND panel = OpenModeless(driver.operator->());
   const HWND combo = GetDlgItem(panel, IDC_BUFFER_SIZE);
   // The list cleared, a change notice arrives: there is no entry to take a size from.
@@ -94,7 +97,7 @@ TEST_F(PanelDialogTest, ASelectionChangeWithoutAnEntryKeepsThePreferredSize) {
   PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_BUFFER_SIZE, CBN_SELCHANGE),
                reinterpret_cast<LPARAM>(combo));
   PostMessageA(GetDlgItem(panel, IDOK), BM_CLICK, 0, 0);
-  EXPECT_TRUE(WaitUntil([&] { return driver->panelWindow.load() == nullptr; }));
+  EXPECT_TRUE(WaitUntil([&] { return Internals(*driver).panelWindow.load() == nullptr; }));
   EXPECT_EQ(PreferredSize(driver.operator->()), 256);
 }
 
@@ -133,13 +136,13 @@ TEST_P(PanelCloseTest, WaitingControlPanelReturnsOnlyOnceTheUserClosedIt) {
   EXPECT_FALSE(returned.load());
   PostClose(panel, GetParam());
   host.join();
-  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
   EXPECT_FALSE(IsWindow(panel));
-  EXPECT_FALSE(driver->panelOpenedByHost.load());
+  EXPECT_FALSE(Internals(*driver).panelOpenedByHost.load());
   // The waiting call also let the panel thread finish and released its handle.
-  EXPECT_EQ(driver->panelThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Internals(*driver).panelThread, INVALID_HANDLE_VALUE);
   // A panel closed by the user does not change the setting.
-  EXPECT_FALSE(driver->modelessPanel.load());
+  EXPECT_FALSE(Internals(*driver).modelessPanel.load());
 }
 
 INSTANTIATE_TEST_SUITE_P(UserActions, PanelCloseTest,
@@ -149,31 +152,31 @@ INSTANTIATE_TEST_SUITE_P(UserActions, PanelCloseTest,
 TEST_F(PanelDialogTest, MetricsReplaceTheNoticeOnEveryTimerTickWhileSwitchedOn) {
   emu_test::FreezeTime(50000);
   PanelDriverHandle driver;
-  driver->showMetrics.store(true);
-  driver->latencyCount.store(256);
-  driver->dropOutCount.store(0);
+  Internals(*driver).showMetrics.store(true);
+  Internals(*driver).latencyCount.store(256);
+  Internals(*driver).dropOutCount.store(0);
   const HWND panel = OpenModeless(driver.operator->());
   EXPECT_EQ(ItemText(panel, IDC_METRICS), KX7_PANEL_NOTICE);  // no tick yet
   emu_test::FreezeTime(50400);
   EXPECT_TRUE(
       WaitUntil([&] { return ItemText(panel, IDC_METRICS) == "DropOut:0 | Latency:256 (5.3ms)"; }));
-  driver->dropOutCount.store(3);
-  driver->latencyCount.store(4410);
+  Internals(*driver).dropOutCount.store(3);
+  Internals(*driver).latencyCount.store(4410);
   emu_test::FreezeTime(50800);
   EXPECT_TRUE(WaitUntil(
       [&] { return ItemText(panel, IDC_METRICS) == "DropOut:3 | Latency:4410 (91.9ms)"; }));
-  driver->CloseControlPanel();
+  Internals(*driver).CloseControlPanel();
 }
 
 TEST_F(PanelDialogTest, WithoutMetricsTheNoticeStays) {
   emu_test::FreezeTime(70000);
   PanelDriverHandle driver;
-  driver->latencyCount.store(256);
+  Internals(*driver).latencyCount.store(256);
   const HWND panel = OpenModeless(driver.operator->());
   emu_test::FreezeTime(71000);
   Sleep(100);  // room for the ticks that are due; none may change the text
   EXPECT_EQ(ItemText(panel, IDC_METRICS), KX7_PANEL_NOTICE);
-  driver->CloseControlPanel();
+  Internals(*driver).CloseControlPanel();
 }
 
 }  // namespace

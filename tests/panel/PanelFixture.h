@@ -10,53 +10,36 @@
 
 #include "driver/AsioDriver.h"
 #include "platform/emu/test_hooks.h"
+#include "product/Kx7Facts.h"
 #include "resources/resource.h"
+#include "support/DriverTestAccess.h"
 #include "support/TestSupport.h"
 
 namespace kx7test {
 
 inline constexpr char kPanelTitle[] = "NORVA KX-7 ASIO Control Panel";
-inline constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
-
-class PanelDriver : public CAsioDriver {
- public:
-  explicit PanelDriver(HRESULT* phr) : CAsioDriver(nullptr, phr) {}
-  using CAsioDriver::CloseControlPanel;
-  using CAsioDriver::dropOutCount;
-  using CAsioDriver::GetProductVersionText;
-  using CAsioDriver::latencyCount;
-  using CAsioDriver::modelessPanel;
-  using CAsioDriver::OpenControlPanel;
-  using CAsioDriver::panelLock;
-  using CAsioDriver::panelOpenedByHost;
-  using CAsioDriver::panelOpenTime;
-  using CAsioDriver::panelStarting;
-  using CAsioDriver::panelThread;
-  using CAsioDriver::panelWindow;
-  using CAsioDriver::preferredBufferSize;
-  using CAsioDriver::sampleRate;
-  using CAsioDriver::showMetrics;
-};
+using kx7::kSettingsKey;
 
 // One reference to a fresh driver object, released at the end (running the destructor).
 class PanelDriverHandle {
  public:
   PanelDriverHandle() {
     HRESULT hr = S_OK;
-    driver = new PanelDriver(&hr);
+    driver = new CAsioDriver(nullptr, &hr);
     driver->NonDelegatingAddRef();
   }
   ~PanelDriverHandle() { Reset(); }
   PanelDriverHandle(const PanelDriverHandle&) = delete;
   PanelDriverHandle& operator=(const PanelDriverHandle&) = delete;
-  PanelDriver* operator->() const { return driver; }
+  CAsioDriver* operator->() const { return driver; }
+  CAsioDriver& operator*() const { return *driver; }
   void Reset() {
     if (driver != nullptr) driver->Release();
     driver = nullptr;
   }
 
  private:
-  PanelDriver* driver = nullptr;
+  CAsioDriver* driver = nullptr;
 };
 
 // Polls a condition every 2 ms for up to 10 s; the bound only keeps a failing test from hanging.
@@ -88,7 +71,7 @@ inline std::vector<std::string> ComboEntries(HWND dialog) {
   return entries;
 }
 
-inline int PreferredSize(PanelDriver* driver) {
+inline int PreferredSize(CAsioDriver* driver) {
   int32_t minimum = 0, maximum = 0, preferred = 0, granularity = 0;
   driver->getBufferSize(&minimum, &maximum, &preferred, &granularity);
   return preferred;
@@ -112,10 +95,10 @@ class PanelTest : public ::testing::Test {
   }
 
   // Opens a panel that controlPanel does not wait for, and gives its window.
-  HWND OpenModeless(PanelDriver* driver) {
-    driver->modelessPanel.store(true);
+  HWND OpenModeless(CAsioDriver* driver) {
+    Internals(*driver).modelessPanel.store(true);
     EXPECT_EQ(driver->controlPanel(), ASE_OK);
-    const HWND panel = driver->panelWindow.load();
+    const HWND panel = Internals(*driver).panelWindow.load();
     EXPECT_NE(panel, nullptr);
     return panel;
   }

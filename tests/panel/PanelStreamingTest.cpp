@@ -10,19 +10,19 @@ constexpr char kPanelTitle[] = "NORVA KX-7 ASIO Control Panel";
 using PanelStreamingTest = StreamingTest;
 
 TEST_P(PanelStreamingTest, StartOpensThePanelWithoutWaitingAndStopClosesIt) {
-  driver->autoOpenPanel.store(true);
-  driver->modelessPanel.store(false);  // start does not wait even so
+  Internals(*driver).autoOpenPanel.store(true);
+  Internals(*driver).modelessPanel.store(false);  // start does not wait even so
   Prepare(128);
   ASSERT_EQ(Start(), ASE_OK);
   const HWND panel = FindWindowA("#32770", kPanelTitle);
   ASSERT_NE(panel, nullptr);
   EXPECT_TRUE(IsWindowVisible(panel));
   // The panel came from start, not from the host: a stop right away keeps the setting.
-  driver->modelessPanel.store(true);
+  Internals(*driver).modelessPanel.store(true);
   EXPECT_EQ(driver->stop(), ASE_OK);
   EXPECT_FALSE(IsWindow(panel));
   EXPECT_EQ(FindWindowA("#32770", kPanelTitle), nullptr);
-  EXPECT_TRUE(driver->modelessPanel.load());
+  EXPECT_TRUE(Internals(*driver).modelessPanel.load());
 }
 
 TEST_P(PanelStreamingTest, WithoutAutoOpenStartOpensNoPanel) {

@@ -14,15 +14,15 @@ TEST_F(PanelThreadTest, ASecondControlPanelReturnsAtOnceAndOpensNothing) {
   emu_test::FreezeTime(1000);
   PanelDriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
-  EXPECT_EQ(driver->panelOpenTime.load(), 1000u);
+  EXPECT_EQ(Internals(*driver).panelOpenTime.load(), 1000u);
   const int windows = emu_test::WindowCount();
   emu_test::FreezeTime(5000);
-  driver->modelessPanel.store(false);  // would make a new panel wait
+  Internals(*driver).modelessPanel.store(false);  // would make a new panel wait
   EXPECT_EQ(driver->controlPanel(), ASE_OK);
-  EXPECT_EQ(driver->panelWindow.load(), panel);
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), panel);
   EXPECT_EQ(emu_test::WindowCount(), windows);
-  EXPECT_EQ(driver->panelOpenTime.load(), 1000u);
-  driver->CloseControlPanel();
+  EXPECT_EQ(Internals(*driver).panelOpenTime.load(), 1000u);
+  Internals(*driver).CloseControlPanel();
 }
 
 TEST_F(PanelThreadTest, ClosingSoonAfterTheHostOpenedItSwitchesModelessOff) {
@@ -41,9 +41,9 @@ TEST_F(PanelThreadTest, ClosingSoonAfterTheHostOpenedItSwitchesModelessOff) {
     PanelDriverHandle driver;
     OpenModeless(driver.operator->());
     emu_test::FreezeTime(c.openedAt + c.closedAfter);
-    driver->CloseControlPanel();
-    EXPECT_EQ(driver->panelWindow.load(), nullptr);
-    EXPECT_EQ(driver->modelessPanel.load(), c.staysModeless);
+    Internals(*driver).CloseControlPanel();
+    EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+    EXPECT_EQ(Internals(*driver).modelessPanel.load(), c.staysModeless);
   }
 }
 
@@ -51,55 +51,55 @@ TEST_F(PanelThreadTest, APanelThatStartOpenedIsNotWaitedForNorCountedAsTheHosts)
   emu_test::FreezeTime(1000);
   PanelDriverHandle driver;
   // Opened as start opens it: no waiting, although the panel is not modeless...
-  driver->OpenControlPanel(true);
-  ASSERT_NE(driver->panelWindow.load(), nullptr);
-  EXPECT_FALSE(driver->panelOpenedByHost.load());
+  Internals(*driver).OpenControlPanel(true);
+  ASSERT_NE(Internals(*driver).panelWindow.load(), nullptr);
+  EXPECT_FALSE(Internals(*driver).panelOpenedByHost.load());
   // ...and a quick close keeps the setting, since the host did not open it.
-  driver->modelessPanel.store(true);
-  driver->CloseControlPanel();
-  EXPECT_TRUE(driver->modelessPanel.load());
+  Internals(*driver).modelessPanel.store(true);
+  Internals(*driver).CloseControlPanel();
+  EXPECT_TRUE(Internals(*driver).modelessPanel.load());
 }
 
 TEST_F(PanelThreadTest, ClosingWithoutAPanelLeavesModelessAlone) {
   emu_test::FreezeTime(1000);
   PanelDriverHandle driver;
-  driver->modelessPanel.store(true);
-  driver->panelOpenedByHost.store(true);
-  driver->panelOpenTime.store(1000);
-  driver->CloseControlPanel();
-  EXPECT_TRUE(driver->modelessPanel.load());
+  Internals(*driver).modelessPanel.store(true);
+  Internals(*driver).panelOpenedByHost.store(true);
+  Internals(*driver).panelOpenTime.store(1000);
+  Internals(*driver).CloseControlPanel();
+  EXPECT_TRUE(Internals(*driver).modelessPanel.load());
 }
 
 TEST_F(PanelThreadTest, AnotherThreadClosingThePanelEndsTheWaitingControlPanel) {
   PanelDriverHandle driver;
   std::thread host([&] { EXPECT_EQ(driver->controlPanel(), ASE_OK); });
-  ASSERT_TRUE(WaitUntil([&] { return driver->panelWindow.load() != nullptr; }));
-  driver->CloseControlPanel();  // what stop does on the host's other thread
+  ASSERT_TRUE(WaitUntil([&] { return Internals(*driver).panelWindow.load() != nullptr; }));
+  Internals(*driver).CloseControlPanel();  // what stop does on the host's other thread
   host.join();
-  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
 }
 
 TEST_F(PanelThreadTest, ADialogThatCannotBeCreatedIsNotWaitedFor) {
   PanelDriverHandle driver;
   emu_test::FailDialogCreation(true);
   EXPECT_EQ(driver->controlPanel(), ASE_OK);  // modal, but there is nothing to wait for
-  EXPECT_EQ(driver->panelWindow.load(), nullptr);
-  EXPECT_FALSE(driver->panelStarting.load());
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+  EXPECT_FALSE(Internals(*driver).panelStarting.load());
   emu_test::FailDialogCreation(false);
   OpenModeless(driver.operator->());
-  driver->CloseControlPanel();
+  Internals(*driver).CloseControlPanel();
 }
 
 TEST_F(PanelThreadTest, AThreadThatCannotBeStartedIsNotWaitedFor) {
   PanelDriverHandle driver;
   emu_test::FailNextThreadStart();
   EXPECT_EQ(driver->controlPanel(), ASE_OK);
-  EXPECT_EQ(driver->panelWindow.load(), nullptr);
-  EXPECT_FALSE(driver->panelStarting.load());
-  EXPECT_FALSE(driver->panelOpenedByHost.load());
-  EXPECT_EQ(driver->panelThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+  EXPECT_FALSE(Internals(*driver).panelStarting.load());
+  EXPECT_FALSE(Internals(*driver).panelOpenedByHost.load());
+  EXPECT_EQ(Internals(*driver).panelThread, INVALID_HANDLE_VALUE);
   OpenModeless(driver.operator->());
-  driver->CloseControlPanel();
+  Internals(*driver).CloseControlPanel();
 }
 
 // A thread that stands for a panel thread in its last steps: window already cleared, handle
@@ -123,10 +123,10 @@ TEST_F(PanelThreadTest, AnOpenerLetsAnEndingPanelThreadFinishBeforeStartingTheNe
   PanelDriverHandle driver;
   EndingPanelThread ending;
   ASSERT_NE(ending.thread, nullptr);
-  driver->panelThread = ending.thread;
+  Internals(*driver).panelThread = ending.thread;
   std::atomic<bool> returned{false};
   std::thread host([&] {
-    driver->OpenControlPanel(true);
+    Internals(*driver).OpenControlPanel(true);
     returned.store(true);
   });
   Sleep(50);
@@ -134,23 +134,23 @@ TEST_F(PanelThreadTest, AnOpenerLetsAnEndingPanelThreadFinishBeforeStartingTheNe
   EXPECT_EQ(emu_test::WindowCount(), 0) << "a second panel thread ran beside the ending one";
   SetEvent(ending.release);
   host.join();
-  EXPECT_NE(driver->panelWindow.load(), nullptr);
-  EXPECT_NE(driver->panelThread, ending.thread);  // released, and a new thread recorded
-  driver->CloseControlPanel();
+  EXPECT_NE(Internals(*driver).panelWindow.load(), nullptr);
+  EXPECT_NE(Internals(*driver).panelThread, ending.thread);  // released, and a new thread recorded
+  Internals(*driver).CloseControlPanel();
 }
 
 TEST_F(PanelThreadTest, AnOpenerGivesUpOnAPanelThreadThatDoesNotEnd) {
   PanelDriverHandle driver;
   EndingPanelThread ending;
   ASSERT_NE(ending.thread, nullptr);
-  driver->panelThread = ending.thread;
-  driver->OpenControlPanel(true);  // returns after its bounded wait
-  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  Internals(*driver).panelThread = ending.thread;
+  Internals(*driver).OpenControlPanel(true);  // returns after its bounded wait
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
   EXPECT_EQ(emu_test::WindowCount(), 0);
-  EXPECT_EQ(driver->panelThread, ending.thread);  // still recorded, not closed
+  EXPECT_EQ(Internals(*driver).panelThread, ending.thread);  // still recorded, not closed
   SetEvent(ending.release);
   OpenModeless(driver.operator->());
-  driver->CloseControlPanel();
+  Internals(*driver).CloseControlPanel();
 }
 
 TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) {
@@ -160,20 +160,20 @@ TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) 
     const HWND panel = OpenModeless(driver.operator->());
     switch (round % 3) {
       case 0:
-        driver->CloseControlPanel();
+        Internals(*driver).CloseControlPanel();
         break;
       case 1:  // closed by the user; the next opener or closer finishes the thread off
         PostMessageA(panel, WM_KEYDOWN, VK_ESCAPE, 0);
-        ASSERT_TRUE(WaitUntil([&] { return driver->panelWindow.load() == nullptr; }));
+        ASSERT_TRUE(WaitUntil([&] { return Internals(*driver).panelWindow.load() == nullptr; }));
         break;
       default:  // closed by the user while another thread closes it too
         PostMessageA(GetDlgItem(panel, IDOK), BM_CLICK, 0, 0);
-        driver->CloseControlPanel();
+        Internals(*driver).CloseControlPanel();
         break;
     }
   }
-  driver->CloseControlPanel();
-  EXPECT_EQ(driver->panelThread, INVALID_HANDLE_VALUE);
+  Internals(*driver).CloseControlPanel();
+  EXPECT_EQ(Internals(*driver).panelThread, INVALID_HANDLE_VALUE);
   // The counts of the fixture's TearDown check that no handle was closed twice or waited on late.
 }
 
@@ -181,7 +181,7 @@ TEST_F(PanelThreadTest, StopClosesAnOpenPanelAlsoWhenNotStreaming) {
   PanelDriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
   EXPECT_EQ(driver->stop(), ASE_OK);
-  EXPECT_EQ(driver->panelWindow.load(), nullptr);
+  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
   EXPECT_FALSE(IsWindow(panel));
 }
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "asio/asio.h"
+#include "product/Kx7Facts.h"
+#include "product/ProductInfo.h"
 #include "resources/resource.h"
 #include "support/TestSupport.h"
 
@@ -17,7 +19,7 @@ namespace {
 
 const CLSID kDriverClass = {
     0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
-constexpr char kSettingsKey[] = "SOFTWARE\\Norva\\KX-7 ASIO\\1.00";
+using kx7::kSettingsKey;
 constexpr char kTitle[] = "NORVA KX-7 ASIO Control Panel";
 #ifdef KX7_VIRTUAL_DEVICE
 // The DLL of the virtual-device build carries a KX-7 of its own.
@@ -187,7 +189,8 @@ TEST_F(PanelWindowsTest, ShowsTheRealDialogAndTheHostSeesThePickedSizeAtOnceAndN
   char title[64] = {};
   GetWindowTextA(panel, title, sizeof title);
   EXPECT_STREQ(title, kTitle);
-  EXPECT_EQ(ItemText(panel, IDC_VERSION), "NORVA KX-7 ASIO Control Panel Version: 1.1.0.0");
+  EXPECT_EQ(ItemText(panel, IDC_VERSION),
+            "NORVA KX-7 ASIO Control Panel Version: " KX7_VERSION_TEXT);
   const HWND combo = GetDlgItem(panel, IDC_BUFFER_SIZE);
   EXPECT_EQ(ComboEntries(combo),
             (std::vector<std::string>{"64", "128", "256", "512", "1024", "2048"}));
@@ -228,7 +231,7 @@ TEST_F(PanelWindowsTest, ShowsTheRealDialogAndTheHostSeesThePickedSizeAtOnceAndN
   PostMessageA(GetDlgItem(panel, IDOK), BM_CLICK, 0, 0);
   EXPECT_TRUE(Gone(panel));
   ReleaseDriver();
-  EXPECT_EQ(ReadSetting("Buffer Size Preferred"), 1024u);
+  EXPECT_EQ(ReadSetting(kx7::kBufferSizePreferredValue), 1024u);
 
   // The next driver object offers the choice again; Escape closes its panel.
   CreateDriver();
@@ -285,8 +288,8 @@ TEST_F(PanelWindowsTest, VersionResourceNamesProductMakerAndVersions) {
   };
   EXPECT_EQ(text("ProductName"), "NORVA KX-7 ASIO");
   EXPECT_EQ(text("CompanyName"), "Norva");
-  EXPECT_EQ(text("ProductVersion"), "1.1.0.0");
-  EXPECT_EQ(text("FileVersion"), "1.1.0.0");
+  EXPECT_EQ(text("ProductVersion"), KX7_VERSION_TEXT);
+  EXPECT_EQ(text("FileVersion"), KX7_VERSION_TEXT);
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length));

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "ks/Kx7Fixture.h"
+#include "product/Kx7Facts.h"
 #include "streaming/InputCaptureKS.h"
 #include "streaming/OutputRenderKS.h"
 
@@ -102,7 +103,7 @@ TEST_F(StreamsTest, RenderQueuesSilenceThenPacksTheLoopsBlocks) {
   render->Start();
   device.Step(4);
   const std::vector<BYTE> silence = device.RenderedBytes();
-  ASSERT_EQ(silence.size(), 4u * 384);
+  ASSERT_EQ(silence.size(), 4u * kx7::kRenderPacketBytes);
   for (BYTE b : silence) ASSERT_EQ(b, 0);
 
   int32_t block[128] = {};
@@ -119,7 +120,7 @@ TEST_F(StreamsTest, RenderQueuesSilenceThenPacksTheLoopsBlocks) {
   EXPECT_FALSE(render->WaitPacket(0)) << "the next one is still queued";
   const std::vector<BYTE> played = device.RenderedBytes();
   const BYTE expected[6] = {0x56, 0x34, 0x12, 0x01, 0x00, 0x00};
-  EXPECT_EQ(std::memcmp(played.data() + 4 * 384, expected, 6), 0);
+  EXPECT_EQ(std::memcmp(played.data() + 4 * kx7::kRenderPacketBytes, expected, 6), 0);
 }
 
 TEST_F(StreamsTest, RequestsGoBackWithCleanHeadersAndAPinThatWillNotPauseFailsTheStream) {

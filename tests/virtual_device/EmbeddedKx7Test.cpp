@@ -10,6 +10,7 @@
 #include "../ks/Kx7Fixture.h"
 #include "ks/KsLayer.h"
 #include "platform/device_access.h"
+#include "product/Kx7Facts.h"
 #include "virtual_device/VirtualKsDevice.h"
 
 namespace {
@@ -75,7 +76,7 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
     // 64 render packets of the level (left) and silence (right): far longer than the delay.
     std::vector<std::unique_ptr<kx7test::TestPacket>> writes;
     for (int i = 0; i < 64; ++i) {
-      writes.push_back(std::make_unique<kx7test::TestPacket>(64 * 6, true));
+      writes.push_back(std::make_unique<kx7test::TestPacket>(kx7::kRenderPacketBytes, true));
       for (size_t frame = 0; frame < 64; ++frame) {
         BYTE* left = &writes.back()->data[frame * 6];
         left[0] = kLevel & 0xFF;
@@ -86,7 +87,7 @@ TEST(EmbeddedKx7, StreamsInRealTimeWhileOpenAndLoopsTheLeftChannelBack) {
     }
     std::vector<std::unique_ptr<kx7test::TestPacket>> reads;
     for (int i = 0; i < 32; ++i) {
-      reads.push_back(std::make_unique<kx7test::TestPacket>(64 * 3, false));
+      reads.push_back(std::make_unique<kx7test::TestPacket>(kx7::kCapturePacketBytes, false));
       ASSERT_EQ(capturePin->ReadData(&reads.back()->header, &reads.back()->overlapped), S_OK);
     }
     ASSERT_EQ(renderPin->SetState(KSSTATE_RUN), S_OK);

@@ -6,12 +6,13 @@
 #include <memory>
 
 #include "../ks/Kx7Fixture.h"
+#include "product/Kx7Facts.h"
 
 namespace kx7test {
 namespace {
 
-constexpr size_t kRenderBytes = 64 * 6;
-constexpr size_t kCaptureBytes = 64 * 3;
+constexpr size_t kRenderBytes = kx7::kRenderPacketBytes;
+constexpr size_t kCaptureBytes = kx7::kCapturePacketBytes;
 
 int32_t Sample24(const BYTE* p) {
   const uint32_t word = p[0] | (p[1] << 8) | (p[2] << 16);

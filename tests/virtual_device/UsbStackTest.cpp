@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "../ks/Kx7Fixture.h"
+#include "product/Kx7Facts.h"
 #include "virtual_device/Kx7Scenarios.h"
 
 namespace kx7test {
@@ -15,8 +16,8 @@ namespace {
 using vkx7::Direction;
 using vkx7::Kx7Layout;
 
-constexpr ULONG kRenderBytes = 64 * 6;
-constexpr ULONG kCaptureBytes = 64 * 3;
+constexpr ULONG kRenderBytes = kx7::kRenderPacketBytes;
+constexpr ULONG kCaptureBytes = kx7::kCapturePacketBytes;
 
 // Raw device access, as the KS layer does it, for a device in any layout.
 class UsbStackTest : public ::testing::Test {

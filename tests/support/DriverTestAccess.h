@@ -1,0 +1,90 @@
+// The tests' and benchmarks' one way into a driver object's private state: the driver's only
+// friend, handing out references to the members they read or set.
+#pragma once
+
+#include "driver/AsioDriver.h"
+
+class CAsioDriverTestAccess {
+ public:
+  explicit CAsioDriverTestAccess(CAsioDriver& driver)
+      : activeInputs(driver.activeInputs),
+        activeOutputs(driver.activeOutputs),
+        asioTime(driver.asioTime),
+        autoOpenPanel(driver.autoOpenPanel),
+        bufferSize(driver.bufferSize),
+        callbacks(driver.callbacks),
+        capturePin(driver.capturePin),
+        cycleCount(driver.cycleCount),
+        dropOutCount(driver.dropOutCount),
+        inputBuffers(driver.inputBuffers),
+        inputChannels(driver.inputChannels),
+        latencyCount(driver.latencyCount),
+        modelessPanel(driver.modelessPanel),
+        outputBuffers(driver.outputBuffers),
+        outputFloatBuffers(driver.outputFloatBuffers),
+        panelLock(driver.panelLock),
+        panelOpenedByHost(driver.panelOpenedByHost),
+        panelOpenTime(driver.panelOpenTime),
+        panelStarting(driver.panelStarting),
+        panelThread(driver.panelThread),
+        panelWindow(driver.panelWindow),
+        preferredBufferSize(driver.preferredBufferSize),
+        renderPin(driver.renderPin),
+        running(driver.running),
+        samplePosition(driver.samplePosition),
+        sampleRate(driver.sampleRate),
+        showMetrics(driver.showMetrics),
+        streamThread(driver.streamThread),
+        streamThreadId(driver.streamThreadId),
+        systemTime(driver.systemTime),
+        timeInfoMode(driver.timeInfoMode),
+        transportOwner(driver.transportOwner),
+        owner(driver) {}
+
+  void OpenControlPanel(bool noWait) { owner.OpenControlPanel(noWait); }
+  void CloseControlPanel() { owner.CloseControlPanel(); }
+  static void GetProductVersionText(char* text, size_t size) {
+    CAsioDriver::GetProductVersionText(text, size);
+  }
+
+  decltype(CAsioDriver::activeInputs)& activeInputs;
+  decltype(CAsioDriver::activeOutputs)& activeOutputs;
+  decltype(CAsioDriver::asioTime)& asioTime;
+  decltype(CAsioDriver::autoOpenPanel)& autoOpenPanel;
+  decltype(CAsioDriver::bufferSize)& bufferSize;
+  decltype(CAsioDriver::callbacks)& callbacks;
+  decltype(CAsioDriver::capturePin)& capturePin;
+  decltype(CAsioDriver::cycleCount)& cycleCount;
+  decltype(CAsioDriver::dropOutCount)& dropOutCount;
+  decltype(CAsioDriver::inputBuffers)& inputBuffers;
+  decltype(CAsioDriver::inputChannels)& inputChannels;
+  decltype(CAsioDriver::latencyCount)& latencyCount;
+  decltype(CAsioDriver::modelessPanel)& modelessPanel;
+  decltype(CAsioDriver::outputBuffers)& outputBuffers;
+  decltype(CAsioDriver::outputFloatBuffers)& outputFloatBuffers;
+  decltype(CAsioDriver::panelLock)& panelLock;
+  decltype(CAsioDriver::panelOpenedByHost)& panelOpenedByHost;
+  decltype(CAsioDriver::panelOpenTime)& panelOpenTime;
+  decltype(CAsioDriver::panelStarting)& panelStarting;
+  decltype(CAsioDriver::panelThread)& panelThread;
+  decltype(CAsioDriver::panelWindow)& panelWindow;
+  decltype(CAsioDriver::preferredBufferSize)& preferredBufferSize;
+  decltype(CAsioDriver::renderPin)& renderPin;
+  decltype(CAsioDriver::running)& running;
+  decltype(CAsioDriver::samplePosition)& samplePosition;
+  decltype(CAsioDriver::sampleRate)& sampleRate;
+  decltype(CAsioDriver::showMetrics)& showMetrics;
+  decltype(CAsioDriver::streamThread)& streamThread;
+  decltype(CAsioDriver::streamThreadId)& streamThreadId;
+  decltype(CAsioDriver::systemTime)& systemTime;
+  decltype(CAsioDriver::timeInfoMode)& timeInfoMode;
+  decltype(CAsioDriver::transportOwner)& transportOwner;
+
+ private:
+  CAsioDriver& owner;
+};
+
+// The private state of `driver`, for example Internals(*driver).dropOutCount.
+inline CAsioDriverTestAccess Internals(CAsioDriver& driver) {
+  return CAsioDriverTestAccess(driver);
+}
