@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/WavFile.h"
-#include "tests/support/TestSupport.h"
+#include "support/TestSupport.h"
 
 namespace kx7host {
 namespace {

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "asio/asio.h"
-#include "com/ClassFactory.h"
-#include "com/EntryPoints.h"
 #include "driver/AsioDriver.h"
+#include "library/ClassFactory.h"
+#include "library/EntryPoints.h"
 #include "product/DriverIdentity.h"
 
 namespace {

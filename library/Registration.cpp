@@ -1,4 +1,4 @@
-#include "com/Registration.h"
+#include "library/Registration.h"
 
 #include <cstdio>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "com/Registration.h"
+#include "library/Registration.h"
 #include "support/TestSupport.h"
 
 namespace kx7test {

@@ -1,8 +1,8 @@
 // The library's COM entry points: class objects, unloading and process attach/detach.
 #include <new>
 
-#include "com/ClassFactory.h"
-#include "com/EntryPoints.h"
+#include "library/ClassFactory.h"
+#include "library/EntryPoints.h"
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) {

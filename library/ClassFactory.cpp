@@ -1,4 +1,4 @@
-#include "com/ClassFactory.h"
+#include "library/ClassFactory.h"
 
 #include <new>
 

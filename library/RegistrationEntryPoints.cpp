@@ -1,8 +1,8 @@
 // DllRegisterServer and DllUnregisterServer: the registration tool's entry points.
 #include <cstdio>
 
-#include "com/EntryPoints.h"
-#include "com/Registration.h"
+#include "library/EntryPoints.h"
+#include "library/Registration.h"
 #include "product/DriverIdentity.h"
 
 namespace {
