@@ -1,6 +1,6 @@
 // CAsioDriver: the one object an audio host holds. It implements IASIO and owns all driver state:
 // the host's callbacks and double buffers, rate and buffer size, the device's filters and pins,
-// the streaming and control-panel threads and the settings values.
+// the streaming thread, the user's settings and the control panel that shows them.
 #pragma once
 
 #include <atomic>
@@ -10,6 +10,8 @@
 
 #include "asio/asio.h"
 #include "com/ComBase.h"
+#include "panel/ControlPanel.h"
+#include "panel/DriverSettings.h"
 #include "platform/avrt.h"
 #include "platform/windows.h"
 #include "streaming/SampleConverter.h"
@@ -60,10 +62,6 @@ class CAsioDriver : public IASIO, public CUnknown {
  private:
   // The tests' and benchmarks' view of the private state.
   friend class CAsioDriverTestAccess;
-
-  // Settings (stored per user).
-  void LoadSettings();
-  void SaveSettings();
 
   // Device discovery and opening.
   bool OpenDevice();
@@ -120,16 +118,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   // the object once its loop has ended, since the loop still runs on the object.
   void OnLastRelease() override;
 
-  // The control panel and its thread.
+  // Opens the control panel (see CControlPanel::Open) and closes it.
   void OpenControlPanel(bool noWait);
-  // Waits while a panel that does not let its opener go is open, then lets its thread finish.
-  void WaitForPanelToClose();
   void CloseControlPanel();
-  // Applies the quick-close rule and tells the panel thread to end; the caller holds panelLock.
-  void AskPanelToClose();
-  static unsigned WINAPI PanelThreadProc(void* argument);
-  static INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static void GetProductVersionText(char* text, size_t size);
 
   // Sets and clears time-info flags shared with the streaming thread.
   void SetTimeInfoFlags(uint32_t flags);
@@ -143,7 +134,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   // Allocates one block of two halves; null when memory ran out.
   int32_t* AllocateBufferBlock() const;
 
-  // Lock order: transportLock before panelLock, never the other way. Only host threads take
+  // Lock order: transportLock before the panel's lock, never the other way. Only host threads take
   // transportLock, and none of them holds it while calling back into the host, except for the
   // asioMessage query of createBuffers. The streaming thread never waits for either lock.
   std::mutex transportLock;
@@ -159,7 +150,6 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<DWORD> streamThreadId{0};
   std::atomic<uint32_t> dropOutCount{0};
   std::atomic<uint32_t> latencyCount{0};
-  std::atomic<uint32_t> preferredBufferSize{128};
   int32_t* inputBuffers[2] = {nullptr, nullptr};
   int32_t* outputBuffers[2] = {nullptr, nullptr};
   float* outputFloatBuffers[2] = {nullptr, nullptr};
@@ -180,21 +170,6 @@ class CAsioDriver : public IASIO, public CUnknown {
   // errorLock is held only to copy the text.
   std::mutex errorLock;
   char errorMessage[128] = {};
-  // Held by the host's threads while they start, end or release the panel thread; never by the
-  // panel thread, and only tried by the streaming thread. Guards panelThread and panelThreadId.
-  std::mutex panelLock;
-  HANDLE panelThread = INVALID_HANDLE_VALUE;
-  DWORD panelThreadId = 0;
-  std::atomic<HWND> panelWindow{nullptr};
-  std::atomic<bool> panelQuit{false};
-  std::atomic<bool> panelStarting{false};
-  std::atomic<bool> modelessPanel{false};
-  std::atomic<bool> autoOpenPanel{false};
-  std::atomic<bool> panelOpenedByHost{false};
-  std::atomic<bool> showMetrics{false};
-  std::atomic<DWORD> panelOpenTime{0};
-  // controlPanel calls waiting for their panel to close, which the destructor lets return first.
-  std::atomic<int> panelWaiters{0};
   CKsEnumFilters* captureEnum = nullptr;
   CKsEnumFilters* renderEnum = nullptr;
   CKsAudCapFilter* captureFilter = nullptr;
@@ -207,6 +182,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<uint32_t> cycleCount{0};
   // Set by the streaming thread when its streams cannot run; ends the start handshake at once.
   std::atomic<ASIOError> streamFailure{ASE_OK};
+  // The user's preferences, and the control panel that shows them with the running figures.
+  DriverSettings settings;
+  CControlPanel panel{&settings, PanelFigures{&dropOutCount, &latencyCount, &sampleRate}};
   HMODULE avrtModule = nullptr;
   PFN_AvSetMmThreadCharacteristicsA pAvSetMmThreadCharacteristicsA = nullptr;
   PFN_AvRevertMmThreadCharacteristics pAvRevertMmThreadCharacteristics = nullptr;

@@ -48,7 +48,7 @@ ASIOError CAsioDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t
   *minSize = static_cast<int32_t>(kx7::kMinBufferSize);
   *maxSize = static_cast<int32_t>(kx7::kMaxBufferSize);
   *preferredSize =
-      static_cast<int32_t>(kx7::PreferredOfferedBufferSize(preferredBufferSize.load()));
+      static_cast<int32_t>(kx7::PreferredOfferedBufferSize(settings.preferredBufferSize.load()));
   *granularity = -1;
   return ASE_OK;
 }

@@ -19,7 +19,6 @@ constexpr DWORD kPanelWaiterWaitMs = 2000;
 
 CAsioDriver::CAsioDriver(IUnknown* outerUnknown, HRESULT* phr)
     : CUnknown(kDriverDisplayName, outerUnknown, phr) {
-  panelOpenTime = timeGetTime();
   avrtModule = LoadLibraryA("Avrt.dll");
   if (avrtModule != nullptr) {
     pAvSetMmThreadCharacteristicsA = reinterpret_cast<PFN_AvSetMmThreadCharacteristicsA>(
@@ -38,19 +37,14 @@ CAsioDriver::~CAsioDriver() {
   // exception, and after this wait the release goes on regardless.
   const bool locked = !OnStreamThread() && LockTransportWithin(kReleaseWaitMs);
   EndStream();
-  SaveSettings();
+  settings.Save();
   ReleaseBuffers();
   // A controlPanel call of another thread that waited for the panel sees it gone and returns.
-  const DWORD t0 = timeGetTime();
-  while (panelWaiters.load() > 0 && timeGetTime() - t0 < kPanelWaiterWaitMs) Sleep(2);
+  panel.WaitForWaiters(kPanelWaiterWaitMs);
   if (comInitialized && comInitialized->initialized) CoUninitialize();
   comInitialized.reset();
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
-  if (panelThread != INVALID_HANDLE_VALUE) {
-    // A panel that the user closed may still be ending: it runs our code until it has returned.
-    WaitForSingleObject(panelThread, 2000);
-    CloseHandle(panelThread);
-  }
+  panel.ReleaseThread();
   if (streamThread != INVALID_HANDLE_VALUE) CloseHandle(streamThread);
   if (locked) UnlockTransport();
 }
@@ -65,7 +59,7 @@ ASIOBool CAsioDriver::init(void* /*sysHandle*/) {
   const TransportScope scope(this);
   if (!scope.Entered()) return ASIOFalse;
   if (initialised.load()) return ASIOTrue;
-  LoadSettings();
+  settings.Load();
   // A stream that runs (a host may start before init) proves the device, and opening the device
   // again would release the pins under it.
   if (!scope.Locked() || streamThread != INVALID_HANDLE_VALUE) {

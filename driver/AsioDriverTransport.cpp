@@ -40,7 +40,7 @@ ASIOError CAsioDriver::start() {
     return failure;
   }
   running.store(true, std::memory_order_relaxed);
-  if (autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
+  if (settings.autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;
 }
 
@@ -67,8 +67,7 @@ void CAsioDriver::RequestStreamEnd() {
   // The thread ends once the callback has returned; the next transport call from a host thread
   // joins it and releases the device. Waiting here would wait for this very thread.
   stopStreaming.store(true, std::memory_order_relaxed);
-  std::unique_lock<std::mutex> guard(panelLock, std::try_to_lock);
-  if (guard.owns_lock()) AskPanelToClose();
+  panel.TryAskToClose();
 }
 
 bool CAsioDriver::OnStreamThread() const {

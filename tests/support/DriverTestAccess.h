@@ -1,5 +1,6 @@
-// The tests' and benchmarks' one way into a driver object's private state: the driver's only
-// friend, handing out references to the members they read or set.
+// The tests' and benchmarks' one way into a driver object's private state, its settings and its
+// control panel: the friend of CAsioDriver and CControlPanel, handing out references to the
+// members they read or set.
 #pragma once
 
 #include "driver/AsioDriver.h"
@@ -10,7 +11,7 @@ class CAsioDriverTestAccess {
       : activeInputs(driver.activeInputs),
         activeOutputs(driver.activeOutputs),
         asioTime(driver.asioTime),
-        autoOpenPanel(driver.autoOpenPanel),
+        autoOpenPanel(driver.settings.autoOpenPanel),
         bufferSize(driver.bufferSize),
         callbacks(driver.callbacks),
         capturePin(driver.capturePin),
@@ -19,21 +20,21 @@ class CAsioDriverTestAccess {
         inputBuffers(driver.inputBuffers),
         inputChannels(driver.inputChannels),
         latencyCount(driver.latencyCount),
-        modelessPanel(driver.modelessPanel),
+        modelessPanel(driver.settings.modelessPanel),
         outputBuffers(driver.outputBuffers),
         outputFloatBuffers(driver.outputFloatBuffers),
-        panelLock(driver.panelLock),
-        panelOpenedByHost(driver.panelOpenedByHost),
-        panelOpenTime(driver.panelOpenTime),
-        panelStarting(driver.panelStarting),
-        panelThread(driver.panelThread),
-        panelWindow(driver.panelWindow),
-        preferredBufferSize(driver.preferredBufferSize),
+        panelLock(driver.panel.panelLock),
+        panelOpenedByHost(driver.panel.panelOpenedByHost),
+        panelOpenTime(driver.panel.panelOpenTime),
+        panelStarting(driver.panel.panelStarting),
+        panelThread(driver.panel.panelThread),
+        panelWindow(driver.panel.panelWindow),
+        preferredBufferSize(driver.settings.preferredBufferSize),
         renderPin(driver.renderPin),
         running(driver.running),
         samplePosition(driver.samplePosition),
         sampleRate(driver.sampleRate),
-        showMetrics(driver.showMetrics),
+        showMetrics(driver.settings.showMetrics),
         streamThread(driver.streamThread),
         streamThreadId(driver.streamThreadId),
         systemTime(driver.systemTime),
@@ -44,13 +45,13 @@ class CAsioDriverTestAccess {
   void OpenControlPanel(bool noWait) { owner.OpenControlPanel(noWait); }
   void CloseControlPanel() { owner.CloseControlPanel(); }
   static void GetProductVersionText(char* text, size_t size) {
-    CAsioDriver::GetProductVersionText(text, size);
+    CControlPanel::GetProductVersionText(text, size);
   }
 
   decltype(CAsioDriver::activeInputs)& activeInputs;
   decltype(CAsioDriver::activeOutputs)& activeOutputs;
   decltype(CAsioDriver::asioTime)& asioTime;
-  decltype(CAsioDriver::autoOpenPanel)& autoOpenPanel;
+  decltype(DriverSettings::autoOpenPanel)& autoOpenPanel;
   decltype(CAsioDriver::bufferSize)& bufferSize;
   decltype(CAsioDriver::callbacks)& callbacks;
   decltype(CAsioDriver::capturePin)& capturePin;
@@ -59,21 +60,21 @@ class CAsioDriverTestAccess {
   decltype(CAsioDriver::inputBuffers)& inputBuffers;
   decltype(CAsioDriver::inputChannels)& inputChannels;
   decltype(CAsioDriver::latencyCount)& latencyCount;
-  decltype(CAsioDriver::modelessPanel)& modelessPanel;
+  decltype(DriverSettings::modelessPanel)& modelessPanel;
   decltype(CAsioDriver::outputBuffers)& outputBuffers;
   decltype(CAsioDriver::outputFloatBuffers)& outputFloatBuffers;
-  decltype(CAsioDriver::panelLock)& panelLock;
-  decltype(CAsioDriver::panelOpenedByHost)& panelOpenedByHost;
-  decltype(CAsioDriver::panelOpenTime)& panelOpenTime;
-  decltype(CAsioDriver::panelStarting)& panelStarting;
-  decltype(CAsioDriver::panelThread)& panelThread;
-  decltype(CAsioDriver::panelWindow)& panelWindow;
-  decltype(CAsioDriver::preferredBufferSize)& preferredBufferSize;
+  decltype(CControlPanel::panelLock)& panelLock;
+  decltype(CControlPanel::panelOpenedByHost)& panelOpenedByHost;
+  decltype(CControlPanel::panelOpenTime)& panelOpenTime;
+  decltype(CControlPanel::panelStarting)& panelStarting;
+  decltype(CControlPanel::panelThread)& panelThread;
+  decltype(CControlPanel::panelWindow)& panelWindow;
+  decltype(DriverSettings::preferredBufferSize)& preferredBufferSize;
   decltype(CAsioDriver::renderPin)& renderPin;
   decltype(CAsioDriver::running)& running;
   decltype(CAsioDriver::samplePosition)& samplePosition;
   decltype(CAsioDriver::sampleRate)& sampleRate;
-  decltype(CAsioDriver::showMetrics)& showMetrics;
+  decltype(DriverSettings::showMetrics)& showMetrics;
   decltype(CAsioDriver::streamThread)& streamThread;
   decltype(CAsioDriver::streamThreadId)& streamThreadId;
   decltype(CAsioDriver::systemTime)& systemTime;

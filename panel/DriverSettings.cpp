@@ -1,5 +1,5 @@
-// The four user preferences: read by init, written by the destructor.
-#include "driver/AsioDriver.h"
+#include "panel/DriverSettings.h"
+
 #include "panel/SettingsStore.h"
 #include "product/Kx7Facts.h"
 
@@ -11,7 +11,7 @@ void LoadFlag(const SettingsStore& store, const char* name, std::atomic<bool>* f
 
 }  // namespace
 
-void CAsioDriver::LoadSettings() {
+void DriverSettings::Load() {
   const SettingsStore store(kx7::kSettingsKey);
   LoadFlag(store, kx7::kShowMetricsValue, &showMetrics);
   LoadFlag(store, kx7::kModelessControlPanelValue, &modelessPanel);
@@ -19,8 +19,7 @@ void CAsioDriver::LoadSettings() {
   if (auto value = store.Read(kx7::kBufferSizePreferredValue)) preferredBufferSize.store(*value);
 }
 
-void CAsioDriver::SaveSettings() {
-  // "Show Metrics" is only ever put there from outside and is never written.
+void DriverSettings::Save() const {
   const SettingsStore store(kx7::kSettingsKey);
   store.Write(kx7::kModelessControlPanelValue, modelessPanel.load() ? 1 : 0);
   store.Write(kx7::kAutoOpenControlPanelValue, autoOpenPanel.load() ? 1 : 0);
