@@ -1,7 +1,8 @@
 ; Installer of the NORVA KX-7 ASIO driver: puts the 64-bit DLL under the 64-bit Program Files
 ; folder, registers it with the system's 64-bit registration tool, and leaves an uninstaller that
 ; unregisters it and removes its files and keys. Built by the Windows build:
-;   makensis -DDLL_PATH=<built DLL> -DOUT_FILE=<setup exe> -DPRODUCT_VERSION=1.1.0.0 <this file>
+;   makensis -DDLL_PATH=<built DLL> -DOUT_FILE=<setup exe> -DPRODUCT_VERSION=<a.b.c.d>
+;            -DPRODUCT=<product name> -DCOMPANY=<company> -DDLL_NAME=<DLL file name> <this file>
 Unicode true
 ; A 64-bit installer: it runs where the 64-bit DLL can run, and it sees the 64-bit folders,
 ; registry and registration tool without redirection.
@@ -13,18 +14,25 @@ Target amd64-unicode
 !ifndef OUT_FILE
   !error "OUT_FILE must name the installer to write"
 !endif
+; The version and names come from the build, which reads them from the product's facts.
 !ifndef PRODUCT_VERSION
-  !define PRODUCT_VERSION "1.1.0.0"
+  !error "PRODUCT_VERSION must give the version"
+!endif
+!ifndef PRODUCT
+  !error "PRODUCT must give the product name"
+!endif
+!ifndef COMPANY
+  !error "COMPANY must give the company name"
+!endif
+!ifndef DLL_NAME
+  !error "DLL_NAME must give the installed DLL's file name"
 !endif
 
 !include "LogicLib.nsh"
 
-!define PRODUCT "NORVA KX-7 ASIO"
-!define COMPANY "Norva"
-!define DLL_NAME "NORVA-KX-7-ASIO-x64.dll"
 !define CLSID "{C8817D90-B773-48F1-8708-4ECD6D913F64}"
-!define DRIVER_KEY "SOFTWARE\ASIO\NORVA KX-7 ASIO Driver"
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\NORVA KX-7 ASIO"
+!define DRIVER_KEY "SOFTWARE\ASIO\${PRODUCT} Driver"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 
 Name "${PRODUCT}"
 OutFile "${OUT_FILE}"
