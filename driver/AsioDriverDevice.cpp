@@ -38,6 +38,19 @@ void DescribePinFailure(HRESULT first, HRESULT second, ASIOSampleRate rate, char
   }
 }
 
+// Makes a pin in the 24-bit extensible format, else in plain PCM. When the device takes neither,
+// `why` says what went wrong.
+CKsAudPin* CreatePinInEitherFormat(CKsAudFilter* filter, WAVEFORMATEXTENSIBLE format,
+                                   ASIOSampleRate rate, char* why, size_t size) {
+  CKsAudPin* pin = KsCreateKx7Pin(filter, format);
+  if (pin != nullptr) return pin;
+  const HRESULT first = filter->m_hrCreatePin;
+  KsMakePlainPcm(&format);
+  pin = KsCreateKx7Pin(filter, format);
+  if (pin == nullptr) DescribePinFailure(first, filter->m_hrCreatePin, rate, why, size);
+  return pin;
+}
+
 }  // namespace
 
 bool CAsioDriver::OpenDevice() {
@@ -66,32 +79,18 @@ CKsAudRenFilter* CAsioDriver::FindRenderFilter(CKsEnumFilters* enumerator) {
 }
 
 CKsAudPin* CAsioDriver::CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSampleRate rate) {
-  WAVEFORMATEXTENSIBLE format = KsKx7CaptureFormat(static_cast<DWORD>(rate));
-  CKsAudPin* pin = KsCreateKx7Pin(filter, format);
-  if (pin != nullptr) return pin;
-  const HRESULT first = filter->m_hrCreatePin;
-  KsMakePlainPcm(&format);
-  pin = KsCreateKx7Pin(filter, format);
-  if (pin == nullptr) {
-    char text[sizeof errorMessage];
-    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
-    SetErrorMessage(text);
-  }
+  char why[sizeof errorMessage];
+  CKsAudPin* pin = CreatePinInEitherFormat(filter, KsKx7CaptureFormat(static_cast<DWORD>(rate)),
+                                           rate, why, sizeof why);
+  if (pin == nullptr) SetErrorMessage(why);
   return pin;
 }
 
 CKsAudPin* CAsioDriver::CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampleRate rate) {
-  WAVEFORMATEXTENSIBLE format = KsKx7RenderFormat(static_cast<DWORD>(rate));
-  CKsAudPin* pin = KsCreateKx7Pin(filter, format);
-  if (pin != nullptr) return pin;
-  const HRESULT first = filter->m_hrCreatePin;
-  KsMakePlainPcm(&format);
-  pin = KsCreateKx7Pin(filter, format);
-  if (pin == nullptr) {
-    char text[sizeof errorMessage];
-    DescribePinFailure(first, filter->m_hrCreatePin, rate, text, sizeof text);
-    SetErrorMessage(text);
-  }
+  char why[sizeof errorMessage];
+  CKsAudPin* pin = CreatePinInEitherFormat(filter, KsKx7RenderFormat(static_cast<DWORD>(rate)),
+                                           rate, why, sizeof why);
+  if (pin == nullptr) SetErrorMessage(why);
   return pin;
 }
 

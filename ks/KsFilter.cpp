@@ -14,6 +14,18 @@ void DeleteNodes(CKsList<CKsNode>& list) {
   while (CKsNode* pNode = list.RemoveHead()) delete pNode;
 }
 
+// A get request of one property of pin nPinId.
+KSP_PIN PinPropertyGet(ULONG nPinId, REFGUID guidPropertySet, ULONG nProperty) {
+  KSP_PIN ksPProp;
+  std::memset(&ksPProp, 0, sizeof ksPProp);
+  ksPProp.Property.Set = guidPropertySet;
+  ksPProp.Property.Id = nProperty;
+  ksPProp.Property.Flags = KSPROPERTY_TYPE_GET;
+  ksPProp.PinId = nPinId;
+  ksPProp.Reserved = 0;
+  return ksPProp;
+}
+
 }  // namespace
 
 CKsFilter::CKsFilter(LPCSTR pszName, HRESULT* phr)
@@ -67,13 +79,7 @@ HRESULT CKsFilter::Instantiate() {
 HRESULT CKsFilter::GetPinPropertySimple(ULONG nPinId, REFGUID guidPropertySet, ULONG nProperty,
                                         PVOID pvValue, ULONG cbValue) {
   KS_TRACE_ENTER("CKsFilter::GetPinPropertySimple");
-  KSP_PIN ksPProp;
-  std::memset(&ksPProp, 0, sizeof ksPProp);
-  ksPProp.Property.Set = guidPropertySet;
-  ksPProp.Property.Id = nProperty;
-  ksPProp.Property.Flags = KSPROPERTY_TYPE_GET;
-  ksPProp.PinId = nPinId;
-  ksPProp.Reserved = 0;
+  KSP_PIN ksPProp = PinPropertyGet(nPinId, guidPropertySet, nProperty);
   const HRESULT hr =
       SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksPProp, sizeof ksPProp, pvValue, cbValue, nullptr);
   KS_TRACE_LEAVE_HR("CKsFilter::GetPinPropertySimple", hr);
@@ -87,13 +93,7 @@ HRESULT CKsFilter::GetPinPropertyMulti(ULONG nPinId, REFGUID guidPropertySet, UL
     KS_TRACE_LEAVE_HR("CKsFilter::GetPinPropertyMulti", E_POINTER);
     return E_POINTER;
   }
-  KSP_PIN ksPProp;
-  std::memset(&ksPProp, 0, sizeof ksPProp);
-  ksPProp.Property.Set = guidPropertySet;
-  ksPProp.Property.Id = nProperty;
-  ksPProp.Property.Flags = KSPROPERTY_TYPE_GET;
-  ksPProp.PinId = nPinId;
-  ksPProp.Reserved = 0;
+  KSP_PIN ksPProp = PinPropertyGet(nPinId, guidPropertySet, nProperty);
   ULONG cbReply = 0;
   HRESULT hr =
       SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksPProp, sizeof ksPProp, nullptr, 0, &cbReply);

@@ -41,6 +41,28 @@ HRESULT MultiRequest(HANDLE handle, PVOID pvProperty, ULONG cbProperty,
                                  cbReply, nullptr);
 }
 
+// A request of one property of node nNodeId; ulFlags is KSPROPERTY_TYPE_GET or _SET.
+KSNODEPROPERTY NodeProperty(ULONG nNodeId, REFGUID guidPropertySet, ULONG nProperty,
+                            ULONG ulFlags) {
+  KSNODEPROPERTY ksNodeProperty;
+  std::memset(&ksNodeProperty, 0, sizeof ksNodeProperty);
+  ksNodeProperty.Property.Set = guidPropertySet;
+  ksNodeProperty.Property.Id = nProperty;
+  ksNodeProperty.Property.Flags = ulFlags | KSPROPERTY_TYPE_TOPOLOGY;
+  ksNodeProperty.NodeId = nNodeId;
+  return ksNodeProperty;
+}
+
+// The same for one channel of the node.
+KSNODEPROPERTY_AUDIO_CHANNEL ChannelProperty(ULONG nNodeId, ULONG nChannel, REFGUID guidPropertySet,
+                                             ULONG nProperty, ULONG ulFlags) {
+  KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty;
+  std::memset(&ksChannelProperty, 0, sizeof ksChannelProperty);
+  ksChannelProperty.NodeProperty = NodeProperty(nNodeId, guidPropertySet, nProperty, ulFlags);
+  ksChannelProperty.Channel = static_cast<LONG>(nChannel);
+  return ksChannelProperty;
+}
+
 }  // namespace
 
 CKsIrpTarget::CKsIrpTarget(HANDLE handle) {
@@ -226,12 +248,8 @@ HRESULT CKsIrpTarget::GetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertyS
                                             PVOID pvValue, ULONG cbValue, PVOID pvInstance,
                                             ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::GetNodePropertySimple");
-  KSNODEPROPERTY ksNodeProperty;
-  std::memset(&ksNodeProperty, 0, sizeof ksNodeProperty);
-  ksNodeProperty.Property.Set = guidPropertySet;
-  ksNodeProperty.Property.Id = nProperty;
-  ksNodeProperty.Property.Flags = KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_TOPOLOGY;
-  ksNodeProperty.NodeId = nNodeId;
+  KSNODEPROPERTY ksNodeProperty =
+      NodeProperty(nNodeId, guidPropertySet, nProperty, KSPROPERTY_TYPE_GET);
   const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue,
                                      cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetNodePropertySimple", hr);
@@ -242,12 +260,8 @@ HRESULT CKsIrpTarget::SetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertyS
                                             PVOID pvValue, ULONG cbValue, PVOID pvInstance,
                                             ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::SetNodePropertySimple");
-  KSNODEPROPERTY ksNodeProperty;
-  std::memset(&ksNodeProperty, 0, sizeof ksNodeProperty);
-  ksNodeProperty.Property.Set = guidPropertySet;
-  ksNodeProperty.Property.Id = nProperty;
-  ksNodeProperty.Property.Flags = KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_TOPOLOGY;
-  ksNodeProperty.NodeId = nNodeId;
+  KSNODEPROPERTY ksNodeProperty =
+      NodeProperty(nNodeId, guidPropertySet, nProperty, KSPROPERTY_TYPE_SET);
   const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue,
                                      cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetNodePropertySimple", hr);
@@ -258,13 +272,8 @@ HRESULT CKsIrpTarget::GetNodePropertyChannel(ULONG nNodeId, ULONG nChannel, REFG
                                              ULONG nProperty, PVOID pvValue, ULONG cbValue,
                                              PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::GetNodePropertyChannel");
-  KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty;
-  std::memset(&ksChannelProperty, 0, sizeof ksChannelProperty);
-  ksChannelProperty.NodeProperty.Property.Set = guidPropertySet;
-  ksChannelProperty.NodeProperty.Property.Id = nProperty;
-  ksChannelProperty.NodeProperty.Property.Flags = KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_TOPOLOGY;
-  ksChannelProperty.NodeProperty.NodeId = nNodeId;
-  ksChannelProperty.Channel = static_cast<LONG>(nChannel);
+  KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty =
+      ChannelProperty(nNodeId, nChannel, guidPropertySet, nProperty, KSPROPERTY_TYPE_GET);
   const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty,
                                      pvValue, cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetNodePropertyChannel", hr);
@@ -275,13 +284,8 @@ HRESULT CKsIrpTarget::SetNodePropertyChannel(ULONG nNodeId, ULONG nChannel, REFG
                                              ULONG nProperty, PVOID pvValue, ULONG cbValue,
                                              PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::SetNodePropertyChannel");
-  KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty;
-  std::memset(&ksChannelProperty, 0, sizeof ksChannelProperty);
-  ksChannelProperty.NodeProperty.Property.Set = guidPropertySet;
-  ksChannelProperty.NodeProperty.Property.Id = nProperty;
-  ksChannelProperty.NodeProperty.Property.Flags = KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_TOPOLOGY;
-  ksChannelProperty.NodeProperty.NodeId = nNodeId;
-  ksChannelProperty.Channel = static_cast<LONG>(nChannel);
+  KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty =
+      ChannelProperty(nNodeId, nChannel, guidPropertySet, nProperty, KSPROPERTY_TYPE_SET);
   const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty,
                                      pvValue, cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetNodePropertyChannel", hr);

@@ -6,6 +6,7 @@
 #include "driver/AsioDriver.h"
 #include "panel/SettingsStore.h"
 #include "product/Kx7Facts.h"
+#include "support/DriverHandle.h"
 #include "support/DriverTestAccess.h"
 #include "support/TestSupport.h"
 
@@ -14,30 +15,6 @@ namespace kx7test {
 using kx7::kSettingsKey;
 
 inline SettingsStore SettingsStoreForTest() { return SettingsStore(kSettingsKey); }
-
-// Owns one reference to a fresh driver object and releases it at the end.
-class DriverHandle {
- public:
-  DriverHandle() {
-    HRESULT hr = S_OK;
-    driver = new CAsioDriver(nullptr, &hr);
-    driver->NonDelegatingAddRef();
-  }
-  ~DriverHandle() { Reset(); }
-  DriverHandle(const DriverHandle&) = delete;
-  DriverHandle& operator=(const DriverHandle&) = delete;
-
-  CAsioDriver* operator->() const { return driver; }
-  CAsioDriver& operator*() const { return *driver; }
-  // Releases the object (running its destructor, which stores the settings).
-  void Reset() {
-    if (driver != nullptr) driver->Release();
-    driver = nullptr;
-  }
-
- private:
-  CAsioDriver* driver = nullptr;
-};
 
 // Every test starts and ends without a stored settings key.
 class DriverTest : public ::testing::Test {

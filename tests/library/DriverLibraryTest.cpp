@@ -7,22 +7,16 @@
 #include <string>
 
 #include "asio/asio.h"
+#include "product/DriverIdentity.h"
 #include "product/Kx7Facts.h"
 #include "support/TestSupport.h"
 
 namespace kx7test {
 namespace {
 
-const CLSID kDriverClass = {
-    0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
+const CLSID kDriverClass = CLSID_NorvaKx7Asio;
 constexpr char kDriverKey[] = "SOFTWARE\\ASIO\\NORVA KX-7 ASIO Driver";
 using kx7::kSettingsKey;
-#ifdef KX7_VIRTUAL_DEVICE
-// The DLL of the virtual-device build carries a KX-7 of its own.
-constexpr bool kDeviceInside = true;
-#else
-constexpr bool kDeviceInside = false;
-#endif
 
 typedef HRESULT(STDMETHODCALLTYPE* EntryPoint)();
 

@@ -13,7 +13,7 @@ namespace {
 using PanelDialogTest = PanelTest;
 
 TEST_F(PanelDialogTest, ShowsTitleVersionSizesAndNoticeCentredOnTheScreen) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
   EXPECT_EQ(FindPanel(), panel);
   EXPECT_TRUE(IsWindowVisible(panel));
@@ -60,7 +60,7 @@ TEST_F(PanelDialogTest, PreselectionCountsTheSizesBelowThePreferredOne) {
   } cases[] = {{128, 1}, {100, 1}, {64, 0}, {0, 0}, {63, 0}, {2048, 5}, {4096, CB_ERR}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.preferred);
-    PanelDriverHandle driver;
+    DriverHandle driver;
     Internals(*driver).preferredBufferSize.store(c.preferred);
     const HWND panel = OpenModeless(driver.operator->());
     EXPECT_EQ(SendDlgItemMessageA(panel, IDC_BUFFER_SIZE, CB_GETCURSEL, 0, 0), c.selection);
@@ -71,7 +71,7 @@ TEST_F(PanelDialogTest, PreselectionCountsTheSizesBelowThePreferredOne) {
 }
 
 TEST_F(PanelDialogTest, PickedSizeIsReportedAtOnceAndStoredWhenTheDriverGoes) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
   const HWND combo = GetDlgItem(panel, IDC_BUFFER_SIZE);
   ASSERT_TRUE(emu_test::PostComboPick(combo, 4));
@@ -88,7 +88,7 @@ TEST_F(PanelDialogTest, PickedSizeIsReportedAtOnceAndStoredWhenTheDriverGoes) {
 }
 
 TEST_F(PanelDialogTest, ASelectionChangeWithoutAnEntryKeepsThePreferredSize) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   Internals(*driver).preferredBufferSize.store(256);
   const HWND panel = OpenModeless(driver.operator->());
   const HWND combo = GetDlgItem(panel, IDC_BUFFER_SIZE);
@@ -124,7 +124,7 @@ void PostClose(HWND panel, CloseBy how) {
 class PanelCloseTest : public PanelTest, public ::testing::WithParamInterface<CloseBy> {};
 
 TEST_P(PanelCloseTest, WaitingControlPanelReturnsOnlyOnceTheUserClosedIt) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   std::atomic<bool> returned{false};
   std::thread host([&] {
     EXPECT_EQ(driver->controlPanel(), ASE_OK);
@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(UserActions, PanelCloseTest,
 
 TEST_F(PanelDialogTest, MetricsReplaceTheNoticeOnEveryTimerTickWhileSwitchedOn) {
   emu_test::FreezeTime(50000);
-  PanelDriverHandle driver;
+  DriverHandle driver;
   Internals(*driver).showMetrics.store(true);
   Internals(*driver).latencyCount.store(256);
   Internals(*driver).dropOutCount.store(0);
@@ -170,7 +170,7 @@ TEST_F(PanelDialogTest, MetricsReplaceTheNoticeOnEveryTimerTickWhileSwitchedOn) 
 
 TEST_F(PanelDialogTest, WithoutMetricsTheNoticeStays) {
   emu_test::FreezeTime(70000);
-  PanelDriverHandle driver;
+  DriverHandle driver;
   Internals(*driver).latencyCount.store(256);
   const HWND panel = OpenModeless(driver.operator->());
   emu_test::FreezeTime(71000);

@@ -12,6 +12,7 @@
 #include "platform/emu/test_hooks.h"
 #include "product/Kx7Facts.h"
 #include "resources/resource.h"
+#include "support/DriverHandle.h"
 #include "support/DriverTestAccess.h"
 #include "support/TestSupport.h"
 
@@ -19,28 +20,6 @@ namespace kx7test {
 
 inline constexpr char kPanelTitle[] = "NORVA KX-7 ASIO Control Panel";
 using kx7::kSettingsKey;
-
-// One reference to a fresh driver object, released at the end (running the destructor).
-class PanelDriverHandle {
- public:
-  PanelDriverHandle() {
-    HRESULT hr = S_OK;
-    driver = new CAsioDriver(nullptr, &hr);
-    driver->NonDelegatingAddRef();
-  }
-  ~PanelDriverHandle() { Reset(); }
-  PanelDriverHandle(const PanelDriverHandle&) = delete;
-  PanelDriverHandle& operator=(const PanelDriverHandle&) = delete;
-  CAsioDriver* operator->() const { return driver; }
-  CAsioDriver& operator*() const { return *driver; }
-  void Reset() {
-    if (driver != nullptr) driver->Release();
-    driver = nullptr;
-  }
-
- private:
-  CAsioDriver* driver = nullptr;
-};
 
 // Polls a condition every 2 ms for up to 10 s; the bound only keeps a failing test from hanging.
 inline bool WaitUntil(const std::function<bool()>& condition) {

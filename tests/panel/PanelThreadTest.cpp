@@ -12,7 +12,7 @@ using PanelThreadTest = PanelTest;
 
 TEST_F(PanelThreadTest, ASecondControlPanelReturnsAtOnceAndOpensNothing) {
   emu_test::FreezeTime(1000);
-  PanelDriverHandle driver;
+  DriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
   EXPECT_EQ(Internals(*driver).panelOpenTime.load(), 1000u);
   const int windows = emu_test::WindowCount();
@@ -38,7 +38,7 @@ TEST_F(PanelThreadTest, ClosingSoonAfterTheHostOpenedItSwitchesModelessOff) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.openedAt << " + " << c.closedAfter);
     emu_test::FreezeTime(c.openedAt);
-    PanelDriverHandle driver;
+    DriverHandle driver;
     OpenModeless(driver.operator->());
     emu_test::FreezeTime(c.openedAt + c.closedAfter);
     Internals(*driver).CloseControlPanel();
@@ -49,7 +49,7 @@ TEST_F(PanelThreadTest, ClosingSoonAfterTheHostOpenedItSwitchesModelessOff) {
 
 TEST_F(PanelThreadTest, APanelThatStartOpenedIsNotWaitedForNorCountedAsTheHosts) {
   emu_test::FreezeTime(1000);
-  PanelDriverHandle driver;
+  DriverHandle driver;
   // Opened as start opens it: no waiting, although the panel is not modeless...
   Internals(*driver).OpenControlPanel(true);
   ASSERT_NE(Internals(*driver).panelWindow.load(), nullptr);
@@ -62,7 +62,7 @@ TEST_F(PanelThreadTest, APanelThatStartOpenedIsNotWaitedForNorCountedAsTheHosts)
 
 TEST_F(PanelThreadTest, ClosingWithoutAPanelLeavesModelessAlone) {
   emu_test::FreezeTime(1000);
-  PanelDriverHandle driver;
+  DriverHandle driver;
   Internals(*driver).modelessPanel.store(true);
   Internals(*driver).panelOpenedByHost.store(true);
   Internals(*driver).panelOpenTime.store(1000);
@@ -71,7 +71,7 @@ TEST_F(PanelThreadTest, ClosingWithoutAPanelLeavesModelessAlone) {
 }
 
 TEST_F(PanelThreadTest, AnotherThreadClosingThePanelEndsTheWaitingControlPanel) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   std::thread host([&] { EXPECT_EQ(driver->controlPanel(), ASE_OK); });
   ASSERT_TRUE(WaitUntil([&] { return Internals(*driver).panelWindow.load() != nullptr; }));
   Internals(*driver).CloseControlPanel();  // what stop does on the host's other thread
@@ -80,7 +80,7 @@ TEST_F(PanelThreadTest, AnotherThreadClosingThePanelEndsTheWaitingControlPanel) 
 }
 
 TEST_F(PanelThreadTest, ADialogThatCannotBeCreatedIsNotWaitedFor) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   emu_test::FailDialogCreation(true);
   EXPECT_EQ(driver->controlPanel(), ASE_OK);  // modal, but there is nothing to wait for
   EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
@@ -91,7 +91,7 @@ TEST_F(PanelThreadTest, ADialogThatCannotBeCreatedIsNotWaitedFor) {
 }
 
 TEST_F(PanelThreadTest, AThreadThatCannotBeStartedIsNotWaitedFor) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   emu_test::FailNextThreadStart();
   EXPECT_EQ(driver->controlPanel(), ASE_OK);
   EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
@@ -120,7 +120,7 @@ struct EndingPanelThread {
 };
 
 TEST_F(PanelThreadTest, AnOpenerLetsAnEndingPanelThreadFinishBeforeStartingTheNext) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   EndingPanelThread ending;
   ASSERT_NE(ending.thread, nullptr);
   Internals(*driver).panelThread = ending.thread;
@@ -140,7 +140,7 @@ TEST_F(PanelThreadTest, AnOpenerLetsAnEndingPanelThreadFinishBeforeStartingTheNe
 }
 
 TEST_F(PanelThreadTest, AnOpenerGivesUpOnAPanelThreadThatDoesNotEnd) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   EndingPanelThread ending;
   ASSERT_NE(ending.thread, nullptr);
   Internals(*driver).panelThread = ending.thread;
@@ -154,7 +154,7 @@ TEST_F(PanelThreadTest, AnOpenerGivesUpOnAPanelThreadThatDoesNotEnd) {
 }
 
 TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     const HWND panel = OpenModeless(driver.operator->());
@@ -178,7 +178,7 @@ TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) 
 }
 
 TEST_F(PanelThreadTest, StopClosesAnOpenPanelAlsoWhenNotStreaming) {
-  PanelDriverHandle driver;
+  DriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
   EXPECT_EQ(driver->stop(), ASE_OK);
   EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
@@ -193,7 +193,7 @@ TEST_F(PanelThreadTest, TheDestructorClosesAnOpenPanelAndStoresWhatTheQuickClose
   for (const auto& c : cases) {
     SCOPED_TRACE(c.releasedAfter);
     emu_test::FreezeTime(9000);
-    PanelDriverHandle driver;
+    DriverHandle driver;
     const HWND panel = OpenModeless(driver.operator->());
     emu_test::FreezeTime(9000 + c.releasedAfter);
     driver.Reset();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "asio/asio.h"
+#include "product/DriverIdentity.h"
 #include "product/Kx7Facts.h"
 #include "product/ProductInfo.h"
 #include "resources/resource.h"
@@ -17,16 +18,9 @@
 namespace kx7test {
 namespace {
 
-const CLSID kDriverClass = {
-    0xc8817d90, 0xb773, 0x48f1, {0x87, 0x08, 0x4e, 0xcd, 0x6d, 0x91, 0x3f, 0x64}};
+const CLSID kDriverClass = CLSID_NorvaKx7Asio;
 using kx7::kSettingsKey;
 constexpr char kTitle[] = "NORVA KX-7 ASIO Control Panel";
-#ifdef KX7_VIRTUAL_DEVICE
-// The DLL of the virtual-device build carries a KX-7 of its own.
-constexpr bool kDeviceInside = true;
-#else
-constexpr bool kDeviceInside = false;
-#endif
 
 typedef HRESULT(STDAPICALLTYPE* GetClassObject)(REFCLSID, REFIID, LPVOID*);
 

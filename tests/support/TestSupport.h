@@ -7,6 +7,14 @@
 
 namespace kx7test {
 
+// Whether the driver library under test carries a KX-7 of its own, as the DLL of the
+// virtual-device build does (its tests are built with KX7_VIRTUAL_DEVICE).
+#ifdef KX7_VIRTUAL_DEVICE
+inline constexpr bool kDeviceInside = true;
+#else
+inline constexpr bool kDeviceInside = false;
+#endif
+
 // Deletes a key with everything below it; a missing key is fine.
 void DeleteRegistryTree(HKEY root, const std::string& path);
 
