@@ -1,5 +1,6 @@
 // The sets of conversion kernels behind SampleConverter: a portable one, and on x86-64 vector
-// sets for SSE2 (every x86-64 CPU) and AVX2, chosen at run time. Every set gives the same bytes.
+// sets for SSE2 (every x86-64 CPU), AVX2 and AVX-512, chosen at run time. Every set gives the same
+// bytes.
 #pragma once
 
 #include <cstddef>
@@ -25,11 +26,12 @@ const ConversionKernels& PortableConversionKernels();
 #if defined(__x86_64__)
 const ConversionKernels& Sse2ConversionKernels();
 const ConversionKernels& Avx2ConversionKernels();
+const ConversionKernels& Avx512ConversionKernels();
 #endif
 
 // The sets this CPU can run, the portable one first and the widest last.
 struct ConversionKernelList {
-  const ConversionKernels* sets[3];
+  const ConversionKernels* sets[4];
   size_t count;
 };
 ConversionKernelList SupportedConversionKernels();
