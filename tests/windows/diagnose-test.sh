@@ -8,11 +8,12 @@ set -u -o pipefail
 wine_run=$1
 host=$2
 mode=$3
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=tests/windows/wine-lib.sh
+source "$(dirname "$0")/wine-lib.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-win_file=$("$wine_run" winepath -w "$work/diagnose.json" | tr -d '\r')
+win_file=$(wine_text winepath -w "$work/diagnose.json")
 [ -n "$win_file" ] || fail "winepath gave no path for $work/diagnose.json"
 
 out=$("$wine_run" "$host" diagnose --seconds 0.5 --rates 48000 --out "$win_file" 2>"$work/err" |

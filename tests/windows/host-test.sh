@@ -9,9 +9,10 @@ dll=$2
 host=$3
 mode=$4
 clsid='{C8817D90-B773-48F1-8708-4ECD6D913F64}'
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=tests/windows/wine-lib.sh
+source "$(dirname "$0")/wine-lib.sh"
 
-win_dll=$("$wine_run" winepath -w "$dll" | tr -d '\r')
+win_dll=$(wine_text winepath -w "$dll")
 [ -n "$win_dll" ] || fail "winepath gave no path for $dll"
 "$wine_run" regsvr32 /s "$win_dll" || fail "regsvr32 returned $?"
 trap '"$wine_run" regsvr32 /u /s "$win_dll"' EXIT

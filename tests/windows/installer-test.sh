@@ -8,19 +8,23 @@ clsid='{C8817D90-B773-48F1-8708-4ECD6D913F64}'
 driver_key='HKLM\SOFTWARE\ASIO\NORVA KX-7 ASIO Driver'
 server_key="HKCR\\CLSID\\$clsid\\InprocServer32"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\NORVA KX-7 ASIO'
-fail() { echo "FAIL: $*"; exit 1; }
-query() { "$wine_run" reg query "$@" 2>/dev/null | tr -d '\r'; }
+# shellcheck source=tests/windows/wine-lib.sh
+source "$(dirname "$0")/wine-lib.sh"
+# A value of a key: asked again when Wine printed nothing. A missing key prints nothing too.
+query() { wine_text reg query "$@" 2>/dev/null; }
 
-win_setup=$("$wine_run" winepath -w "$setup" | tr -d '\r')
+win_setup=$(wine_text winepath -w "$setup")
 [ -n "$win_setup" ] || fail "winepath gave no path for $setup"
-program_files=$("$wine_run" cmd /c echo %ProgramW6432% | tr -d '\r')
+program_files=$(wine_text cmd /c echo %ProgramW6432%)
 [ -n "$program_files" ] || fail "no 64-bit Program Files folder"
 install_dir="$program_files\\Norva\\KX-7 ASIO"
 installed_dll="$install_dir\\NORVA-KX-7-ASIO-x64.dll"
-unix_dir=$("$wine_run" winepath -u "$install_dir" | tr -d '\r')
 
 "$wine_run" "$win_setup" /S || fail "the installer returned $?"
 
+# The folder exists now, so that its Unix path names a real folder.
+unix_dir=$(wine_text winepath -u "$install_dir")
+[ -n "$unix_dir" ] || fail "winepath gave no Unix path for $install_dir"
 [ -f "$unix_dir/NORVA-KX-7-ASIO-x64.dll" ] || fail "no DLL in $unix_dir"
 [ -f "$unix_dir/Uninstall.exe" ] || fail "no uninstaller in $unix_dir"
 out=$(query "$driver_key" /v CLSID)
@@ -40,12 +44,12 @@ grep -qiF "$install_dir\\Uninstall.exe" <<<"$out" || fail "UninstallString: $out
 batch=$(mktemp --suffix=.bat)
 trap 'rm -f "$batch"' EXIT
 printf '@"%s\\Uninstall.exe" /S _?=%s\r\n' "$install_dir" "$install_dir" >"$batch"
-"$wine_run" cmd /c "$("$wine_run" winepath -w "$batch" | tr -d '\r')" ||
+"$wine_run" cmd /c "$(wine_text winepath -w "$batch")" ||
   fail "the uninstaller returned $?"
 
-query "$driver_key" >/dev/null && fail "driver key still there"
-query "HKCR\\CLSID\\$clsid" >/dev/null && fail "class key still there"
-query "$uninstall_key" >/dev/null && fail "uninstall key still there"
+"$wine_run" reg query "$driver_key" >/dev/null 2>&1 && fail "driver key still there"
+"$wine_run" reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1 && fail "class key still there"
+"$wine_run" reg query "$uninstall_key" >/dev/null 2>&1 && fail "uninstall key still there"
 [ -e "$unix_dir/NORVA-KX-7-ASIO-x64.dll" ] && fail "the DLL is still installed"
 # An uninstaller run in place cannot delete itself on Windows; it is removed here.
 rm -f "$unix_dir/Uninstall.exe"

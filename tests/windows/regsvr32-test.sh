@@ -7,17 +7,18 @@ dll=$2
 clsid='{C8817D90-B773-48F1-8708-4ECD6D913F64}'
 driver_key='HKLM\SOFTWARE\ASIO\NORVA KX-7 ASIO Driver'
 server_key="HKCR\\CLSID\\$clsid\\InprocServer32"
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=tests/windows/wine-lib.sh
+source "$(dirname "$0")/wine-lib.sh"
 
-win_dll=$("$wine_run" winepath -w "$dll" | tr -d '\r')
+win_dll=$(wine_text winepath -w "$dll")
 [ -n "$win_dll" ] || fail "winepath gave no path for $dll"
 
 "$wine_run" regsvr32 /s "$win_dll" || fail "regsvr32 returned $?"
-out=$("$wine_run" reg query "$driver_key" /v CLSID | tr -d '\r')
+out=$(wine_text reg query "$driver_key" /v CLSID)
 grep -q "$clsid" <<<"$out" || fail "driver key CLSID: $out"
-out=$("$wine_run" reg query "$driver_key" /v Description | tr -d '\r')
+out=$(wine_text reg query "$driver_key" /v Description)
 grep -q 'NORVA KX-7 ASIO' <<<"$out" || fail "driver key Description: $out"
-out=$("$wine_run" reg query "$server_key" | tr -d '\r')
+out=$(wine_text reg query "$server_key")
 grep -qi 'norva-kx-7-asio-x64.dll' <<<"$out" || fail "InprocServer32: $out"
 grep -q 'Apartment' <<<"$out" || fail "ThreadingModel: $out"
 

@@ -8,14 +8,15 @@ set -u -o pipefail
 wine_run=$1
 dll=$2
 host=$3
-fail() { echo "FAIL: $*"; exit 1; }
+# shellcheck source=tests/windows/wine-lib.sh
+source "$(dirname "$0")/wine-lib.sh"
 
-win_dll=$("$wine_run" winepath -w "$dll" | tr -d '\r')
+win_dll=$(wine_text winepath -w "$dll")
 [ -n "$win_dll" ] || fail "winepath gave no path for $dll"
 recording=$(mktemp -d)
 "$wine_run" regsvr32 /s "$win_dll" || fail "regsvr32 returned $?"
 trap '"$wine_run" regsvr32 /u /s "$win_dll"; rm -rf "$recording"' EXIT
-win_recording=$("$wine_run" winepath -w "$recording/in.wav" | tr -d '\r')
+win_recording=$(wine_text winepath -w "$recording/in.wav")
 
 # Reads the stream report on standard input; prints its figures, and what is out of bounds.
 checker=$(cat <<'PY'

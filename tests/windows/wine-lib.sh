@@ -1,0 +1,19 @@
+# shellcheck shell=bash disable=SC2154
+# Shared by the checks under Wine; the sourcing script sets wine_run first.
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# What a Wine command prints, without carriage returns. A Wine program now and then ends at
+# start-up without a word; a query that printed nothing is asked again, twice at most.
+wine_text() {
+  local out attempt
+  for attempt in 1 2 3; do
+    out=$("$wine_run" "$@" | tr -d '\r')
+    if [ -n "$out" ]; then
+      printf '%s\n' "$out"
+      return 0
+    fi
+    [ "$attempt" -lt 3 ] && echo "wine $1 printed nothing (attempt $attempt); asking again" >&2
+  done
+  return 1
+}
