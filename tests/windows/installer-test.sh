@@ -10,8 +10,6 @@ server_key="HKCR\\CLSID\\$clsid\\InprocServer32"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\NORVA KX-7 ASIO'
 # shellcheck source=tests/windows/wine-lib.sh
 source "$(dirname "$0")/wine-lib.sh"
-# A value of a key: asked again when Wine printed nothing. A missing key prints nothing too.
-query() { wine_text reg query "$@" 2>/dev/null; }
 
 win_setup=$(wine_text winepath -w "$setup")
 [ -n "$win_setup" ] || fail "winepath gave no path for $setup"
@@ -27,16 +25,16 @@ unix_dir=$(wine_text winepath -u "$install_dir")
 [ -n "$unix_dir" ] || fail "winepath gave no Unix path for $install_dir"
 [ -f "$unix_dir/NORVA-KX-7-ASIO-x64.dll" ] || fail "no DLL in $unix_dir"
 [ -f "$unix_dir/Uninstall.exe" ] || fail "no uninstaller in $unix_dir"
-out=$(query "$driver_key" /v CLSID)
+out=$(wine_text reg query "$driver_key" /v CLSID)
 grep -q "$clsid" <<<"$out" || fail "driver key CLSID: $out"
-out=$(query "$driver_key" /v Description)
+out=$(wine_text reg query "$driver_key" /v Description)
 grep -q 'NORVA KX-7 ASIO' <<<"$out" || fail "driver key Description: $out"
-out=$(query "$server_key" /ve)
+out=$(wine_text reg query "$server_key" /ve)
 grep -qiF "$installed_dll" <<<"$out" || fail "InprocServer32 is not $installed_dll: $out"
 grep -qi 'x86' <<<"$out" && fail "InprocServer32 points into the 32-bit folder: $out"
-out=$(query "$server_key" /v ThreadingModel)
+out=$(wine_text reg query "$server_key" /v ThreadingModel)
 grep -q 'Apartment' <<<"$out" || fail "ThreadingModel: $out"
-out=$(query "$uninstall_key" /v UninstallString)
+out=$(wine_text reg query "$uninstall_key" /v UninstallString)
 grep -qiF "$install_dir\\Uninstall.exe" <<<"$out" || fail "UninstallString: $out"
 
 # _?= keeps the uninstaller in place, so it returns only when it is done. It must end the
@@ -47,9 +45,9 @@ printf '@"%s\\Uninstall.exe" /S _?=%s\r\n' "$install_dir" "$install_dir" >"$batc
 "$wine_run" cmd /c "$(wine_text winepath -w "$batch")" ||
   fail "the uninstaller returned $?"
 
-"$wine_run" reg query "$driver_key" >/dev/null 2>&1 && fail "driver key still there"
-"$wine_run" reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1 && fail "class key still there"
-"$wine_run" reg query "$uninstall_key" >/dev/null 2>&1 && fail "uninstall key still there"
+wine_key_exists "$driver_key" && fail "driver key still there"
+wine_key_exists "HKCR\\CLSID\\$clsid" && fail "class key still there"
+wine_key_exists "$uninstall_key" && fail "uninstall key still there"
 [ -e "$unix_dir/NORVA-KX-7-ASIO-x64.dll" ] && fail "the DLL is still installed"
 # An uninstaller run in place cannot delete itself on Windows; it is removed here.
 rm -f "$unix_dir/Uninstall.exe"

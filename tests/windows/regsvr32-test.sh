@@ -23,6 +23,6 @@ grep -qi 'norva-kx-7-asio-x64.dll' <<<"$out" || fail "InprocServer32: $out"
 grep -q 'Apartment' <<<"$out" || fail "ThreadingModel: $out"
 
 "$wine_run" regsvr32 /u /s "$win_dll" || fail "regsvr32 /u returned $?"
-if "$wine_run" reg query "$driver_key" >/dev/null 2>&1; then fail "driver key still there"; fi
-if "$wine_run" reg query "HKCR\\CLSID\\$clsid" >/dev/null 2>&1; then fail "class key still there"; fi
+wine_key_exists "$driver_key" && fail "driver key still there"
+wine_key_exists "HKCR\\CLSID\\$clsid" && fail "class key still there"
 echo "regsvr32 registration and unregistration: ok"

@@ -17,3 +17,6 @@ wine_text() {
   done
   return 1
 }
+
+# Whether a registry key is there: reg query's exit status, its output unread.
+wine_key_exists() { "$wine_run" reg query "$1" >/dev/null 2>&1; }
