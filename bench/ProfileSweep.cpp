@@ -104,7 +104,7 @@ Outcome Run(const Case& run, double seconds) {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   for (unsigned packet = 0;
-       packet < kStartPackets && !returned() && Internals(*driver).cycleCount < 2; ++packet) {
+       packet < kStartPackets && !returned() && Host::switches.load() < 2; ++packet) {
     if (!kx7test::StepFrames(device, vkx7::kPacketFrames, thread)) break;
   }
   if (!returned()) {

@@ -1,6 +1,7 @@
-// CAsioDriver: the one object an audio host holds. It implements IASIO and owns all driver state:
-// the host's callbacks and double buffers, rate and buffer size, the device's filters and pins,
-// the streaming thread, the user's settings and the control panel that shows them.
+// CAsioDriver: the one object an audio host holds. It implements IASIO and keeps what outlives one
+// run of the stream: the host's callbacks and double buffers, rate and buffer size, the error
+// text, the user's settings and the control panel that shows them. What lives for one run (the
+// device's filters and pins, the streams, the streaming thread and its loop) is a CRunningStream.
 #pragma once
 
 #include <atomic>
@@ -10,16 +11,19 @@
 
 #include "asio/asio.h"
 #include "com/ComBase.h"
+#include "driver/CallGate.h"
+#include "driver/Kx7Device.h"
+#include "driver/RunningStream.h"
 #include "panel/ControlPanel.h"
 #include "panel/DriverSettings.h"
 #include "platform/avrt.h"
 #include "platform/windows.h"
 #include "streaming/SampleConverter.h"
 
-class CKsEnumFilters;
 class CKsAudCapFilter;
 class CKsAudRenFilter;
 class CKsAudPin;
+class CKsEnumFilters;
 
 // Records whether the constructor's CoInitialize must be balanced by CoUninitialize.
 struct ComInitialization {
@@ -62,29 +66,46 @@ class CAsioDriver : public IASIO, public CUnknown {
  private:
   // The tests' and benchmarks' view of the private state.
   friend class CAsioDriverTestAccess;
+  // The run calls DeliverCycle on its thread.
+  friend class CRunningStream;
 
-  // Device discovery and opening.
-  bool OpenDevice();
+  // Runs a host call inside the call gate, turning any exception into `failure`: the last
+  // release waits for calls that have entered, and calls that come after it are refused.
+  template <typename Result, typename Body>
+  Result HostCall(Result failure, Body&& body);
+  void LeaveCall();
+
+  // Device discovery and opening (host threads, under the transport lock).
+  bool OpenDevice(CKx7Device& device);
   CKsAudCapFilter* FindCaptureFilter(CKsEnumFilters* enumerator);
   CKsAudRenFilter* FindRenderFilter(CKsEnumFilters* enumerator);
   CKsAudPin* CreateCapturePinAtRate(CKsAudCapFilter* filter, ASIOSampleRate rate);
   CKsAudPin* CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampleRate rate);
-  void ReleaseEnumerators();
 
-  // Start and stop on a host thread: ends the stream (joining its thread), closes the control
-  // panel and releases the device. The caller holds the transport lock.
+  // The IASIO bodies that HostCall runs.
+  ASIOBool Init();
+  ASIOError Start();
+  ASIOError Stop();
+  ASIOError SetSampleRate(ASIOSampleRate rate);
+  ASIOError CreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                          ASIOCallbacks* callbacks);
+  ASIOError DisposeBuffers();
+  ASIOError ControlPanel();
+
+  // Host thread under the transport lock: ends the run (bounded), closes the control panel and
+  // lets the device go. From inside the host's callback it only asks the run to end.
   void EndStream();
-  // On the streaming thread, inside the host's callback: asks the stream to end without waiting.
-  void RequestStreamEnd();
-  // Frees the buffers after ending the stream; the caller holds the transport lock.
+  // Frees the buffers after ending the run; the caller holds the transport lock.
   void ReleaseBuffers();
+  // Whether a run that was let go still holds the device's pins.
+  bool DeviceHeldByEndedRun();
 
-  // The transport lock (see TransportScope). A stream that a stop from inside the host's
-  // callback ended is reaped by the next host thread that takes it.
+  // The transport lock (see TransportScope). A run that a stop from inside the host's callback
+  // ended is reaped by the next host thread that takes it.
   void ReapEndedStream();
   class TransportScope {
    public:
-    // On a host thread, waits for the transport lock and reaps an ended stream; on the streaming
+    // On a host thread, waits for the transport lock and reaps an ended run; on the streaming
     // thread, takes nothing. Entered() is false when this thread holds the lock already (a host
     // calling back in from a callback the driver makes while holding it).
     explicit TransportScope(CAsioDriver* owner);
@@ -100,22 +121,21 @@ class CAsioDriver : public IASIO, public CUnknown {
     bool locked = false;
     bool entered = true;
   };
-  // Takes the lock for the destructor, waiting at most `milliseconds`; false when it could not.
-  bool LockTransportWithin(DWORD milliseconds);
   void UnlockTransport();
 
-  // The streaming thread.
-  bool StartStreamThread();
+  // The run (host threads, under the transport lock): made with the device's pins, started, and
+  // waited for until it has delivered two buffer switches.
+  bool StartStreamThread(CKx7Device& device);
   // After StartStreamThread failed: the error start reports, with its text in errorMessage.
   ASIOError StreamStartFailure();
   void StopStreamThread();
-  static unsigned WINAPI StreamThreadProc(void* argument);
-  void RunStreamLoop();
-  void DeliverCycle();
+  // Streaming thread: the per-cycle delivery to the host. False when the driver let the thread
+  // go during the host's callback; it must then touch nothing of the driver.
+  bool DeliverCycle(CRunningStream& run);
   // True on the streaming thread, that is inside the host's buffer-switch callback.
   bool OnStreamThread() const;
-  // The last reference dropped from inside the host's callback: the streaming thread deletes
-  // the object once its loop has ended, since the loop still runs on the object.
+  // The last reference dropped: waits (bounded) for host calls still inside, then deletes the
+  // object; from inside the host's callback the run is let go first.
   void OnLastRelease() override;
 
   // Opens the control panel (see CControlPanel::Open) and closes it.
@@ -125,6 +145,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   // Sets and clears time-info flags shared with the streaming thread.
   void SetTimeInfoFlags(uint32_t flags);
   void ClearTimeInfoFlags(uint32_t flags);
+  // getSamplePosition's answer, for the driver's own use.
+  void ReadSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) const;
 
   // Replaces the text getErrorMessage answers.
   void SetErrorMessage(const char* text);
@@ -139,6 +161,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   // asioMessage query of createBuffers. The streaming thread never waits for either lock.
   std::mutex transportLock;
   std::atomic<DWORD> transportOwner{0};  // thread holding transportLock, 0 when none
+  CallGate calls;
   std::unique_ptr<ComInitialization> comInitialized;
   std::atomic<double> samplePosition{0.0};
   std::atomic<ASIOSampleRate> sampleRate{48000.0};  // read by the panel thread
@@ -146,8 +169,13 @@ class CAsioDriver : public IASIO, public CUnknown {
   ASIOTime asioTime{};
   std::atomic<uint64_t> systemTime{0};  // ASIOTimeStamp, hi word in the upper half
   SampleConverter converter;
-  HANDLE streamThread = INVALID_HANDLE_VALUE;
-  std::atomic<DWORD> streamThreadId{0};
+  // The current run, and one that was let go while it still ran (host threads, transport lock).
+  std::shared_ptr<CRunningStream> stream;
+  std::shared_ptr<CRunningStream> endedStream;
+  std::atomic<DWORD> streamThreadId{0};  // the current run's thread, 0 when none
+  // Why the latest run could not start: ASE_OK when it did not deliver in time.
+  ASIOError startFailure = ASE_OK;
+  // The latest run's figures, which the panel shows; written by the run's thread while attached.
   std::atomic<uint32_t> dropOutCount{0};
   std::atomic<uint32_t> latencyCount{0};
   int32_t* inputBuffers[2] = {nullptr, nullptr};
@@ -170,18 +198,6 @@ class CAsioDriver : public IASIO, public CUnknown {
   // errorLock is held only to copy the text.
   std::mutex errorLock;
   char errorMessage[128] = {};
-  CKsEnumFilters* captureEnum = nullptr;
-  CKsEnumFilters* renderEnum = nullptr;
-  CKsAudCapFilter* captureFilter = nullptr;
-  CKsAudPin* capturePin = nullptr;
-  CKsAudRenFilter* renderFilter = nullptr;
-  CKsAudPin* renderPin = nullptr;
-  std::atomic<bool> stopStreaming{false};
-  // Set when the host released the object from inside its callback; read by the streaming thread.
-  std::atomic<bool> deleteAfterStream{false};
-  std::atomic<uint32_t> cycleCount{0};
-  // Set by the streaming thread when its streams cannot run; ends the start handshake at once.
-  std::atomic<ASIOError> streamFailure{ASE_OK};
   // The user's preferences, and the control panel that shows them with the running figures.
   DriverSettings settings;
   CControlPanel panel{&settings, PanelFigures{&dropOutCount, &latencyCount, &sampleRate}};
@@ -189,6 +205,20 @@ class CAsioDriver : public IASIO, public CUnknown {
   PFN_AvSetMmThreadCharacteristicsA pAvSetMmThreadCharacteristicsA = nullptr;
   PFN_AvRevertMmThreadCharacteristics pAvRevertMmThreadCharacteristics = nullptr;
 };
+
+template <typename Result, typename Body>
+Result CAsioDriver::HostCall(Result failure, Body&& body) {
+  if (!calls.Enter()) return failure;
+  Result result = failure;
+  try {
+    result = body();
+  } catch (...) {
+    result = failure;
+  }
+  // The object may be gone after this: a release deferred to the last call inside deletes it.
+  LeaveCall();
+  return result;
+}
 
 // The create function of the driver's class template.
 INonDelegatingUnknown* CreateDriverInstance(IUnknown* outer, HRESULT* phr);

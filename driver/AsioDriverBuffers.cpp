@@ -84,6 +84,13 @@ void CAsioDriver::FreeBuffers() {
 
 ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
                                      int32_t requestedSize, ASIOCallbacks* hostCallbacks) {
+  return HostCall<ASIOError>(ASE_NoMemory, [&] {
+    return CreateBuffers(bufferInfos, numChannels, requestedSize, hostCallbacks);
+  });
+}
+
+ASIOError CAsioDriver::CreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
+                                     int32_t requestedSize, ASIOCallbacks* hostCallbacks) {
   // The streaming thread still uses the buffers while it runs the host's callback.
   if (OnStreamThread()) return ASE_InvalidMode;
   const TransportScope scope(this);
@@ -185,6 +192,10 @@ ASIOError CAsioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
 }
 
 ASIOError CAsioDriver::disposeBuffers() {
+  return HostCall<ASIOError>(ASE_InvalidMode, [this] { return DisposeBuffers(); });
+}
+
+ASIOError CAsioDriver::DisposeBuffers() {
   // The streaming thread still uses the buffers while it runs the host's callback.
   if (OnStreamThread()) return ASE_InvalidMode;
   const TransportScope scope(this);

@@ -53,17 +53,13 @@ CKsAudPin* CreatePinInEitherFormat(CKsAudFilter* filter, WAVEFORMATEXTENSIBLE fo
 
 }  // namespace
 
-bool CAsioDriver::OpenDevice() {
-  ReleaseEnumerators();
-  captureFilter = nullptr;
-  renderFilter = nullptr;
-  capturePin = nullptr;
-  renderPin = nullptr;
-  captureEnum = KsNewEnumFilters();
-  renderEnum = KsNewEnumFilters();
-  if (captureEnum != nullptr) captureFilter = FindCaptureFilter(captureEnum);
-  if (renderEnum != nullptr) renderFilter = FindRenderFilter(renderEnum);
-  if (captureFilter != nullptr && renderFilter != nullptr) return true;
+bool CAsioDriver::OpenDevice(CKx7Device& device) {
+  device.ReleaseEnumerators();
+  device.captureEnum = KsNewEnumFilters();
+  device.renderEnum = KsNewEnumFilters();
+  if (device.captureEnum != nullptr) device.captureFilter = FindCaptureFilter(device.captureEnum);
+  if (device.renderEnum != nullptr) device.renderFilter = FindRenderFilter(device.renderEnum);
+  if (device.captureFilter != nullptr && device.renderFilter != nullptr) return true;
   SetErrorMessage(RealtimeOnlyDevicePresent() ? kUsbAudio2Text : kHardwareNotFoundText);
   return false;
 }
@@ -94,7 +90,7 @@ CKsAudPin* CAsioDriver::CreateRenderPinAtRate(CKsAudRenFilter* filter, ASIOSampl
   return pin;
 }
 
-void CAsioDriver::ReleaseEnumerators() {
+void CKx7Device::ReleaseEnumerators() {
   // The filters and pins belong to the enumerators and go with them.
   captureFilter = nullptr;
   renderFilter = nullptr;

@@ -10,9 +10,9 @@ namespace {
 
 constexpr char kInitOk[] = "ASIO OK";
 constexpr char kInitFailed[] = "ASIO Driver open Failure!";
-// Longer than any set-up or transport call holds the transport lock when its host callbacks
-// return: the start handshake, the stream's end and the panel's end together.
-constexpr DWORD kReleaseWaitMs = 10000;
+// How long the last release waits for host calls still inside the object; a call that takes
+// longer finishes the release itself when it leaves.
+constexpr DWORD kReleaseWaitMs = 2500;
 constexpr DWORD kPanelWaiterWaitMs = 2000;
 
 }  // namespace
@@ -32,10 +32,7 @@ CAsioDriver::CAsioDriver(IUnknown* outerUnknown, HRESULT* phr)
 }
 
 CAsioDriver::~CAsioDriver() {
-  // A set-up or transport call still running on another thread finishes first. Every holder of
-  // the lock waits only for bounded things; a host callback that does not return is the one
-  // exception, and after this wait the release goes on regardless.
-  const bool locked = !OnStreamThread() && LockTransportWithin(kReleaseWaitMs);
+  // Every host call has left (the call gate), so nothing else holds the transport lock.
   EndStream();
   settings.Save();
   ReleaseBuffers();
@@ -45,8 +42,20 @@ CAsioDriver::~CAsioDriver() {
   comInitialized.reset();
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
   panel.ReleaseThread();
-  if (streamThread != INVALID_HANDLE_VALUE) CloseHandle(streamThread);
-  if (locked) UnlockTransport();
+}
+
+void CAsioDriver::OnLastRelease() {
+  // From inside the host's callback the run is let go at once: its thread ends when the callback
+  // returns, touching nothing of this object.
+  CRunningStream* run = CRunningStream::Current();
+  if (run != nullptr && run->DriverOf() == this) run->AbandonFromCallback();
+  // A controlPanel call waiting for the user is let go, then calls still inside are waited for.
+  panel.Close();
+  if (calls.CloseAndDrain(kReleaseWaitMs)) delete this;
+}
+
+void CAsioDriver::LeaveCall() {
+  if (calls.Leave()) delete this;
 }
 
 HRESULT CAsioDriver::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -55,23 +64,26 @@ HRESULT CAsioDriver::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 }
 
 ASIOBool CAsioDriver::init(void* /*sysHandle*/) {
+  return HostCall<ASIOBool>(ASIOFalse, [this] { return Init(); });
+}
+
+ASIOBool CAsioDriver::Init() {
   if (initialised.load()) return ASIOTrue;
   const TransportScope scope(this);
   if (!scope.Entered()) return ASIOFalse;
   if (initialised.load()) return ASIOTrue;
   settings.Load();
-  // A stream that runs (a host may start before init) proves the device, and opening the device
-  // again would release the pins under it.
-  if (!scope.Locked() || streamThread != INVALID_HANDLE_VALUE) {
+  // A stream that runs (a host may start before init) proves the device.
+  if (!scope.Locked() || stream != nullptr) {
     initialised.store(true);
     SetErrorMessage(kInitOk);
     return ASIOTrue;
   }
-  const bool opened = OpenDevice();
+  // init only proves that the device is there, and lets it go again; start opens it anew.
+  CKx7Device device;
+  const bool opened = OpenDevice(device);
   initialised.store(opened);
   SetErrorMessage(opened ? kInitOk : kInitFailed);
-  // init only proves that the device is there; start opens it anew.
-  ReleaseEnumerators();
   return opened ? ASIOTrue : ASIOFalse;
 }
 
@@ -83,8 +95,11 @@ int32_t CAsioDriver::getDriverVersion() { return kDriverVersion; }
 
 void CAsioDriver::getErrorMessage(char* string) {
   if (string == nullptr) return;
-  std::lock_guard<std::mutex> guard(errorLock);
-  std::memcpy(string, errorMessage, std::strlen(errorMessage) + 1);
+  HostCall<int>(0, [&] {
+    std::lock_guard<std::mutex> guard(errorLock);
+    std::memcpy(string, errorMessage, std::strlen(errorMessage) + 1);
+    return 0;
+  });
 }
 
 void CAsioDriver::SetErrorMessage(const char* text) {

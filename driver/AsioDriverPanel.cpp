@@ -2,6 +2,10 @@
 #include "driver/AsioDriver.h"
 
 ASIOError CAsioDriver::controlPanel() {
+  return HostCall<ASIOError>(ASE_NotPresent, [this] { return ControlPanel(); });
+}
+
+ASIOError CAsioDriver::ControlPanel() {
   if (panel.IsOpen()) return ASE_OK;
   {
     const TransportScope scope(this);

@@ -30,6 +30,10 @@ ASIOError CAsioDriver::getSampleRate(ASIOSampleRate* rate) {
 }
 
 ASIOError CAsioDriver::setSampleRate(ASIOSampleRate rate) {
+  return HostCall<ASIOError>(ASE_NoClock, [&] { return SetSampleRate(rate); });
+}
+
+ASIOError CAsioDriver::SetSampleRate(ASIOSampleRate rate) {
   if (static_cast<IASIO*>(this)->canSampleRate(rate) == ASE_NoClock) return ASE_NoClock;
   void (*announce)(ASIOSampleRate) = nullptr;
   {
@@ -40,7 +44,7 @@ ASIOError CAsioDriver::setSampleRate(ASIOSampleRate rate) {
     sampleRate.store(rate);
     // While a stream exists its thread owns the record and copies the rate in before each
     // buffer switch; the pins keep their rate until the next start creates them anew.
-    if (scope.Locked() && streamThread == INVALID_HANDLE_VALUE) asioTime.timeInfo.sampleRate = rate;
+    if (scope.Locked() && stream == nullptr) asioTime.timeInfo.sampleRate = rate;
     if (callbacks != nullptr) announce = callbacks->sampleRateDidChange;
   }
   // Without the lock: hosts often stop, dispose and start again from inside this callback.

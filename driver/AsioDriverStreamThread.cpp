@@ -1,7 +1,6 @@
-// The streaming thread: its start with the two-buffer-switch handshake (and what a failed one
-// tells the host), its end, and its set-up at time-critical priority inside the "Pro Audio"
-// scheduling task.
-#include <cstring>
+// The run's start with the two-buffer-switch handshake (and what a failed one tells the host),
+// and its end within the stop's bound.
+#include <new>
 
 #include "driver/AsioDriver.h"
 #include "driver/StartFailureText.h"
@@ -15,82 +14,64 @@ constexpr DWORD kStopWaitMs = 2000;
 
 }  // namespace
 
-bool CAsioDriver::StartStreamThread() {
-  cycleCount.store(0, std::memory_order_relaxed);
-  stopStreaming.store(false, std::memory_order_relaxed);
+bool CAsioDriver::StartStreamThread(CKx7Device& device) {
   dropOutCount.store(0, std::memory_order_relaxed);
   latencyCount.store(0, std::memory_order_relaxed);
-  streamFailure.store(ASE_OK, std::memory_order_relaxed);
-  if (streamThread == INVALID_HANDLE_VALUE) {
-    unsigned threadId = 0;
-    const uintptr_t handle = _beginthreadex(nullptr, 0, StreamThreadProc, this, 0, &threadId);
-    if (handle != 0) {
-      streamThread = reinterpret_cast<HANDLE>(handle);
-      streamThreadId.store(threadId, std::memory_order_relaxed);
-    }
+  StreamBinding binding;
+  binding.driver = this;
+  binding.bufferSize = bufferSize;
+  binding.activeInputs = activeInputs;
+  binding.activeOutputs = activeOutputs;
+  for (int c = 0; c < 2; ++c) {
+    binding.inputBuffers[c] = inputBuffers[c];
+    binding.outputFloatBuffers[c] = outputFloatBuffers[c];
   }
+  binding.bufferIndex = &bufferIndex;
+  binding.dropOutCount = &dropOutCount;
+  binding.latencyCount = &latencyCount;
+  binding.converter = converter;
+  binding.avSetMmThreadCharacteristics = pAvSetMmThreadCharacteristicsA;
+  binding.avRevertMmThreadCharacteristics = pAvRevertMmThreadCharacteristics;
+  std::shared_ptr<CRunningStream> run(new (std::nothrow) CRunningStream(binding, device));
+  if (run == nullptr) return false;
+  if (!CRunningStream::StartThread(run)) {
+    startFailure = ASE_HWMalfunction;
+    return false;
+  }
+  stream = run;
+  streamThreadId.store(run->ThreadId(), std::memory_order_relaxed);
   const DWORD t0 = timeGetTime();
   while (timeGetTime() - t0 < kHandshakeMs) {
-    if (cycleCount.load(std::memory_order_acquire) >= kHandshakeCycles) break;
-    if (streamFailure.load(std::memory_order_acquire) != ASE_OK) break;
+    if (run->Cycles() >= kHandshakeCycles) break;
+    if (run->Failure() != ASE_OK) break;
     Sleep(kHandshakePollMs);
   }
-  if (cycleCount.load(std::memory_order_acquire) >= kHandshakeCycles) return true;
+  if (run->Cycles() >= kHandshakeCycles) return true;
+  startFailure = run->Failure();
   StopStreamThread();
   return false;
 }
 
 ASIOError CAsioDriver::StreamStartFailure() {
-  const ASIOError failure = streamFailure.load(std::memory_order_acquire);
-  if (failure == ASE_NotPresent) {
+  if (startFailure == ASE_NotPresent) {
     SetErrorMessage(kHardwareNotFoundText);
     return ASE_NotPresent;
   }
-  SetErrorMessage(failure == ASE_OK ? kStreamSilentText : kStreamRefusedText);
+  SetErrorMessage(startFailure == ASE_OK ? kStreamSilentText : kStreamRefusedText);
   return ASE_HWMalfunction;
 }
 
 void CAsioDriver::StopStreamThread() {
-  stopStreaming.store(true, std::memory_order_relaxed);
-  if (streamThread == INVALID_HANDLE_VALUE) return;
-  // A stop from inside the host's callback can only ask: the thread ends after the callback.
-  if (OnStreamThread()) return;
-  // The pins and buffers must outlive the thread, so the wait goes on until it has ended; its
-  // own waits are bounded, so only a host callback that never returns can hold it here.
-  DWORD result = WAIT_TIMEOUT;
-  while (result == WAIT_TIMEOUT) result = WaitForSingleObject(streamThread, kStopWaitMs);
-  CloseHandle(streamThread);
-  streamThread = INVALID_HANDLE_VALUE;
+  std::shared_ptr<CRunningStream> run = std::move(stream);
+  stream.reset();
   streamThreadId.store(0, std::memory_order_relaxed);
-}
-
-unsigned WINAPI CAsioDriver::StreamThreadProc(void* argument) {
-  if (argument == nullptr) return 0;
-  auto* driver = static_cast<CAsioDriver*>(argument);
-  driver->streamThreadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
-  const HRESULT comResult = CoInitialize(nullptr);
-  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-  HANDLE task = nullptr;
-  if (driver->pAvSetMmThreadCharacteristicsA != nullptr) {
-    DWORD taskIndex = 0;
-    task = driver->pAvSetMmThreadCharacteristicsA("Pro Audio", &taskIndex);
-  }
-  driver->RunStreamLoop();
-  if (driver->pAvRevertMmThreadCharacteristics != nullptr && task != nullptr) {
-    driver->pAvRevertMmThreadCharacteristics(task);
-  }
-  // Only a successful CoInitialize is balanced.
-  if (SUCCEEDED(comResult)) CoUninitialize();
-  // Released from inside the host's callback: the object goes now that nothing runs on it.
-  if (driver->deleteAfterStream.load(std::memory_order_acquire)) delete driver;
-  return 0;
-}
-
-void CAsioDriver::OnLastRelease() {
+  if (run == nullptr) return;
+  // A stop from inside the host's callback can only ask: the thread ends after the callback.
   if (OnStreamThread()) {
-    RequestStreamEnd();
-    deleteAfterStream.store(true, std::memory_order_release);
+    run->RequestStop();
     return;
   }
-  delete this;
+  // A thread that does not end in time is let go with what it holds; until it has let the
+  // device go, a new start is refused.
+  if (!run->EndWithin(kStopWaitMs)) endedStream = std::move(run);
 }

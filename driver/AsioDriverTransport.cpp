@@ -4,9 +4,13 @@
 #include "driver/WordSplit.h"
 
 ASIOError CAsioDriver::start() {
-  // Inside the callback the stream is already there, unless the host has just asked it to end.
+  return HostCall<ASIOError>(ASE_HWMalfunction, [this] { return Start(); });
+}
+
+ASIOError CAsioDriver::Start() {
+  // Inside the callback the run is already there, unless the host has just asked it to end.
   if (OnStreamThread()) {
-    return stopStreaming.load(std::memory_order_relaxed) ? ASE_InvalidMode : ASE_OK;
+    return CRunningStream::Current()->StopRequested() ? ASE_InvalidMode : ASE_OK;
   }
   const TransportScope scope(this);
   if (!scope.Entered()) return ASE_InvalidMode;
@@ -16,37 +20,43 @@ ASIOError CAsioDriver::start() {
   }
   // A running thread keeps its pins; a second start changes nothing.
   if (running.load(std::memory_order_relaxed)) return ASE_OK;
-  OpenDevice();
+  // A run that was let go inside a host callback that has not returned still holds the pins.
+  if (DeviceHeldByEndedRun()) {
+    SetErrorMessage(kHeldByEndedStreamText);
+    return ASE_NotPresent;
+  }
+  CKx7Device device;
+  OpenDevice(device);
   running.store(false, std::memory_order_relaxed);
   samplePosition.store(0.0, std::memory_order_relaxed);
   systemTime.store(0, std::memory_order_relaxed);
   bufferIndex.store(0, std::memory_order_relaxed);
-  capturePin = nullptr;
-  renderPin = nullptr;
-  if (captureFilter != nullptr) capturePin = CreateCapturePinAtRate(captureFilter, sampleRate);
+  if (device.captureFilter != nullptr) {
+    device.capturePin = CreateCapturePinAtRate(device.captureFilter, sampleRate);
+  }
   // The capture pin decides: a start that cannot have it does not take the render pin from a
-  // driver object that may be about to stream.
-  if (renderFilter != nullptr && capturePin != nullptr) {
-    renderPin = CreateRenderPinAtRate(renderFilter, sampleRate);
+  // driver object that may be about to stream. A failed start lets the device go at once, so
+  // that another driver object can have it.
+  if (device.renderFilter != nullptr && device.capturePin != nullptr) {
+    device.renderPin = CreateRenderPinAtRate(device.renderFilter, sampleRate);
   }
-  // A failed start lets the device go at once, so that another driver object can have it.
-  if (capturePin == nullptr || renderPin == nullptr) {
-    ReleaseEnumerators();
-    return ASE_NotPresent;
-  }
-  if (!StartStreamThread()) {
-    const ASIOError failure = StreamStartFailure();
-    ReleaseEnumerators();
-    return failure;
-  }
+  if (!device.HasPins()) return ASE_NotPresent;
+  if (!StartStreamThread(device)) return StreamStartFailure();
   running.store(true, std::memory_order_relaxed);
   if (settings.autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;
 }
 
 ASIOError CAsioDriver::stop() {
+  return HostCall<ASIOError>(ASE_OK, [this] { return Stop(); });
+}
+
+ASIOError CAsioDriver::Stop() {
   if (OnStreamThread()) {
-    RequestStreamEnd();
+    // The thread ends once the callback has returned; the next transport call from a host
+    // thread reaps the run. Waiting here would wait for this very thread.
+    CRunningStream::Current()->RequestStop();
+    panel.TryAskToClose();
     return ASE_OK;
   }
   const TransportScope scope(this);
@@ -59,24 +69,26 @@ void CAsioDriver::EndStream() {
   // The thread first: once it has ended, no panel can be opened from inside the callback.
   StopStreamThread();
   CloseControlPanel();
-  ReleaseEnumerators();
   running.store(false, std::memory_order_relaxed);
 }
 
-void CAsioDriver::RequestStreamEnd() {
-  // The thread ends once the callback has returned; the next transport call from a host thread
-  // joins it and releases the device. Waiting here would wait for this very thread.
-  stopStreaming.store(true, std::memory_order_relaxed);
-  panel.TryAskToClose();
+bool CAsioDriver::DeviceHeldByEndedRun() {
+  if (endedStream != nullptr && endedStream->DeviceReleased()) endedStream.reset();
+  return endedStream != nullptr;
 }
 
 bool CAsioDriver::OnStreamThread() const {
-  const DWORD id = streamThreadId.load(std::memory_order_relaxed);
-  return id != 0 && GetCurrentThreadId() == id;
+  const CRunningStream* run = CRunningStream::Current();
+  return run != nullptr && run->DriverOf() == this;
 }
 
 ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
   if (sPos == nullptr || tStamp == nullptr) return ASE_InvalidParameter;
+  ReadSamplePosition(sPos, tStamp);
+  return ASE_OK;
+}
+
+void CAsioDriver::ReadSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) const {
   const uint64_t stamp = systemTime.load(std::memory_order_relaxed);
   tStamp->hi = static_cast<uint32_t>(stamp >> 32);
   tStamp->lo = static_cast<uint32_t>(stamp);
@@ -85,5 +97,4 @@ ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStam
   const SplitWords words = SplitIntoWords(position);
   sPos->hi = words.hi;
   sPos->lo = words.lo;
-  return ASE_OK;
 }

@@ -11,3 +11,5 @@ inline constexpr char kStreamRefusedText[] =
     "NORVA KX-7 could not start streaming: no USB bandwidth for it, or the device failed.";
 inline constexpr char kStreamSilentText[] = "NORVA KX-7 did not start streaming in time.";
 inline constexpr char kNoBuffersText[] = "Buffers must be created before start.";
+inline constexpr char kHeldByEndedStreamText[] =
+    "NORVA KX-7 is still held by a stream that has not ended.";

@@ -27,4 +27,14 @@ class CInputCapture {
   virtual uint32_t GetPacketFrames() = 0;
   // Queues the current packet for the next read.
   virtual void ReleasePacket() = 0;
+  // Whether the current packet's read completed with an error.
+  virtual bool PacketFailed() { return false; }
+  // Keeps the current packet back instead of queuing it: a pin that hands reads back at once,
+  // empty or failed, must not be fed faster than the stream is paced. Held packets go out again,
+  // in their order, with RequeueHeld.
+  virtual void HoldPacket() { ReleasePacket(); }
+  virtual void RequeueHeld() {}
+  virtual uint32_t HeldCount() { return 0; }
+  // Whether the pin refused a read since the last call, which clears it.
+  virtual bool TakeRefusal() { return false; }
 };

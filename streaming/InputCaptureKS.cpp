@@ -8,53 +8,35 @@ constexpr ULONG kBytesPerSample = 3;
 
 }  // namespace
 
-CInputCaptureKS::CInputCaptureKS(uint32_t packetCount_, uint32_t packetSamples_, CKsPin* pin_,
+CInputCaptureKS::CInputCaptureKS(uint32_t packetCount, uint32_t packetSamples, CKsPin* pin,
                                  HRESULT* phr)
-    : packetCount(packetCount_),
-      packetSamples(packetSamples_),
-      pin(pin_),
-      currentPacket(packetCount_) {
-  const HRESULT paused = pin->SetState(KSSTATE_PAUSE);
-  if (FAILED(paused)) {
-    if (phr != nullptr) *phr = paused;
-    return;
-  }
-  if (!ring.Allocate(packetCount, packetSamples, packetSamples * kBytesPerSample, 0)) {
-    if (phr != nullptr) *phr = E_OUTOFMEMORY;
-    return;
-  }
+    : stream(pin, packetCount, packetSamples, 0, phr), currentPacket(packetCount) {
+  if (!stream.Ready()) return;
   for (uint32_t i = 0; i < packetCount; ++i) QueueRead(i);
-  if (phr != nullptr) *phr = S_OK;
 }
 
-CInputCaptureKS::~CInputCaptureKS() {
-  pin->SetState(KSSTATE_PAUSE);
-  pin->SetState(KSSTATE_STOP);
-  ring.Release();
-}
-
-HRESULT CInputCaptureKS::Start() { return pin->SetState(KSSTATE_RUN); }
+HRESULT CInputCaptureKS::Start() { return stream.Start(); }
 
 void CInputCaptureKS::Flush(DWORD milliseconds) {
-  for (uint32_t k = 0; k < packetCount * 4; ++k) {
+  for (uint32_t k = 0; k < stream.packetCount * 4; ++k) {
     if (WaitPacket(milliseconds)) ReleasePacket();
   }
 }
 
 bool CInputCaptureKS::WaitPacket(DWORD milliseconds) {
-  if (ring.packets == nullptr) return false;
+  if (!stream.Ready()) return false;
   // The current packet must go back to the pin first, or the ring would be served out of order.
-  if (currentPacket != packetCount) return false;
-  if (!ring.AwaitCompletion(nextPacket, milliseconds)) return false;
+  if (currentPacket != stream.packetCount) return false;
+  if (!stream.ring.AwaitCompletion(nextPacket, milliseconds)) return false;
   currentPacket = nextPacket;
   converted = false;
-  nextPacket = (nextPacket + 1) % packetCount;
+  nextPacket = (nextPacket + 1) % stream.packetCount;
   return true;
 }
 
 int32_t* CInputCaptureKS::GetData() {
-  if (currentPacket == packetCount) return nullptr;
-  StreamPacket& packet = ring.packets[currentPacket];
+  if (currentPacket == stream.packetCount) return nullptr;
+  StreamPacket& packet = stream.ring.packets[currentPacket];
   if (!converted) {
     converter.Int24PackedToInt32InPlace(static_cast<uint8_t*>(packet.header.Data), GetFrameCount());
     converted = true;
@@ -63,29 +45,64 @@ int32_t* CInputCaptureKS::GetData() {
 }
 
 uint32_t CInputCaptureKS::GetFrameCount() {
-  if (currentPacket == packetCount) return 0;
-  const KSSTREAM_HEADER& header = ring.packets[currentPacket].header;
+  if (currentPacket == stream.packetCount || PacketFailed()) return 0;
+  const KSSTREAM_HEADER& header = stream.ring.packets[currentPacket].header;
   // A device that reports more bytes than the packet holds gets no more than the packet.
   const ULONG used = header.DataUsed < header.FrameExtent ? header.DataUsed : header.FrameExtent;
   return used / kBytesPerSample;
 }
 
 HANDLE CInputCaptureKS::AwaitedEvent() {
-  if (ring.packets == nullptr || currentPacket != packetCount) return nullptr;
-  return ring.packetEvents[nextPacket];
+  if (!stream.Ready() || currentPacket != stream.packetCount) return nullptr;
+  return stream.ring.packetEvents[nextPacket];
 }
 
 void CInputCaptureKS::DismissWake() {
-  if (ring.packets != nullptr && currentPacket == packetCount) ring.DismissStaleSignal(nextPacket);
+  if (stream.Ready() && currentPacket == stream.packetCount) {
+    stream.ring.DismissStaleSignal(nextPacket);
+  }
 }
 
-uint32_t CInputCaptureKS::GetPacketFrames() { return packetSamples; }
+uint32_t CInputCaptureKS::GetPacketFrames() { return stream.packetSamples; }
 
 void CInputCaptureKS::ReleasePacket() {
-  if (currentPacket == packetCount) return;
+  if (currentPacket == stream.packetCount) return;
+  // Behind a held packet every packet waits its turn, so that reads go out in ring order.
+  if (heldCount != 0) {
+    HoldPacket();
+    return;
+  }
   QueueRead(currentPacket);
   converted = false;
-  currentPacket = packetCount;
+  currentPacket = stream.packetCount;
 }
 
-void CInputCaptureKS::QueueRead(uint32_t i) { ring.QueueRead(pin, i); }
+bool CInputCaptureKS::PacketFailed() {
+  return currentPacket != stream.packetCount && stream.ring.CompletedWithError(currentPacket);
+}
+
+void CInputCaptureKS::HoldPacket() {
+  if (currentPacket == stream.packetCount) return;
+  stream.ring.Forget(currentPacket);
+  ++heldCount;
+  converted = false;
+  currentPacket = stream.packetCount;
+}
+
+void CInputCaptureKS::RequeueHeld() {
+  const uint32_t count = stream.packetCount;
+  const uint32_t first = (nextPacket + count - heldCount) % count;
+  const uint32_t held = heldCount;
+  heldCount = 0;
+  for (uint32_t k = 0; k < held; ++k) QueueRead((first + k) % count);
+}
+
+bool CInputCaptureKS::TakeRefusal() {
+  const bool was = refused;
+  refused = false;
+  return was;
+}
+
+void CInputCaptureKS::QueueRead(uint32_t i) {
+  if (FAILED(stream.ring.QueueRead(stream.pin, i))) refused = true;
+}

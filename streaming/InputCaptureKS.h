@@ -3,7 +3,7 @@
 #pragma once
 
 #include "streaming/InputCapture.h"
-#include "streaming/PacketRing.h"
+#include "streaming/PinStream.h"
 #include "streaming/SampleConverter.h"
 
 class CKsPin;
@@ -13,7 +13,7 @@ class CInputCaptureKS : public CInputCapture {
   // Pauses the pin and queues every packet as a read. `phr` is negative when the pin refused to
   // pause or the packet storage could not be allocated; the creator then deletes the object.
   CInputCaptureKS(uint32_t packetCount, uint32_t packetSamples, CKsPin* pin, HRESULT* phr);
-  ~CInputCaptureKS() override;
+  ~CInputCaptureKS() override = default;
   CInputCaptureKS(const CInputCaptureKS&) = delete;
   CInputCaptureKS& operator=(const CInputCaptureKS&) = delete;
 
@@ -26,16 +26,21 @@ class CInputCaptureKS : public CInputCapture {
   uint32_t GetFrameCount() override;
   uint32_t GetPacketFrames() override;
   void ReleasePacket() override;
+  bool PacketFailed() override;
+  void HoldPacket() override;
+  void RequeueHeld() override;
+  uint32_t HeldCount() override { return heldCount; }
+  bool TakeRefusal() override;
 
  private:
   void QueueRead(uint32_t i);
 
-  PacketRing ring;
-  uint32_t packetCount;
-  uint32_t packetSamples;
-  CKsPin* pin;
+  PinStream stream;
   uint32_t nextPacket = 0;
   uint32_t currentPacket;  // packetCount: no packet is current
+  // The held packets, a run in ring order that ends just before nextPacket.
+  uint32_t heldCount = 0;
   bool converted = false;
+  bool refused = false;
   SampleConverter converter;
 };

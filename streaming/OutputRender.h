@@ -22,4 +22,8 @@ class COutputRender {
   // The awaited event woke the caller, yet WaitPacket(0) found nothing: clears the event, which
   // then wakes only for the next packet's completion.
   virtual void DismissWake() = 0;
+  // Whether the packet that WaitPacket last reported completed with an error.
+  virtual bool PacketFailed() { return false; }
+  // Whether the pin refused a write since the last call, which clears it.
+  virtual bool TakeRefusal() { return false; }
 };

@@ -8,56 +8,56 @@ constexpr ULONG kBytesPerSample = 3;
 
 }  // namespace
 
-COutputRenderKS::COutputRenderKS(uint32_t packetCount_, uint32_t packetSamples_, CKsAudPin* pin_,
+COutputRenderKS::COutputRenderKS(uint32_t packetCount, uint32_t packetSamples, CKsAudPin* pin,
                                  HRESULT* phr)
-    : packetCount(packetCount_), packetSamples(packetSamples_), pin(pin_) {
-  const HRESULT paused = pin->SetState(KSSTATE_PAUSE);
-  if (FAILED(paused)) {
-    if (phr != nullptr) *phr = paused;
-    return;
-  }
-  const ULONG bytes = packetSamples * kBytesPerSample;
-  if (!ring.Allocate(packetCount, packetSamples, bytes, bytes)) {
-    if (phr != nullptr) *phr = E_OUTOFMEMORY;
-    return;
-  }
-  for (uint32_t i = 0; i < packetCount; ++i) ring.QueueWrite(pin, i);
-  if (phr != nullptr) *phr = S_OK;
+    : stream(pin, packetCount, packetSamples, packetSamples * kBytesPerSample, phr),
+      looped(pin->m_fLoopedPreferred) {
+  if (!stream.Ready()) return;
+  for (uint32_t i = 0; i < packetCount; ++i) QueueWrite(i);
 }
 
-COutputRenderKS::~COutputRenderKS() {
-  pin->SetState(KSSTATE_PAUSE);
-  pin->SetState(KSSTATE_STOP);
-  ring.Release();
-}
-
-HRESULT COutputRenderKS::Start() { return pin->SetState(KSSTATE_RUN); }
+HRESULT COutputRenderKS::Start() { return stream.Start(); }
 
 void COutputRenderKS::WriteFrames(const int32_t* block) {
-  if (ring.packets == nullptr) return;
-  converter.Int32ToInt24Packed(block, static_cast<uint8_t*>(ring.packets[nextPacket].header.Data),
-                               packetSamples);
+  if (!stream.Ready()) return;
+  converter.Int32ToInt24Packed(block,
+                               static_cast<uint8_t*>(stream.ring.packets[nextPacket].header.Data),
+                               stream.packetSamples);
 }
 
 void COutputRenderKS::Submit() {
-  if (ring.packets == nullptr) return;
-  if (pin->m_fLoopedPreferred) {
-    ring.Forget(nextPacket);
+  if (!stream.Ready()) return;
+  if (looped) {
+    stream.ring.Forget(nextPacket);
   } else {
-    ring.QueueWrite(pin, nextPacket);
+    QueueWrite(nextPacket);
   }
-  nextPacket = (nextPacket + 1) % packetCount;
+  nextPacket = (nextPacket + 1) % stream.packetCount;
 }
 
 HANDLE COutputRenderKS::AwaitedEvent() {
-  return ring.packets != nullptr ? ring.packetEvents[nextPacket] : nullptr;
+  return stream.Ready() ? stream.ring.packetEvents[nextPacket] : nullptr;
 }
 
 bool COutputRenderKS::WaitPacket(DWORD milliseconds) {
-  if (ring.packets == nullptr) return false;
-  return ring.AwaitCompletion(nextPacket, milliseconds);
+  if (!stream.Ready()) return false;
+  return stream.ring.AwaitCompletion(nextPacket, milliseconds);
 }
 
 void COutputRenderKS::DismissWake() {
-  if (ring.packets != nullptr) ring.DismissStaleSignal(nextPacket);
+  if (stream.Ready()) stream.ring.DismissStaleSignal(nextPacket);
+}
+
+bool COutputRenderKS::PacketFailed() {
+  return stream.Ready() && stream.ring.CompletedWithError(nextPacket);
+}
+
+bool COutputRenderKS::TakeRefusal() {
+  const bool was = refused;
+  refused = false;
+  return was;
+}
+
+void COutputRenderKS::QueueWrite(uint32_t i) {
+  if (FAILED(stream.ring.QueueWrite(stream.pin, i))) refused = true;
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "streaming/OutputRender.h"
-#include "streaming/PacketRing.h"
+#include "streaming/PinStream.h"
 #include "streaming/SampleConverter.h"
 
 class CKsAudPin;
@@ -13,7 +13,7 @@ class COutputRenderKS : public COutputRender {
   // Pauses the pin and queues every packet as silence. `phr` is negative when the pin refused to
   // pause or the packet storage could not be allocated; the creator then deletes the object.
   COutputRenderKS(uint32_t packetCount, uint32_t packetSamples, CKsAudPin* pin, HRESULT* phr);
-  ~COutputRenderKS() override;
+  ~COutputRenderKS() override = default;
   COutputRenderKS(const COutputRenderKS&) = delete;
   COutputRenderKS& operator=(const COutputRenderKS&) = delete;
 
@@ -23,12 +23,15 @@ class COutputRenderKS : public COutputRender {
   bool WaitPacket(DWORD milliseconds) override;
   HANDLE AwaitedEvent() override;
   void DismissWake() override;
+  bool PacketFailed() override;
+  bool TakeRefusal() override;
 
  private:
-  PacketRing ring;
-  uint32_t packetCount;
-  uint32_t packetSamples;
-  CKsAudPin* pin;
+  void QueueWrite(uint32_t i);
+
+  PinStream stream;
+  const bool looped;
   uint32_t nextPacket = 0;
+  bool refused = false;
   SampleConverter converter;
 };

@@ -5,15 +5,6 @@
 
 #include "ks/KsPin.h"
 
-namespace {
-
-// A stopped pin cancels its requests at once; a device that holds a request longer than this is
-// treated as gone for good, and its storage is never freed.
-constexpr DWORD kReleaseStepMs = 100;
-constexpr int kReleaseSteps = 50;
-
-}  // namespace
-
 PacketRing::~PacketRing() { Release(); }
 
 bool PacketRing::Allocate(uint32_t count, uint32_t samples, ULONG extentBytes, ULONG used) {
@@ -110,11 +101,24 @@ void PacketRing::Forget(uint32_t i) {
   ResetEvent(packetEvents[i]);
 }
 
-void PacketRing::Release() {
+bool PacketRing::CompletedWithError(uint32_t i) const {
+  // The status the pin left in the request: negative NTSTATUS values are failures.
+  const auto status = static_cast<LONG>(
+      static_cast<ULONG>(__atomic_load_n(&packets[i].overlapped.Internal, __ATOMIC_ACQUIRE)));
+  return status < 0;
+}
+
+void PacketRing::Release(DWORD milliseconds) {
   if (packets == nullptr) return;
+  // One bound for the whole ring, however many packets it has, counted in waits rather than read
+  // from a clock that a test may hold still.
+  constexpr DWORD kStepMs = 20;
+  DWORD budget = milliseconds;
   for (uint32_t i = 0; i < packetCount; ++i) {
-    for (int step = 0; outstanding[i] && step < kReleaseSteps; ++step) {
-      AwaitCompletion(i, kReleaseStepMs);
+    while (outstanding[i] && budget > 0) {
+      const DWORD step = budget < kStepMs ? budget : kStepMs;
+      budget -= step;
+      AwaitCompletion(i, step);
     }
     if (outstanding[i]) {
       // The pin may still write into this storage: keeping it is the only safe choice.

@@ -39,10 +39,15 @@ class PacketRing {
   // Stops waiting for packet i: a packet that is not sent again must not look done when its turn
   // comes, nor wake a waiter.
   void Forget(uint32_t i);
+  // Whether packet i's last completion carried an error status (a device that went away fails
+  // every request it held).
+  bool CompletedWithError(uint32_t i) const;
 
   // Waits until every outstanding request has completed or been cancelled, then frees the
-  // storage. Storage that the pin still holds after a long bound is left allocated.
-  void Release();
+  // storage. A stopped pin cancels its requests at once; storage that the pin still holds after
+  // `milliseconds` in all is left allocated, since the pin may still write into it.
+  void Release(DWORD milliseconds = kReleaseBoundMs);
+  static constexpr DWORD kReleaseBoundMs = 400;
 
   StreamPacket* packets = nullptr;
   uint8_t* packetData = nullptr;

@@ -52,11 +52,11 @@ TEST_P(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
 TEST_P(StreamingTest, StartWhileRunningChangesNothing) {
   Prepare(64);
   ASSERT_EQ(Start(), ASE_OK);
-  const HANDLE thread = Internals(*driver).streamThread;
-  auto* const pin = Internals(*driver).renderPin;
+  const DWORD thread = Internals(*driver).streamThreadId.load();
+  auto* const pin = Internals(*driver).RenderPin();
   EXPECT_EQ(driver->start(), ASE_OK);
-  EXPECT_EQ(Internals(*driver).streamThread, thread);
-  EXPECT_EQ(Internals(*driver).renderPin, pin);
+  EXPECT_EQ(Internals(*driver).streamThreadId.load(), thread);
+  EXPECT_EQ(Internals(*driver).RenderPin(), pin);
   RunCycles(4);
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
@@ -71,7 +71,7 @@ TEST_P(StreamingTest, StopFromInsideTheCallbackEndsTheThreadAndTheNextStopReleas
   RunCycles(4);
   EXPECT_EQ(answer.load(), ASE_OK);
   EXPECT_EQ(driver->disposeBuffers(), ASE_OK) << "from the host's thread, it stops and frees";
-  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Internals(*driver).HasStream());
   EXPECT_EQ(host.switches.size(), 4u);
 }
 
@@ -181,7 +181,7 @@ TEST_P(StreamingTest, RemovalWhileStreamingNeitherCrashesNorHangsStop) {
   RunCycles(4);
   device.Unplug();
   EXPECT_EQ(driver->stop(), ASE_OK);
-  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Internals(*driver).HasStream());
   EXPECT_EQ(driver->start(), ASE_NotPresent) << "the device is gone";
   device.Plug();
   EXPECT_EQ(Start(), ASE_OK) << "and back";
@@ -194,7 +194,7 @@ TEST_P(StreamingTest, StopWhileTheDeviceIsStalledReturns) {
   device.StallRender(true);
   device.Step(3);
   EXPECT_EQ(driver->stop(), ASE_OK);
-  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Internals(*driver).HasStream());
   device.StallRender(false);
 }
 
@@ -204,7 +204,7 @@ TEST_P(StreamingTest, ADeviceThatNeverCompletesFailsTheStartHandshake) {
   Prepare(64);
   EXPECT_EQ(driver->start(), ASE_HWMalfunction);
   EXPECT_FALSE(Internals(*driver).running.load());
-  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Internals(*driver).HasStream());
   EXPECT_TRUE(host.switches.empty());
   EXPECT_EQ(driver->stop(), ASE_OK);
 }

@@ -55,7 +55,7 @@ TEST_P(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBuffer
   EXPECT_EQ(host.switches.back().stamp.lo, 705032704u);
   EXPECT_EQ(driver->stop(), ASE_OK);
   EXPECT_FALSE(Internals(*driver).running.load());
-  EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Internals(*driver).HasStream());
   EXPECT_EQ(device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin), -1) << "pins closed";
   EXPECT_EQ(device.QueuedWrites(), 0u);
   EXPECT_EQ(device.QueuedReads(), 0u);

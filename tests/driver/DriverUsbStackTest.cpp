@@ -61,7 +61,7 @@ TEST_P(StreamingTest, APinThatCannotRunEndsStartAtOnce) {
     EXPECT_EQ(ErrorText(*driver),
               "NORVA KX-7 could not start streaming: no USB bandwidth for it, or the device "
               "failed.");
-    EXPECT_EQ(Internals(*driver).streamThread, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(Internals(*driver).HasStream());
     EXPECT_TRUE(host.switches.empty());
     EXPECT_EQ(driver->stop(), ASE_OK);
     EXPECT_EQ(device.PinState(refused), -1) << "pins closed by stop";

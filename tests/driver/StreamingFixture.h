@@ -4,6 +4,7 @@
 // moment of the device clock, whatever the timing profile.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -46,6 +47,8 @@ struct StreamingHost {
   ASIOCallbacks callbacks{};
   bool answerTimeInfo = false;
   std::vector<SwitchRecord> switches;
+  // Switches so far, for threads that must not read `switches` while the streaming thread writes.
+  std::atomic<unsigned> switchCount{0};
   // The sample a host writes at buffer switch k into output channel c, frame f.
   std::function<int32_t(int k, int c, int f)> output = [](int, int, int) { return 0; };
   std::function<void()> insideCallback;
@@ -85,6 +88,7 @@ struct StreamingHost {
       }
     }
     switches.push_back(std::move(record));
+    switchCount.fetch_add(1);
     if (insideCallback) insideCallback();
   }
 };
@@ -163,7 +167,7 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
     }
     // Two buffer switches: two halves of the ideal device, more where completions come later.
     for (unsigned packet = 0;
-         packet < kStartPacketBound && Internals(*driver).cycleCount.load() < 2 &&
+         packet < kStartPacketBound && host.switchCount.load() < 2 &&
          started.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
          ++packet) {
       if (!StepPacket()) break;

@@ -14,8 +14,6 @@ class CAsioDriverTestAccess {
         autoOpenPanel(driver.settings.autoOpenPanel),
         bufferSize(driver.bufferSize),
         callbacks(driver.callbacks),
-        capturePin(driver.capturePin),
-        cycleCount(driver.cycleCount),
         dropOutCount(driver.dropOutCount),
         inputBuffers(driver.inputBuffers),
         inputChannels(driver.inputChannels),
@@ -30,12 +28,10 @@ class CAsioDriverTestAccess {
         panelThread(driver.panel.panelThread),
         panelWindow(driver.panel.panelWindow),
         preferredBufferSize(driver.settings.preferredBufferSize),
-        renderPin(driver.renderPin),
         running(driver.running),
         samplePosition(driver.samplePosition),
         sampleRate(driver.sampleRate),
         showMetrics(driver.settings.showMetrics),
-        streamThread(driver.streamThread),
         streamThreadId(driver.streamThreadId),
         systemTime(driver.systemTime),
         timeInfoMode(driver.timeInfoMode),
@@ -43,6 +39,9 @@ class CAsioDriverTestAccess {
         owner(driver) {}
 
   void OpenControlPanel(bool noWait) { owner.OpenControlPanel(noWait); }
+  // Whether a run exists, and its render pin; read only while no host call runs.
+  bool HasStream() const { return owner.stream != nullptr; }
+  CKsAudPin* RenderPin() const { return owner.stream ? owner.stream->RenderPin() : nullptr; }
   void CloseControlPanel() { owner.CloseControlPanel(); }
   static void GetProductVersionText(char* text, size_t size) {
     CControlPanel::GetProductVersionText(text, size);
@@ -54,8 +53,6 @@ class CAsioDriverTestAccess {
   decltype(DriverSettings::autoOpenPanel)& autoOpenPanel;
   decltype(CAsioDriver::bufferSize)& bufferSize;
   decltype(CAsioDriver::callbacks)& callbacks;
-  decltype(CAsioDriver::capturePin)& capturePin;
-  decltype(CAsioDriver::cycleCount)& cycleCount;
   decltype(CAsioDriver::dropOutCount)& dropOutCount;
   decltype(CAsioDriver::inputBuffers)& inputBuffers;
   decltype(CAsioDriver::inputChannels)& inputChannels;
@@ -70,12 +67,10 @@ class CAsioDriverTestAccess {
   decltype(CControlPanel::panelThread)& panelThread;
   decltype(CControlPanel::panelWindow)& panelWindow;
   decltype(DriverSettings::preferredBufferSize)& preferredBufferSize;
-  decltype(CAsioDriver::renderPin)& renderPin;
   decltype(CAsioDriver::running)& running;
   decltype(CAsioDriver::samplePosition)& samplePosition;
   decltype(CAsioDriver::sampleRate)& sampleRate;
   decltype(DriverSettings::showMetrics)& showMetrics;
-  decltype(CAsioDriver::streamThread)& streamThread;
   decltype(CAsioDriver::streamThreadId)& streamThreadId;
   decltype(CAsioDriver::systemTime)& systemTime;
   decltype(CAsioDriver::timeInfoMode)& timeInfoMode;

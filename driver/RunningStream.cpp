@@ -1,0 +1,145 @@
+// The life of one run: its thread's start, set-up at time-critical priority inside the "Pro Audio"
+// scheduling task, its end, and how the driver lets go of a thread that does not end in time.
+#include "driver/RunningStream.h"
+
+#include <cassert>
+#include <new>
+
+#include "ks/KsLayer.h"
+
+namespace {
+
+// The run the calling thread streams for, if it is a streaming thread.
+thread_local CRunningStream* currentStream = nullptr;
+// How often a driver that could not let a thread go yet looks again: the thread is then in the
+// driver's own bounded code.
+constexpr DWORD kDetachPollMs = 2;
+
+}  // namespace
+
+CRunningStream::CRunningStream(const StreamBinding& binding_, CKx7Device& from)
+    : binding(binding_) {
+  device.captureEnum = from.captureEnum;
+  device.renderEnum = from.renderEnum;
+  device.captureFilter = from.captureFilter;
+  device.renderFilter = from.renderFilter;
+  device.capturePin = from.capturePin;
+  device.renderPin = from.renderPin;
+  from.captureEnum = from.renderEnum = nullptr;
+  from.captureFilter = nullptr;
+  from.renderFilter = nullptr;
+  from.capturePin = from.renderPin = nullptr;
+  stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+CRunningStream::~CRunningStream() {
+  // The last reference may be the thread's own: its handle can be closed from the thread itself.
+  if (thread != nullptr) CloseHandle(thread);
+  if (stopEvent != nullptr) CloseHandle(stopEvent);
+}
+
+bool CRunningStream::StartThread(const std::shared_ptr<CRunningStream>& self) {
+  auto* reference = new (std::nothrow) std::shared_ptr<CRunningStream>(self);
+  if (reference == nullptr || self->stopEvent == nullptr) {
+    delete reference;
+    return false;
+  }
+  unsigned id = 0;
+  const uintptr_t handle = _beginthreadex(nullptr, 0, ThreadProc, reference, 0, &id);
+  if (handle == 0) {
+    delete reference;
+    self->deviceReleased.store(true, std::memory_order_release);
+    return false;
+  }
+  self->thread = reinterpret_cast<HANDLE>(handle);
+  self->threadId.store(id, std::memory_order_relaxed);
+  return true;
+}
+
+unsigned WINAPI CRunningStream::ThreadProc(void* argument) {
+  // The thread's own reference keeps the run, and with it the module, alive until it returns.
+  std::shared_ptr<CRunningStream> self =
+      std::move(*static_cast<std::shared_ptr<CRunningStream>*>(argument));
+  delete static_cast<std::shared_ptr<CRunningStream>*>(argument);
+  self->Run();
+  return 0;
+}
+
+void CRunningStream::Run() {
+  threadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
+  currentStream = this;
+  const HRESULT comResult = CoInitialize(nullptr);
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  HANDLE task = nullptr;
+  if (binding.avSetMmThreadCharacteristics != nullptr) {
+    DWORD taskIndex = 0;
+    task = binding.avSetMmThreadCharacteristics("Pro Audio", &taskIndex);
+  }
+  RunLoop();
+  Detach();
+  ReleaseDevice();
+  if (binding.avRevertMmThreadCharacteristics != nullptr && task != nullptr) {
+    binding.avRevertMmThreadCharacteristics(task);
+  }
+  // Only a successful CoInitialize is balanced.
+  if (SUCCEEDED(comResult)) CoUninitialize();
+  currentStream = nullptr;
+  threadEnded.store(true, std::memory_order_release);
+}
+
+void CRunningStream::ReleaseDevice() {
+  device.ReleaseEnumerators();
+  deviceReleased.store(true, std::memory_order_release);
+}
+
+void CRunningStream::Detach() {
+  uint32_t expected = kWorking;
+  phase.compare_exchange_strong(expected, kDetached, std::memory_order_acq_rel);
+}
+
+void CRunningStream::RequestStop() {
+  stopRequested.store(true, std::memory_order_relaxed);
+  if (stopEvent != nullptr) SetEvent(stopEvent);
+}
+
+bool CRunningStream::EndWithin(DWORD milliseconds) {
+  assert(!OnThread());
+  RequestStop();
+  if (thread == nullptr) return true;
+  if (WaitForSingleObject(thread, milliseconds) == WAIT_OBJECT_0) return true;
+  // Not ended in time. A thread inside the host's callback, or past the last use of the driver,
+  // is let go; one in the driver's own code gets there within its bounded steps.
+  while (true) {
+    uint32_t seen = phase.load(std::memory_order_acquire);
+    if (seen == kInHost &&
+        phase.compare_exchange_strong(seen, kAbandoned, std::memory_order_acq_rel)) {
+      return false;
+    }
+    if (seen == kDetached || seen == kAbandoned) return false;
+    if (WaitForSingleObject(thread, kDetachPollMs) == WAIT_OBJECT_0) return true;
+  }
+}
+
+void CRunningStream::AbandonFromCallback() {
+  assert(OnThread());
+  RequestStop();
+  phase.store(kAbandoned, std::memory_order_release);
+}
+
+bool CRunningStream::OnThread() const { return currentStream == this; }
+
+bool CRunningStream::Ended() const { return threadEnded.load(std::memory_order_acquire); }
+
+CRunningStream* CRunningStream::Current() { return currentStream; }
+
+bool CRunningStream::StopRequested() const { return stopRequested.load(std::memory_order_relaxed); }
+
+void CRunningStream::EnterHost() {
+  assert(OnThread());
+  phase.store(kInHost, std::memory_order_release);
+}
+
+bool CRunningStream::LeaveHost() {
+  uint32_t expected = kInHost;
+  return phase.compare_exchange_strong(expected, kWorking, std::memory_order_acq_rel);
+}

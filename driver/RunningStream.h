@@ -1,0 +1,145 @@
+// One run of the stream, from a start to its stop: the device objects opened for it, the capture
+// and render streams over its pins, the streaming thread and the loop's state. The driver holds
+// one reference and the thread another, so a thread that outlives its stop (a host callback that
+// does not return) still has everything it uses, and nothing is freed under it.
+//
+// Threads: Start, EndWithin and the getters run on a host thread; RunLoop and its steps on the
+// streaming thread; RequestStop and AbandonFromCallback on either. The thread touches the driver
+// object (its buffers, its counters, DeliverCycle) only while attached: once the driver has let
+// it go, it ends without touching the driver again.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "asio/asio.h"
+#include "com/ComBase.h"
+#include "driver/CaptureHalf.h"
+#include "driver/Kx7Device.h"
+#include "platform/avrt.h"
+#include "platform/windows.h"
+#include "product/Kx7Facts.h"
+#include "streaming/SampleConverter.h"
+
+class CAsioDriver;
+class CInputCapture;
+class COutputRender;
+
+// What a run uses of the driver object, fixed for the run: the buffers cannot change while a
+// stream exists, since createBuffers and disposeBuffers end it first.
+struct StreamBinding {
+  CAsioDriver* driver = nullptr;
+  uint32_t bufferSize = 0;
+  int32_t activeInputs = 0;
+  int32_t activeOutputs = 0;
+  int32_t* inputBuffers[2] = {nullptr, nullptr};
+  float* outputFloatBuffers[2] = {nullptr, nullptr};
+  const std::atomic<uint32_t>* bufferIndex = nullptr;
+  std::atomic<uint32_t>* dropOutCount = nullptr;
+  std::atomic<uint32_t>* latencyCount = nullptr;
+  SampleConverter converter;
+  PFN_AvSetMmThreadCharacteristicsA avSetMmThreadCharacteristics = nullptr;
+  PFN_AvRevertMmThreadCharacteristics avRevertMmThreadCharacteristics = nullptr;
+};
+
+// Counting the stream as a live object keeps the module loaded while its thread may still run.
+class CRunningStream : public CBaseObject {
+ public:
+  // Takes over the device's filters and pins.
+  CRunningStream(const StreamBinding& binding, CKx7Device& device);
+  ~CRunningStream();
+  CRunningStream(const CRunningStream&) = delete;
+  CRunningStream& operator=(const CRunningStream&) = delete;
+
+  // Host thread: starts the streaming thread, which holds `self` until it ends. False when no
+  // thread could be made.
+  static bool StartThread(const std::shared_ptr<CRunningStream>& self);
+  // Any thread: asks the loop to end, waking it at once.
+  void RequestStop();
+  // Host thread: asks the loop to end and waits up to `milliseconds` for the thread. A thread
+  // still inside the host's callback then is let go: it ends on its own once the callback
+  // returns, touching nothing of the driver. True when the thread has ended.
+  bool EndWithin(DWORD milliseconds);
+  // Streaming thread, inside the host's callback (a stop or the last release from there): lets
+  // the thread go now; it ends once the callback returns, touching nothing of the driver.
+  void AbandonFromCallback();
+
+  bool OnThread() const;
+  // The run whose streaming thread is the calling thread; null on any other thread.
+  static CRunningStream* Current();
+  const CAsioDriver* DriverOf() const { return binding.driver; }
+  bool StopRequested() const;
+  DWORD ThreadId() const { return threadId.load(std::memory_order_relaxed); }
+  // Buffer switches delivered, and why the streams could not run (ASE_OK while they can).
+  uint32_t Cycles() const { return cycleCount.load(std::memory_order_acquire); }
+  ASIOError Failure() const { return streamFailure.load(std::memory_order_acquire); }
+  // Whether the run has let its filters and pins go (its thread has ended, or never started).
+  bool DeviceReleased() const { return deviceReleased.load(std::memory_order_acquire); }
+  // Whether the thread has ended.
+  bool Ended() const;
+  CKsAudPin* CapturePin() const { return device.capturePin; }
+  CKsAudPin* RenderPin() const { return device.renderPin; }
+
+  // The thread's relation to the driver object. Working: it may touch the driver. InHost: it is
+  // inside the host's callback. Detached: it only tears down what it owns. Abandoned: the driver
+  // has let it go while it was inside the callback.
+  enum Phase : uint32_t { kWorking, kInHost, kDetached, kAbandoned };
+  // Streaming thread, around the host's callback. LeaveHost is false when the driver let the
+  // thread go meanwhile: nothing of the driver may be touched any more.
+  void EnterHost();
+  bool LeaveHost();
+
+ private:
+  static unsigned WINAPI ThreadProc(void* argument);
+  // The thread's whole life: set-up at time-critical priority, the loop, the teardown.
+  void Run();
+  // Lets the filters and pins go; the thread's last use of the device.
+  void ReleaseDevice();
+  // Marks the thread detached from the driver, unless it was let go already.
+  void Detach();
+
+  // The loop and its steps (RunningStreamLoop.cpp), all on the streaming thread.
+  void RunLoop();
+  bool OpenStreams();
+  void IdleUntilStopped();
+  void CloseStreams();
+  void ClearHostHalves();
+  enum class Wake { Stop, Render, Capture, Nothing };
+  Wake AwaitCompletion();
+  void OnCaptureWake(bool* attached);
+  // A render packet came back: feeds it the next block, and ends the half when it is full.
+  // False when the driver let the thread go during the host's callback.
+  bool OnRenderPacket();
+  bool DrainCapture();
+  void FillRenderBlock(uint32_t halfStart);
+  bool EndHalf();
+  float* CurrentCaptureHalf() const;
+  uint32_t HalfStart() const;
+
+  StreamBinding binding;
+  CKx7Device device;
+  HANDLE thread = nullptr;
+  std::atomic<DWORD> threadId{0};
+  HANDLE stopEvent = nullptr;
+  std::atomic<bool> stopRequested{false};
+  std::atomic<uint32_t> phase{kWorking};
+  std::atomic<bool> deviceReleased{false};
+  std::atomic<bool> threadEnded{false};
+  std::atomic<uint32_t> cycleCount{0};
+  // Set by the thread when its streams cannot run; ends the start handshake at once.
+  std::atomic<ASIOError> streamFailure{ASE_OK};
+
+  // The loop's state, the streaming thread's alone.
+  CInputCapture* capture = nullptr;
+  COutputRender* render = nullptr;
+  int32_t renderBlock[kx7::kPacketFrames * kx7::kRenderChannels] = {};
+  uint32_t renderFrames = 0;  // frames of the current half already sent to render
+  bool synced = false;        // capture aligned to render by its first packet
+  bool fadeInPending = true;
+  // The half whose frames have all gone to the render pin while its capture is still coming.
+  bool halfDue = false;
+  // Empty or failed capture completions the pin may still be handed back at once this half.
+  uint32_t quickRequeues = 0;
+  CCaptureHalf captured;
+};
