@@ -2,8 +2,8 @@
 // 24-bit mono packets that the loop takes strictly in order.
 #pragma once
 
+#include "ks/PacketRing.h"
 #include "streaming/InputCapture.h"
-#include "streaming/PacketRing.h"
 #include "streaming/SampleConverter.h"
 
 class CKsPin;

@@ -2,8 +2,8 @@
 // 24-bit stereo packets. The completion of each write paces the streaming loop.
 #pragma once
 
+#include "ks/PacketRing.h"
 #include "streaming/OutputRender.h"
-#include "streaming/PacketRing.h"
 #include "streaming/SampleConverter.h"
 
 class CKsAudPin;
