@@ -192,6 +192,9 @@ TEST_F(PinTest, RejectedRequestsFailAtOnce) {
   // The wrong direction is refused too.
   TestPacket write(192, true);
   EXPECT_EQ(pin->WriteData(&write.header, &write.overlapped), E_FAIL);
+#ifndef _WIN32
+  EXPECT_EQ(TakeTrace(), "CKsPin::WriteData's DeviceIoControl Failed!  Error=0x0x000001");
+#endif
   // The queued read must end before its packet goes away.
   ASSERT_EQ(pin->SetState(KSSTATE_STOP), S_OK);
   EXPECT_TRUE(packet.Done());
