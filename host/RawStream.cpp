@@ -1,9 +1,9 @@
 #include "host/RawStream.h"
 
-#include <cstring>
 #include <vector>
 
 #include "host/KsText.h"
+#include "ks/PacketRing.h"
 #include "platform/device_access.h"
 
 namespace kx7host {
@@ -15,54 +15,19 @@ constexpr uint32_t kPackets = kDiagnosePacketsInFlight;
 constexpr DWORD kWaitMs = 20;
 // A pin that completes nothing for this long has stopped streaming.
 constexpr int64_t kStallNs = 2000000000;
-// How long stopped pins may take to hand back what they held, in steps.
-constexpr DWORD kReleaseStepMs = 100;
-constexpr int kReleaseSteps = 20;
 constexpr DWORD kThreadEndMs = 10000;
 
 }  // namespace
 
+// One pin and its ring. The ring's storage goes with the lane once the pin has handed back every
+// packet, and is kept for good when it does not.
 struct RawStream::Lane {
-  struct Packet {
-    KSSTREAM_HEADER header;
-    OVERLAPPED overlapped;
-  };
-
   CKsPin* pin = nullptr;
   bool render = false;
   PinRun* run = nullptr;
-  std::vector<BYTE> data;
-  Packet packets[kPackets] = {};
-  KSSTREAM_HEADER fresh[kPackets] = {};  // each packet's header as it goes out
-  HANDLE events[kPackets] = {};
-  bool outstanding[kPackets] = {};
+  PacketRing ring;
   uint32_t next = 0;
   bool active = false;
-
-  ~Lane() {
-    for (HANDLE event : events) {
-      if (event != nullptr) CloseHandle(event);
-    }
-  }
-
-  bool AnyOutstanding() const {
-    for (bool held : outstanding) {
-      if (held) return true;
-    }
-    return false;
-  }
-
-  // Waits, within a bound, for the pin to hand back every packet it holds.
-  void AwaitOutstanding() {
-    for (int step = 0; step < kReleaseSteps && AnyOutstanding(); ++step) {
-      for (uint32_t i = 0; i < kPackets; ++i) {
-        if (outstanding[i] &&
-            WaitForSingleObject(events[i], step == 0 ? 0 : kReleaseStepMs) == WAIT_OBJECT_0) {
-          outstanding[i] = false;
-        }
-      }
-    }
-  }
 };
 
 RawStream::RawStream(CompletionClock& clock) : clock_(clock) {}
@@ -77,12 +42,6 @@ RawStream::~RawStream() {
     }
     CloseHandle(thread_);
   }
-  for (auto& lane : lanes_) {
-    if (lane == nullptr) continue;
-    lane->AwaitOutstanding();
-    // A pin that still holds a packet may write into it: keeping it is the only safe choice.
-    if (lane->AnyOutstanding()) lane.release();
-  }
 }
 
 bool RawStream::AddPin(CKsPin* pin, bool render, ULONG frameBytes, PinRun* run) {
@@ -92,19 +51,10 @@ bool RawStream::AddPin(CKsPin* pin, bool render, ULONG frameBytes, PinRun* run) 
   lane->run = run;
   const ULONG packetBytes = kDiagnosePacketFrames * frameBytes;
   run->packetBytes = packetBytes;
-  lane->data.assign(static_cast<size_t>(packetBytes) * kPackets, 0);  // silence to play
-  for (uint32_t i = 0; i < kPackets; ++i) {
-    lane->events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (lane->events[i] == nullptr) return false;
-    KSSTREAM_HEADER& header = lane->fresh[i];
-    header.Size = sizeof header;
-    header.PresentationTime.Numerator = 1;
-    header.PresentationTime.Denominator = 1;
-    header.FrameExtent = packetBytes;
-    header.DataUsed = render ? packetBytes : 0;
-    header.Data = lane->data.data() + static_cast<size_t>(i) * packetBytes;
-    lane->packets[i].overlapped.hEvent = lane->events[i];
-  }
+  // The ring counts in 32-bit slots; the headers say the packet's own size. Render packets go
+  // out full of silence.
+  const uint32_t slots = (packetBytes + 3) / 4;
+  if (!lane->ring.Allocate(kPackets, slots, packetBytes, render ? packetBytes : 0)) return false;
   lanes_[render ? 1 : 0] = std::move(lane);
   return true;
 }
@@ -171,24 +121,31 @@ void RawStream::Loop() {
     streamedNs_.store(elapsed, std::memory_order_relaxed);
     if (elapsed >= duration) break;
     HANDLE awaited[2];
+    Lane* awaitedLanes[2];
     DWORD count = 0;
     for (auto& lane : lanes_) {
-      if (lane != nullptr && lane->active) awaited[count++] = lane->events[lane->next];
+      if (lane != nullptr && lane->active) {
+        awaitedLanes[count] = lane.get();
+        awaited[count++] = lane->ring.packetEvents[lane->next];
+      }
     }
     if (count == 0) break;
-    clock_.Wait(count, awaited, kWaitMs);
+    const DWORD woke = clock_.Wait(count, awaited, kWaitMs);
+    const Lane* woken = woke - WAIT_OBJECT_0 < count ? awaitedLanes[woke - WAIT_OBJECT_0] : nullptr;
     const int64_t now = clock_.NowNs();
     bool any = false;
     for (auto& lane : lanes_) {
       if (lane == nullptr) continue;
       // At most one round of the ring per wake, so that a pin completing at once cannot hold
       // the thread.
-      for (uint32_t k = 0; k < kPackets && lane->active && lane->outstanding[lane->next] &&
-                           WaitForSingleObject(lane->events[lane->next], 0) == WAIT_OBJECT_0;
-           ++k) {
+      uint32_t taken = 0;
+      while (taken < kPackets && lane->active && lane->ring.AwaitCompletion(lane->next, 0)) {
         Harvest(*lane, now - start);
-        any = true;
+        ++taken;
       }
+      any = any || taken != 0;
+      // An event that woke the thread for a packet not yet done must not wake it again.
+      if (taken == 0 && lane.get() == woken) lane->ring.DismissStaleSignal(lane->next);
     }
     if (any) {
       lastCompletion = now;
@@ -205,13 +162,12 @@ void RawStream::Loop() {
 
 void RawStream::Harvest(Lane& lane, int64_t timeNs) {
   const uint32_t i = lane.next;
-  Lane::Packet& packet = lane.packets[i];
+  StreamPacket& packet = lane.ring.packets[i];
   DWORD bytes = 0;
   DWORD error = ERROR_SUCCESS;
   if (!GetOverlappedResult(lane.pin->GetHandle(), &packet.overlapped, &bytes, FALSE)) {
     error = GetLastError();
   }
-  lane.outstanding[i] = false;
   const KSSTREAM_HEADER& header = packet.header;
   CompletionRecord record;
   record.timeNs = timeNs;
@@ -235,16 +191,9 @@ void RawStream::Harvest(Lane& lane, int64_t timeNs) {
 }
 
 void RawStream::Requeue(Lane& lane, uint32_t packet) {
-  // A clean header: what the pin wrote at the last completion (times, flags, bytes) goes.
-  lane.packets[packet].header = lane.fresh[packet];
-  ResetEvent(lane.events[packet]);
   const HRESULT result =
-      lane.render
-          ? lane.pin->WriteData(&lane.packets[packet].header, &lane.packets[packet].overlapped)
-          : lane.pin->ReadData(&lane.packets[packet].header, &lane.packets[packet].overlapped);
-  if (SUCCEEDED(result)) {
-    lane.outstanding[packet] = true;
-  } else {
+      lane.render ? lane.ring.QueueWrite(lane.pin, packet) : lane.ring.QueueRead(lane.pin, packet);
+  if (FAILED(result)) {
     lane.active = false;
     lane.run->problem = "the pin refused a packet: " + ResultText(result);
   }
@@ -257,9 +206,6 @@ void RawStream::Finish() {
     for (KSSTATE state : {KSSTATE_PAUSE, KSSTATE_STOP}) {
       lane->run->states.push_back({static_cast<ULONG>(state), lane->pin->SetState(state)});
     }
-  }
-  for (auto& lane : lanes_) {
-    if (lane != nullptr) lane->AwaitOutstanding();
   }
 }
 

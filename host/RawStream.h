@@ -1,6 +1,7 @@
 // Raw streaming below the driver: a created capture pin and render pin (either may be missing)
-// are streamed as the driver's streams do it, four 64-frame packets in flight per pin, each
-// queued again with a clean header as soon as it completes, the render pin playing silence.
+// are streamed as the driver's streams do it, through the same packet ring: four 64-frame packets
+// in flight per pin, each queued again with a clean header as soon as it completes, the render
+// pin playing silence.
 // Every completion is logged with the clock's time and what the pin left in the header. The
 // stream runs on a thread of its own at time-critical priority, so that the thread that started
 // it can show progress and pass on an interrupt.

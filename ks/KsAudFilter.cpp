@@ -27,6 +27,44 @@ unsigned HandleBits(HANDLE handle) {
   return static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(handle));
 }
 
+// What the creation of a render or a capture pin says on its way.
+struct PinCreationTexts {
+  int nNotFoundLevel;
+  const char* pszNotFound;
+  const char* pszSetFormatFailed;
+  const char* pszKind;  // "Render" or "Capture"
+};
+
+constexpr PinCreationTexts kRenderTexts = {
+    KS_TRACE_WARNING, "Could not find a Render pin that supports the given wave format",
+    "Failed to set Render Pin format - the pin lied about its supported formats", "Render"};
+constexpr PinCreationTexts kCaptureTexts = {
+    KS_TRACE_ERROR, "Could not find a Capture pin that supports the given wave format",
+    "Failed to set Capture Pin format", "Capture"};
+
+// Gives the pin that FindViablePin chose (null when none) the format and creates it: S_OK, or
+// why it could not be created.
+HRESULT CreateViablePin(CKsAudPin* pPin, const WAVEFORMATEX* pwfx, ULONG eStreamingMode,
+                        const PinCreationTexts& texts) {
+  if (pPin == nullptr) {
+    KsTrace(texts.nNotFoundLevel, "%s", texts.pszNotFound);
+    return E_FAIL;
+  }
+  HRESULT hr = pPin->SetFormat(pwfx);
+  if (FAILED(hr)) {
+    KsTrace(KS_TRACE_ERROR, "%s", texts.pszSetFormatFailed);
+    return hr;
+  }
+  hr = pPin->Instantiate(LoopedChoice(eStreamingMode, pPin));
+  if (SUCCEEDED(hr)) {
+    KsTrace(KS_TRACE_INFO, "Successfully instantiated %s Pin.  Handle = 0x%08x", texts.pszKind,
+            HandleBits(pPin->GetHandle()));
+  } else {
+    KsTrace(KS_TRACE_ERROR, "Failed to instantiate %s Pin", texts.pszKind);
+  }
+  return hr;
+}
+
 }  // namespace
 
 CKsAudFilter::CKsAudFilter(LPCSTR pszName, HRESULT* phr)
@@ -136,27 +174,12 @@ CKsAudPin* CKsAudRenFilter::FindViablePin(const WAVEFORMATEX* pwfx) {
 
 CKsAudPin* CKsAudRenFilter::CreateRenderPin(const WAVEFORMATEX* pwfx, ULONG eStreamingMode) {
   KS_TRACE_ENTER("CKsAudRenFilter::CreateRenderPin");
-  HRESULT hr = S_OK;
   CKsAudPin* pPin = FindViablePin(pwfx);
-  if (pPin == nullptr) {
-    KsTrace(KS_TRACE_WARNING, "Could not find a Render pin that supports the given wave format");
-    hr = E_FAIL;
-  } else {
-    hr = pPin->SetFormat(pwfx);
-    if (FAILED(hr)) {
-      KsTrace(KS_TRACE_ERROR,
-              "Failed to set Render Pin format - the pin lied about its supported formats");
-    } else {
-      hr = pPin->Instantiate(LoopedChoice(eStreamingMode, pPin));
-      if (SUCCEEDED(hr)) {
-        KsTrace(KS_TRACE_INFO, "Successfully instantiated Render Pin.  Handle = 0x%08x",
-                HandleBits(pPin->GetHandle()));
-        m_hrCreatePin = hr;
-        KS_TRACE_LEAVE_HR("CKsAudRenFilter::CreateRenderPin", hr);
-        return pPin;
-      }
-      KsTrace(KS_TRACE_ERROR, "Failed to instantiate Render Pin");
-    }
+  HRESULT hr = CreateViablePin(pPin, pwfx, eStreamingMode, kRenderTexts);
+  if (SUCCEEDED(hr)) {
+    m_hrCreatePin = hr;
+    KS_TRACE_LEAVE_HR("CKsAudRenFilter::CreateRenderPin", hr);
+    return pPin;
   }
   // Every render sink pin in turn, without the support test.
   for (CKsPin* pCandidate : m_RenderSinkPins) {
@@ -179,7 +202,7 @@ BOOL CKsAudRenFilter::CanCreateRenderPin(const WAVEFORMATEX* pwfx) {
   KS_TRACE_ENTER("CKsAudRenFilter::CanCreateRenderPin");
   HRESULT hr = S_OK;
   if (FindViablePin(pwfx) == nullptr) {
-    KsTrace(KS_TRACE_WARNING, "Could not find a Render pin that supports the given wave format");
+    KsTrace(kRenderTexts.nNotFoundLevel, "%s", kRenderTexts.pszNotFound);
     hr = E_FAIL;
   }
   KS_TRACE_LEAVE_HR("CKsAudRenFilter::CanCreateRenderPin", hr);
@@ -201,25 +224,8 @@ CKsAudPin* CKsAudCapFilter::FindViablePin(const WAVEFORMATEX* pwfx) {
 
 CKsAudPin* CKsAudCapFilter::CreateCapturePin(const WAVEFORMATEX* pwfx, ULONG eStreamingMode) {
   KS_TRACE_ENTER("CKsAudCapFilter::CreateCapturePin");
-  HRESULT hr = S_OK;
   CKsAudPin* pPin = FindViablePin(pwfx);
-  if (pPin == nullptr) {
-    KsTrace(KS_TRACE_ERROR, "Could not find a Capture pin that supports the given wave format");
-    hr = E_FAIL;
-  } else {
-    hr = pPin->SetFormat(pwfx);
-    if (FAILED(hr)) {
-      KsTrace(KS_TRACE_ERROR, "Failed to set Capture Pin format");
-    } else {
-      hr = pPin->Instantiate(LoopedChoice(eStreamingMode, pPin));
-      if (SUCCEEDED(hr)) {
-        KsTrace(KS_TRACE_INFO, "Successfully instantiated Capture Pin.  Handle = 0x%08x",
-                HandleBits(pPin->GetHandle()));
-      } else {
-        KsTrace(KS_TRACE_ERROR, "Failed to instantiate Capture Pin");
-      }
-    }
-  }
+  const HRESULT hr = CreateViablePin(pPin, pwfx, eStreamingMode, kCaptureTexts);
   m_hrCreatePin = hr;
   KS_TRACE_LEAVE_HR("CKsAudCapFilter::CreateCapturePin", hr);
   return SUCCEEDED(hr) ? pPin : nullptr;

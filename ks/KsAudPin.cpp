@@ -27,6 +27,22 @@ GUID SubTypeOf(const WAVEFORMATEX* pwfx) {
 
 bool IsNullGuid(const GUID& guid) { return IsEqualGUID(guid, GUID_NULL) != FALSE; }
 
+// Reads (KSPROPERTY_TYPE_GET) or writes (KSPROPERTY_TYPE_SET) the pin's stream position. A null
+// record is refused without a message; a failed request is traced.
+HRESULT PositionRequest(CKsAudPin& pin, ULONG ulFlags, PKSAUDIO_POSITION pPosition) {
+  if (pPosition == nullptr) return E_INVALIDARG;
+  const bool fSet = ulFlags == KSPROPERTY_TYPE_SET;
+  const HRESULT hr = fSet ? pin.SetPropertySimple(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION,
+                                                  pPosition, sizeof(KSAUDIO_POSITION))
+                          : pin.GetPropertySimple(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION,
+                                                  pPosition, sizeof(KSAUDIO_POSITION));
+  if (FAILED(hr)) {
+    KsTrace(KS_TRACE_ERROR, "Failed to %s audio stream position - %#08x", fSet ? "set" : "retrieve",
+            static_cast<unsigned>(hr));
+  }
+  return hr;
+}
+
 }  // namespace
 
 ULONG KsWaveFormatSize(const WAVEFORMATEX* pwfx) {
@@ -232,30 +248,14 @@ HRESULT CKsAudPin::SetFormat(const WAVEFORMATEX* pwfx) {
 
 HRESULT CKsAudPin::GetPosition(PKSAUDIO_POSITION pPosition) {
   KS_TRACE_ENTER("CKsAudPin::GetPosition");
-  HRESULT hr = E_INVALIDARG;
-  if (pPosition != nullptr) {
-    hr = GetPropertySimple(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION, pPosition,
-                           sizeof(KSAUDIO_POSITION));
-    if (FAILED(hr)) {
-      KsTrace(KS_TRACE_ERROR, "Failed to retrieve audio stream position - %#08x",
-              static_cast<unsigned>(hr));
-    }
-  }
+  const HRESULT hr = PositionRequest(*this, KSPROPERTY_TYPE_GET, pPosition);
   KS_TRACE_LEAVE_HR("CKsAudPin::GetPosition", hr);
   return hr;
 }
 
 HRESULT CKsAudPin::SetPosition(PKSAUDIO_POSITION pPosition) {
   KS_TRACE_ENTER("CKsAudPin::SetPosition");
-  HRESULT hr = E_INVALIDARG;
-  if (pPosition != nullptr) {
-    hr = SetPropertySimple(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION, pPosition,
-                           sizeof(KSAUDIO_POSITION));
-    if (FAILED(hr)) {
-      KsTrace(KS_TRACE_ERROR, "Failed to set audio stream position - %#08x",
-              static_cast<unsigned>(hr));
-    }
-  }
+  const HRESULT hr = PositionRequest(*this, KSPROPERTY_TYPE_SET, pPosition);
   KS_TRACE_LEAVE_HR("CKsAudPin::SetPosition", hr);
   return hr;
 }

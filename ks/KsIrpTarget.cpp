@@ -9,17 +9,20 @@
 namespace {
 
 // A property request: the header record (flags, node and channel already filled in) with the
-// instance data directly behind it, and the value in the output-buffer position.
-HRESULT PropertyRequest(HANDLE handle, const void* pvHeader, ULONG cbHeader, PVOID pvValue,
-                        ULONG cbValue, PVOID pvInstance, ULONG cbInstance) {
+// instance data directly behind it, and the value in the output-buffer position (where KS takes
+// the value of a set request too).
+template <typename Header>
+HRESULT PropertyRequest(HANDLE handle, const Header& header, PVOID pvValue, ULONG cbValue,
+                        PVOID pvInstance, ULONG cbInstance) {
   if (pvInstance == nullptr) cbInstance = 0;
   if (cbInstance > KS_MAX_REPLY_SIZE) return E_OUTOFMEMORY;
-  BYTE* pbRequest = KsAllocReply(cbHeader + cbInstance);
+  const ULONG cbRequest = sizeof header + cbInstance;
+  BYTE* pbRequest = KsAllocReply(cbRequest);
   if (pbRequest == nullptr) return E_OUTOFMEMORY;
-  std::memcpy(pbRequest, pvHeader, cbHeader);
-  if (cbInstance != 0) std::memcpy(pbRequest + cbHeader, pvInstance, cbInstance);
-  const HRESULT hr = CKsIrpTarget::SyncIoctl(handle, IOCTL_KS_PROPERTY, pbRequest,
-                                             cbHeader + cbInstance, pvValue, cbValue, nullptr);
+  std::memcpy(pbRequest, &header, sizeof header);
+  if (cbInstance != 0) std::memcpy(pbRequest + sizeof header, pvInstance, cbInstance);
+  const HRESULT hr = CKsIrpTarget::SyncIoctl(handle, IOCTL_KS_PROPERTY, pbRequest, cbRequest,
+                                             pvValue, cbValue, nullptr);
   KsFreeReply(pbRequest);
   return hr;
 }
@@ -41,14 +44,23 @@ HRESULT MultiRequest(HANDLE handle, PVOID pvProperty, ULONG cbProperty,
                                  cbReply, nullptr);
 }
 
-// A request of one property of node nNodeId; ulFlags is KSPROPERTY_TYPE_GET or _SET.
+// A request of one property; ulFlags is KSPROPERTY_TYPE_GET, _SET or a support query.
+KSPROPERTY Property(REFGUID guidPropertySet, ULONG nProperty, ULONG ulFlags) {
+  KSPROPERTY ksProperty;
+  std::memset(&ksProperty, 0, sizeof ksProperty);
+  ksProperty.Set = guidPropertySet;
+  ksProperty.Id = nProperty;
+  ksProperty.Flags = ulFlags;
+  return ksProperty;
+}
+
+// The same for one property of node nNodeId.
 KSNODEPROPERTY NodeProperty(ULONG nNodeId, REFGUID guidPropertySet, ULONG nProperty,
                             ULONG ulFlags) {
   KSNODEPROPERTY ksNodeProperty;
   std::memset(&ksNodeProperty, 0, sizeof ksNodeProperty);
-  ksNodeProperty.Property.Set = guidPropertySet;
-  ksNodeProperty.Property.Id = nProperty;
-  ksNodeProperty.Property.Flags = ulFlags | KSPROPERTY_TYPE_TOPOLOGY;
+  ksNodeProperty.Property =
+      Property(guidPropertySet, nProperty, ulFlags | KSPROPERTY_TYPE_TOPOLOGY);
   ksNodeProperty.NodeId = nNodeId;
   return ksNodeProperty;
 }
@@ -162,11 +174,7 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, ULONG ulIoctl, PVOID pvInBuffer, 
 
 HRESULT CKsIrpTarget::PropertySetSupport(REFGUID guidPropertySet) {
   KS_TRACE_ENTER("CKsIrpTarget::PropertySetSupport");
-  KSPROPERTY ksProperty;
-  std::memset(&ksProperty, 0, sizeof ksProperty);
-  ksProperty.Set = guidPropertySet;
-  ksProperty.Id = 0;
-  ksProperty.Flags = KSPROPERTY_TYPE_SETSUPPORT;
+  KSPROPERTY ksProperty = Property(guidPropertySet, 0, KSPROPERTY_TYPE_SETSUPPORT);
   const HRESULT hr =
       SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksProperty, sizeof ksProperty, nullptr, 0, nullptr);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::PropertySetSupport", hr);
@@ -176,11 +184,7 @@ HRESULT CKsIrpTarget::PropertySetSupport(REFGUID guidPropertySet) {
 HRESULT CKsIrpTarget::PropertyBasicSupport(REFGUID guidPropertySet, ULONG nProperty,
                                            PULONG pulTypeSupport) {
   KS_TRACE_ENTER("CKsIrpTarget::PropertyBasicSupport");
-  KSPROPERTY ksProperty;
-  std::memset(&ksProperty, 0, sizeof ksProperty);
-  ksProperty.Set = guidPropertySet;
-  ksProperty.Id = nProperty;
-  ksProperty.Flags = KSPROPERTY_TYPE_BASICSUPPORT;
+  KSPROPERTY ksProperty = Property(guidPropertySet, nProperty, KSPROPERTY_TYPE_BASICSUPPORT);
   const HRESULT hr = SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksProperty, sizeof ksProperty,
                                pulTypeSupport, sizeof(ULONG), nullptr);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::PropertyBasicSupport", hr);
@@ -190,13 +194,9 @@ HRESULT CKsIrpTarget::PropertyBasicSupport(REFGUID guidPropertySet, ULONG nPrope
 HRESULT CKsIrpTarget::GetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
                                         ULONG cbValue, PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::GetPropertySimple");
-  KSPROPERTY ksProperty;
-  std::memset(&ksProperty, 0, sizeof ksProperty);
-  ksProperty.Set = guidPropertySet;
-  ksProperty.Id = nProperty;
-  ksProperty.Flags = KSPROPERTY_TYPE_GET;
-  const HRESULT hr = PropertyRequest(m_handle, &ksProperty, sizeof ksProperty, pvValue, cbValue,
-                                     pvInstance, cbInstance);
+  const HRESULT hr =
+      PropertyRequest(m_handle, Property(guidPropertySet, nProperty, KSPROPERTY_TYPE_GET), pvValue,
+                      cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetPropertySimple", hr);
   return hr;
 }
@@ -204,14 +204,9 @@ HRESULT CKsIrpTarget::GetPropertySimple(REFGUID guidPropertySet, ULONG nProperty
 HRESULT CKsIrpTarget::SetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
                                         ULONG cbValue, PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::SetPropertySimple");
-  KSPROPERTY ksProperty;
-  std::memset(&ksProperty, 0, sizeof ksProperty);
-  ksProperty.Set = guidPropertySet;
-  ksProperty.Id = nProperty;
-  ksProperty.Flags = KSPROPERTY_TYPE_SET;
-  // KS takes the value of a set request in the output-buffer position.
-  const HRESULT hr = PropertyRequest(m_handle, &ksProperty, sizeof ksProperty, pvValue, cbValue,
-                                     pvInstance, cbInstance);
+  const HRESULT hr =
+      PropertyRequest(m_handle, Property(guidPropertySet, nProperty, KSPROPERTY_TYPE_SET), pvValue,
+                      cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetPropertySimple", hr);
   return hr;
 }
@@ -221,11 +216,7 @@ HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
   KS_TRACE_ENTER("CKsIrpTarget::GetPropertyMulti");
   HRESULT hr = E_POINTER;
   if (ppKsMultipleItem != nullptr) {
-    KSPROPERTY ksProperty;
-    std::memset(&ksProperty, 0, sizeof ksProperty);
-    ksProperty.Set = guidPropertySet;
-    ksProperty.Id = nProperty;
-    ksProperty.Flags = KSPROPERTY_TYPE_GET;
+    KSPROPERTY ksProperty = Property(guidPropertySet, nProperty, KSPROPERTY_TYPE_GET);
     hr = MultiRequest(m_handle, &ksProperty, sizeof ksProperty, ppKsMultipleItem, pcbReply);
   }
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetPropertyMulti", hr);
@@ -248,10 +239,9 @@ HRESULT CKsIrpTarget::GetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertyS
                                             PVOID pvValue, ULONG cbValue, PVOID pvInstance,
                                             ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::GetNodePropertySimple");
-  KSNODEPROPERTY ksNodeProperty =
-      NodeProperty(nNodeId, guidPropertySet, nProperty, KSPROPERTY_TYPE_GET);
-  const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue,
-                                     cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(
+      m_handle, NodeProperty(nNodeId, guidPropertySet, nProperty, KSPROPERTY_TYPE_GET), pvValue,
+      cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetNodePropertySimple", hr);
   return hr;
 }
@@ -260,10 +250,9 @@ HRESULT CKsIrpTarget::SetNodePropertySimple(ULONG nNodeId, REFGUID guidPropertyS
                                             PVOID pvValue, ULONG cbValue, PVOID pvInstance,
                                             ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::SetNodePropertySimple");
-  KSNODEPROPERTY ksNodeProperty =
-      NodeProperty(nNodeId, guidPropertySet, nProperty, KSPROPERTY_TYPE_SET);
-  const HRESULT hr = PropertyRequest(m_handle, &ksNodeProperty, sizeof ksNodeProperty, pvValue,
-                                     cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(
+      m_handle, NodeProperty(nNodeId, guidPropertySet, nProperty, KSPROPERTY_TYPE_SET), pvValue,
+      cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetNodePropertySimple", hr);
   return hr;
 }
@@ -272,10 +261,9 @@ HRESULT CKsIrpTarget::GetNodePropertyChannel(ULONG nNodeId, ULONG nChannel, REFG
                                              ULONG nProperty, PVOID pvValue, ULONG cbValue,
                                              PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::GetNodePropertyChannel");
-  KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty =
-      ChannelProperty(nNodeId, nChannel, guidPropertySet, nProperty, KSPROPERTY_TYPE_GET);
-  const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty,
-                                     pvValue, cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(
+      m_handle, ChannelProperty(nNodeId, nChannel, guidPropertySet, nProperty, KSPROPERTY_TYPE_GET),
+      pvValue, cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::GetNodePropertyChannel", hr);
   return hr;
 }
@@ -284,10 +272,9 @@ HRESULT CKsIrpTarget::SetNodePropertyChannel(ULONG nNodeId, ULONG nChannel, REFG
                                              ULONG nProperty, PVOID pvValue, ULONG cbValue,
                                              PVOID pvInstance, ULONG cbInstance) {
   KS_TRACE_ENTER("CKsIrpTarget::SetNodePropertyChannel");
-  KSNODEPROPERTY_AUDIO_CHANNEL ksChannelProperty =
-      ChannelProperty(nNodeId, nChannel, guidPropertySet, nProperty, KSPROPERTY_TYPE_SET);
-  const HRESULT hr = PropertyRequest(m_handle, &ksChannelProperty, sizeof ksChannelProperty,
-                                     pvValue, cbValue, pvInstance, cbInstance);
+  const HRESULT hr = PropertyRequest(
+      m_handle, ChannelProperty(nNodeId, nChannel, guidPropertySet, nProperty, KSPROPERTY_TYPE_SET),
+      pvValue, cbValue, pvInstance, cbInstance);
   KS_TRACE_LEAVE_HR("CKsIrpTarget::SetNodePropertyChannel", hr);
   return hr;
 }

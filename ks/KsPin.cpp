@@ -34,6 +34,24 @@ PFNKSCREATEPIN ResolveKsCreatePin() {
   return pfn;
 }
 
+// Sends one stream request (IOCTL_KS_WRITE_STREAM or IOCTL_KS_READ_STREAM) without waiting:
+// S_OK when the pin took it, done or pending. A refusal is E_FAIL, traced with the caller's
+// message, a format whose one conversion takes the error number.
+KS_TRACE_FORMAT(5, 0)
+HRESULT QueueStreamRequest(HANDLE hPin, DWORD dwIoctl, PKSSTREAM_HEADER pKSStreamHeader,
+                           LPOVERLAPPED pOverlapped, const char* pszFailure) {
+  if (pKSStreamHeader == nullptr || pOverlapped == nullptr) return E_POINTER;
+  DWORD cbReturned = 0;
+  if (DeviceIoControl(hPin, dwIoctl, nullptr, 0, pKSStreamHeader, pKSStreamHeader->Size,
+                      &cbReturned, pOverlapped)) {
+    return S_OK;
+  }
+  const DWORD dwError = GetLastError();
+  if (dwError == ERROR_IO_PENDING) return S_OK;
+  KsTrace(KS_TRACE_ERROR, pszFailure, static_cast<unsigned>(dwError));
+  return E_FAIL;
+}
+
 // Reads one multiple-item pin property into *ppReply. The item count covers only the items
 // that lie wholly inside the reply; false when the read failed or not every item fitted.
 bool ReadPinItems(CKsFilter* pFilter, ULONG nPinId, ULONG nProperty, ULONG cbItem,
@@ -264,42 +282,17 @@ HRESULT CKsPin::Reset() {
 
 HRESULT CKsPin::WriteData(PKSSTREAM_HEADER pKSStreamHeader, LPOVERLAPPED pOverlapped) {
   KS_TRACE_ENTER("CKsPin::WriteData");
-  HRESULT hr = S_OK;
-  if (pKSStreamHeader == nullptr || pOverlapped == nullptr) {
-    hr = E_POINTER;
-  } else {
-    DWORD cbReturned = 0;
-    if (!DeviceIoControl(m_handle, IOCTL_KS_WRITE_STREAM, nullptr, 0, pKSStreamHeader,
-                         pKSStreamHeader->Size, &cbReturned, pOverlapped)) {
-      const DWORD dwError = GetLastError();
-      if (dwError != ERROR_IO_PENDING) {
-        KsTrace(KS_TRACE_ERROR, "CKsPin::WriteData's DeviceIoControl Failed!  Error=0x%#08x",
-                static_cast<unsigned>(dwError));
-        hr = E_FAIL;
-      }
-    }
-  }
+  const HRESULT hr =
+      QueueStreamRequest(m_handle, IOCTL_KS_WRITE_STREAM, pKSStreamHeader, pOverlapped,
+                         "CKsPin::WriteData's DeviceIoControl Failed!  Error=0x%#08x");
   KS_TRACE_LEAVE_HR("CKsPin::WriteData", hr);
   return hr;
 }
 
 HRESULT CKsPin::ReadData(PKSSTREAM_HEADER pKSStreamHeader, LPOVERLAPPED pOverlapped) {
   KS_TRACE_ENTER("CKsPin::ReadData");
-  HRESULT hr = S_OK;
-  if (pKSStreamHeader == nullptr || pOverlapped == nullptr) {
-    hr = E_POINTER;
-  } else {
-    DWORD cbReturned = 0;
-    if (!DeviceIoControl(m_handle, IOCTL_KS_READ_STREAM, nullptr, 0, pKSStreamHeader,
-                         pKSStreamHeader->Size, &cbReturned, pOverlapped)) {
-      const DWORD dwError = GetLastError();
-      if (dwError != ERROR_IO_PENDING) {
-        KsTrace(KS_TRACE_ERROR, "DeviceIoControl Failed!  Error=0x%08x",
-                static_cast<unsigned>(dwError));
-        hr = E_FAIL;
-      }
-    }
-  }
+  const HRESULT hr = QueueStreamRequest(m_handle, IOCTL_KS_READ_STREAM, pKSStreamHeader,
+                                        pOverlapped, "DeviceIoControl Failed!  Error=0x%08x");
   KS_TRACE_LEAVE_HR("CKsPin::ReadData", hr);
   return hr;
 }

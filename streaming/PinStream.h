@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/windows.h"
-#include "streaming/PacketRing.h"
+#include "ks/PacketRing.h"
 
 class CKsPin;
 

@@ -155,12 +155,23 @@ TEST_F(AudioTest, RenderCreationFallsBackToEveryRenderSinkPin) {
 
   // With a 16-bit format the first fitting pin is the second one.
   const WAVEFORMATEX sixteen = PcmFormat(2, 48000, 16);
+#ifndef _WIN32
+  g_nKsTraceLevel = KS_TRACE_INFO;
+#endif
   CKsAudPin* pin = render.filter->CreateRenderPin(&sixteen, KsStreamingModeStandard);
   ASSERT_NE(pin, nullptr);
   EXPECT_EQ(pin->GetId(), 1u);
+#ifndef _WIN32
+  EXPECT_NE(TakeTrace().find("Successfully instantiated Render Pin.  Handle = 0x"),
+            std::string::npos);
+  g_nKsTraceLevel = KS_TRACE_WARNING;
+#endif
   EXPECT_TRUE(render.filter->CanCreateRenderPin(&sixteen));
   const WAVEFORMATEX mono8 = PcmFormat(1, 8000, 8);
   EXPECT_FALSE(render.filter->CanCreateRenderPin(&mono8));
+#ifndef _WIN32
+  EXPECT_EQ(TakeTrace(), "Could not find a Render pin that supports the given wave format");
+#endif
 }
 
 TEST_F(AudioTest, CaptureCreationHasNoFallback) {
@@ -168,8 +179,14 @@ TEST_F(AudioTest, CaptureCreationHasNoFallback) {
   device.SetPossibleInstances(vkx7::kCaptureFilter, vkx7::kStreamingPin, 0);
   EXPECT_EQ(filter->CreateCapturePin(AsWfx(ExtensibleFormat(1, 48000)), 1), nullptr);
   EXPECT_EQ(device.Record().connects.size(), 1u);
+#ifndef _WIN32
+  g_nKsTraceLevel = KS_TRACE_ERROR;
+#endif
   EXPECT_EQ(filter->CreateCapturePin(AsWfx(ExtensibleFormat(2, 48000)), 1), nullptr);
   EXPECT_EQ(device.Record().connects.size(), 1u);
+#ifndef _WIN32
+  EXPECT_EQ(TakeTrace(), "Could not find a Capture pin that supports the given wave format");
+#endif
 
   CKsPin* first = nullptr;
   EXPECT_EQ(filter->GetCapturePin(nullptr), E_POINTER);

@@ -166,6 +166,25 @@ TEST_F(PinTest, StreamRequestsPendAndStoppingCancelsThem) {
   EXPECT_EQ(position.PlayOffset, kx7::kRenderPacketBytes);
   EXPECT_EQ(position.WriteOffset, 768u);
   EXPECT_EQ(pin->GetPosition(nullptr), E_INVALIDARG);
+  EXPECT_EQ(pin->SetPosition(&position), S_OK);
+  EXPECT_EQ(pin->SetPosition(nullptr), E_INVALIDARG);
+  // A refused position request is traced with the way it went.
+  vkx7::PropertyMatch positionRequest;
+  positionRequest.set = KSPROPSETID_Audio;
+  positionRequest.id = KSPROPERTY_AUDIO_POSITION;
+  positionRequest.onPinHandle = true;
+  device.FailProperty(positionRequest, ERROR_GEN_FAILURE, 2);
+#ifndef _WIN32
+  g_nKsTraceLevel = 1;
+#endif
+  EXPECT_EQ(pin->GetPosition(&position), E_FAIL);
+#ifndef _WIN32
+  EXPECT_EQ(TakeTrace(), "Failed to retrieve audio stream position - 0x80004005");
+#endif
+  EXPECT_EQ(pin->SetPosition(&position), E_FAIL);
+#ifndef _WIN32
+  EXPECT_EQ(TakeTrace(), "Failed to set audio stream position - 0x80004005");
+#endif
 
   // Stopping completes the outstanding write: its buffers are free once SetState returns.
   ASSERT_EQ(pin->SetState(KSSTATE_STOP), S_OK);
@@ -192,6 +211,9 @@ TEST_F(PinTest, RejectedRequestsFailAtOnce) {
   // The wrong direction is refused too.
   TestPacket write(192, true);
   EXPECT_EQ(pin->WriteData(&write.header, &write.overlapped), E_FAIL);
+#ifndef _WIN32
+  EXPECT_EQ(TakeTrace(), "CKsPin::WriteData's DeviceIoControl Failed!  Error=0x0x000001");
+#endif
   // The queued read must end before its packet goes away.
   ASSERT_EQ(pin->SetState(KSSTATE_STOP), S_OK);
   EXPECT_TRUE(packet.Done());

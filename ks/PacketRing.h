@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "streaming/StreamPacket.h"
+#include "ks/StreamPacket.h"
 
 class CKsPin;
 

@@ -1,4 +1,4 @@
-#include "streaming/PacketRing.h"
+#include "ks/PacketRing.h"
 
 #include <cstring>
 #include <new>
