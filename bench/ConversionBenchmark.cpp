@@ -2,17 +2,52 @@
 // ratio to memcpy of the same bytes (4 per sample) timed beside it in the same iterations
 // (`vs_memcpy`). The render block (two float halves to the packed bytes of a render packet) is
 // also compared with the float-to-integer conversion of as many samples (`vs_float_to_int`).
+// The conversions run the widest kernel set the CPU supports, as SampleConverter does, or the
+// set named by `--kernels=NAME` (portable, sse2, avx2, avx512), so that a narrower set can be
+// timed on a CPU that has a wider one.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "streaming/SampleConverter.h"
+#include "streaming/ConversionKernels.h"
+#include "streaming/ConversionScalar.h"
 
 namespace {
+
+const ConversionKernels* gKernels = nullptr;
+
+// SampleConverter's conversions, through the chosen kernel set.
+class Converter {
+ public:
+  void Int24PackedToInt32InPlace(uint8_t* buffer, uint32_t count) const {
+    gKernels->expandPacked24(buffer, count);
+  }
+  void Int32ToInt24PackedInPlace(int32_t* buffer, uint32_t count) const {
+    auto* bytes = reinterpret_cast<uint8_t*>(buffer);
+    gKernels->packTo24(bytes, bytes, count);
+  }
+  void Int32ToInt24Packed(const int32_t* source, uint8_t* destination, uint32_t count) const {
+    gKernels->packTo24(reinterpret_cast<const uint8_t*>(source), destination, count);
+  }
+  void Float32ToInt32InPlace(float* buffer, uint32_t count) const {
+    gKernels->floatToHost(reinterpret_cast<uint8_t*>(buffer), count);
+  }
+  void Int32ToFloat32(const int32_t* source, float* destination, uint32_t count) const {
+    gKernels->intToFloat(source, destination, count, conversion::kTwoPowMinus31);
+  }
+  void CaptureInt32ToFloat(const int32_t* source, float* destination, uint32_t count) const {
+    gKernels->intToFloat(source, destination, count, -conversion::kTwoPowMinus31);
+  }
+  void RenderFloatToInt32Block(const float* left, const float* right, int32_t* block,
+                               uint32_t frames, bool fadeIn) const {
+    gKernels->renderFrames(left, right, block, frames, fadeIn);
+  }
+};
 
 using Clock = std::chrono::steady_clock;
 
@@ -31,7 +66,7 @@ std::vector<int32_t> HostSamples(size_t count) {
 std::vector<float> FloatSamples(size_t count) {
   const std::vector<int32_t> host = HostSamples(count);
   std::vector<float> samples(count);
-  SampleConverter().Int32ToFloat32(host.data(), samples.data(), static_cast<uint32_t>(count));
+  Converter().Int32ToFloat32(host.data(), samples.data(), static_cast<uint32_t>(count));
   return samples;
 }
 
@@ -44,7 +79,7 @@ std::vector<uint8_t> Bytes(const std::vector<T>& values) {
 
 std::vector<uint8_t> PackedSamples(size_t count) {
   std::vector<int32_t> samples = HostSamples(count);
-  SampleConverter().Int32ToInt24PackedInPlace(samples.data(), static_cast<uint32_t>(count));
+  Converter().Int32ToInt24PackedInPlace(samples.data(), static_cast<uint32_t>(count));
   return Bytes(samples);
 }
 
@@ -148,7 +183,7 @@ void BM_Memcpy(benchmark::State& state) {
 
 void BM_Int24PackedToInt32InPlace(benchmark::State& state) {
   Batch batch(state, PackedSamples(state.range(0)));
-  const SampleConverter converter;
+  const Converter converter;
   batch.Run(state, true, [&](size_t k) {
     converter.Int24PackedToInt32InPlace(batch.At(Batch::kWork, k), batch.samples);
   });
@@ -156,7 +191,7 @@ void BM_Int24PackedToInt32InPlace(benchmark::State& state) {
 
 void BM_Int32ToInt24PackedInPlace(benchmark::State& state) {
   Batch batch(state, Bytes(HostSamples(state.range(0))));
-  const SampleConverter converter;
+  const Converter converter;
   batch.Run(state, true, [&](size_t k) {
     converter.Int32ToInt24PackedInPlace(reinterpret_cast<int32_t*>(batch.At(Batch::kWork, k)),
                                         batch.samples);
@@ -165,7 +200,7 @@ void BM_Int32ToInt24PackedInPlace(benchmark::State& state) {
 
 void BM_Float32ToInt32InPlace(benchmark::State& state) {
   Batch batch(state, Bytes(FloatSamples(state.range(0))));
-  const SampleConverter converter;
+  const Converter converter;
   batch.Run(state, true, [&](size_t k) {
     converter.Float32ToInt32InPlace(reinterpret_cast<float*>(batch.At(Batch::kWork, k)),
                                     batch.samples);
@@ -174,7 +209,7 @@ void BM_Float32ToInt32InPlace(benchmark::State& state) {
 
 void BM_Int32ToFloat32(benchmark::State& state) {
   Batch batch(state, Bytes(HostSamples(state.range(0))));
-  const SampleConverter converter;
+  const Converter converter;
   batch.Run(state, false, [&](size_t k) {
     converter.Int32ToFloat32(reinterpret_cast<const int32_t*>(batch.At(Batch::kWork, k)),
                              reinterpret_cast<float*>(batch.At(Batch::kSpare, k)), batch.samples);
@@ -183,7 +218,7 @@ void BM_Int32ToFloat32(benchmark::State& state) {
 
 void BM_CaptureInt32ToFloat(benchmark::State& state) {
   Batch batch(state, Bytes(HostSamples(state.range(0))));
-  const SampleConverter converter;
+  const Converter converter;
   batch.Run(state, false, [&](size_t k) {
     converter.CaptureInt32ToFloat(reinterpret_cast<const int32_t*>(batch.At(Batch::kWork, k)),
                                   reinterpret_cast<float*>(batch.At(Batch::kSpare, k)),
@@ -194,7 +229,7 @@ void BM_CaptureInt32ToFloat(benchmark::State& state) {
 // The sixth conversion: `samples` / 2 frames of two float channels to an interleaved block.
 void BM_RenderFloatToInt32Block(benchmark::State& state) {
   Batch batch(state, Bytes(FloatSamples(state.range(0))));
-  const SampleConverter converter;
+  const Converter converter;
   const uint32_t frames = batch.samples / 2;
   batch.Run(state, false, [&](size_t k) {
     const auto* halves = reinterpret_cast<const float*>(batch.At(Batch::kWork, k));
@@ -209,7 +244,7 @@ void BM_RenderFloatToInt32Block(benchmark::State& state) {
 // float-to-integer conversion of as many samples (`vs_float_to_int` of 0.5 or more: within 2x).
 void BM_RenderBlock(benchmark::State& state) {
   Batch batch(state, Bytes(FloatSamples(state.range(0))));
-  const SampleConverter converter;
+  const Converter converter;
   const uint32_t frames = batch.samples / 2;
   auto* block = reinterpret_cast<int32_t*>(batch.At(Batch::kSpare));
   batch.Run(
@@ -239,6 +274,46 @@ BENCHMARK(BM_CaptureInt32ToFloat)->Apply(Sizes);
 BENCHMARK(BM_RenderFloatToInt32Block)->Apply(Sizes);
 BENCHMARK(BM_RenderBlock)->Apply(Sizes);
 
+// Takes `--kernels=NAME` out of the arguments; false when no supported set has that name.
+bool ChooseKernels(int& argc, char** argv) {
+  const ConversionKernelList supported = SupportedConversionKernels();
+  gKernels = supported.sets[supported.count - 1];
+  const std::string option = "--kernels=";
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.compare(0, option.size(), option) != 0) {
+      argv[kept++] = argv[i];
+      continue;
+    }
+    const std::string name = argument.substr(option.size());
+    gKernels = nullptr;
+    for (size_t k = 0; k < supported.count; ++k) {
+      if (name == supported.sets[k]->name) gKernels = supported.sets[k];
+    }
+    if (gKernels == nullptr) {
+      std::fprintf(stderr, "conversion_bench: this CPU runs no kernel set '%s'; it runs",
+                   name.c_str());
+      for (size_t k = 0; k < supported.count; ++k) {
+        std::fprintf(stderr, " %s", supported.sets[k]->name);
+      }
+      std::fprintf(stderr, "\n");
+      return false;
+    }
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  return true;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (!ChooseKernels(argc, argv)) return 2;
+  benchmark::AddCustomContext("kernels", gKernels->name);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -11,38 +11,57 @@
 
 namespace {
 
-// In-place expansion runs block by block from the end: a block reads 32 bytes at 3i before it
-// writes 32 at 4i, and the block below it reads no further than 3i + 8, short of 4i.
-void ExpandPacked24(uint8_t* buffer, uint32_t count) {
-  const uint32_t blocks = count & ~7u;
-  conversion::ExpandPacked24(buffer, blocks, count);
-  // Samples 0-3 to the low 128-bit lane, 4-7 to the high one, then each to bytes 1-3 of its slot.
+// Samples 0-3 of 32 packed bytes (from 0) to the low 128-bit lane, 4-7 to the high one, then
+// each to bytes 1-3 of its 32-bit slot.
+__m256i ExpandOctet(const uint8_t* packed) {
   const __m256i toLanes = _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
   const __m256i toSlots = _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,
                                            0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
-  for (uint32_t i = blocks; i != 0;) {
-    i -= 8;
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buffer + 3u * i));
-    const __m256i samples =
-        _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(bytes, toLanes), toSlots);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(buffer + 4u * i), samples);
-  }
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(packed));
+  return _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(bytes, toLanes), toSlots);
 }
 
-// Packing runs forward, which is safe in place. A full 32-byte store at 3i spills 8 bytes that
-// the next block rewrites; the last block stores its 24 bytes exactly, so nothing past 3 x count
-// changes.
-void PackTo24(const uint8_t* source, uint8_t* destination, uint32_t count) {
-  // Bytes 1-3 of each slot to the front of its lane, then the two lanes' 12 bytes side by side.
+// In-place expansion runs from the end, 16 samples a step: both octets are read (32 bytes at
+// 3i each) before either is written (at 4i), and the writes of a step start at 4i, past what
+// any later step reads (up to 3i + 8).
+void ExpandPacked24(uint8_t* buffer, uint32_t count) {
+  const uint32_t blocks = count & ~7u;
+  conversion::ExpandPacked24(buffer, blocks, count);
+  uint32_t i = blocks;
+  for (; i >= 16; i -= 16) {
+    const __m256i high = ExpandOctet(buffer + 3u * (i - 8));
+    const __m256i low = ExpandOctet(buffer + 3u * (i - 16));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(buffer + 4u * (i - 8)), high);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(buffer + 4u * (i - 16)), low);
+  }
+  if (i != 0) _mm256_storeu_si256(reinterpret_cast<__m256i*>(buffer), ExpandOctet(buffer));
+}
+
+// Eight samples' bits 8-31 as 24 bytes at the bottom of a vector: bytes 1-3 of each slot to the
+// front of its lane, then the two lanes' 12 bytes side by side.
+__m256i PackOctet(const uint8_t* samples) {
   const __m256i fromSlots =
       _mm256_setr_epi8(1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, -1, -1, -1, -1, 1, 2, 3, 5, 6, 7, 9,
                        10, 11, 13, 14, 15, -1, -1, -1, -1);
   const __m256i joinLanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+  const __m256i values = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples));
+  return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(values, fromSlots), joinLanes);
+}
+
+// Packing runs forward, which is safe in place: each octet is read before its 24 bytes are
+// written at 3i, short of the next octet at 4i + 32. A full 32-byte store spills 8 bytes that the
+// next octet rewrites; the last octet stores its 24 bytes exactly, so nothing past 3 x count
+// changes.
+void PackTo24(const uint8_t* source, uint8_t* destination, uint32_t count) {
   uint32_t i = 0;
+  for (; i + 24 <= count; i += 16) {
+    const __m256i first = PackOctet(source + 4u * i);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 3u * i), first);
+    const __m256i second = PackOctet(source + 4u * i + 32);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 3u * i + 24), second);
+  }
   for (; i + 8 <= count; i += 8) {
-    const __m256i samples = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + 4u * i));
-    const __m256i packed =
-        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(samples, fromSlots), joinLanes);
+    const __m256i packed = PackOctet(source + 4u * i);
     uint8_t* out = destination + 3u * i;
     if (i + 16 <= count) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
@@ -112,12 +131,21 @@ void FloatToHost(uint8_t* buffer, uint32_t count) {
   conversion::FloatToHost(buffer, i, count);
 }
 
+__m256 IntToFloatOctet(const int32_t* source, __m256 factor) {
+  const __m256i samples = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source));
+  return _mm256_mul_ps(_mm256_cvtepi32_ps(samples), factor);
+}
+
 void IntToFloat(const int32_t* source, float* destination, uint32_t count, float scale) {
   const __m256 factor = _mm256_set1_ps(scale);
   uint32_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    const __m256i samples = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + i));
-    _mm256_storeu_ps(destination + i, _mm256_mul_ps(_mm256_cvtepi32_ps(samples), factor));
+  for (; i + 16 <= count; i += 16) {
+    _mm256_storeu_ps(destination + i, IntToFloatOctet(source + i, factor));
+    _mm256_storeu_ps(destination + i + 8, IntToFloatOctet(source + i + 8, factor));
+  }
+  if (i + 8 <= count) {
+    _mm256_storeu_ps(destination + i, IntToFloatOctet(source + i, factor));
+    i += 8;
   }
   conversion::IntToFloat(source, destination, i, count, scale);
 }
@@ -133,6 +161,15 @@ __m256i RenderOctet(const float* samples) {
   return _mm256_xor_si256(value, _mm256_castps_si256(above));
 }
 
+// The bare conversion, right unless the product is at or above 2^31 or NaN; both give
+// 0x80000000, which `lowest` keeps.
+__m256i RenderOctetWithin(const float* samples, __m256i& lowest) {
+  const __m256i value = _mm256_cvttps_epi32(
+      _mm256_mul_ps(_mm256_loadu_ps(samples), _mm256_set1_ps(conversion::kMinusTwoPow31)));
+  lowest = _mm256_min_epi32(lowest, value);
+  return value;
+}
+
 __m256i FadeOctet(__m256i samples, uint32_t frame) {
   const __m256 frames = _mm256_cvtepi32_ps(_mm256_add_epi32(
       _mm256_set1_epi32(static_cast<int32_t>(frame)), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
@@ -140,42 +177,86 @@ __m256i FadeOctet(__m256i samples, uint32_t frame) {
   return _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(samples), gain));
 }
 
-// The whole octets of a render block, each sample through `convert`; returns the frames done.
-template <typename Convert>
-uint32_t RenderOctets(const float* left, const float* right, int32_t* block, uint32_t frames,
-                      bool fadeIn, Convert convert) {
-  uint32_t f = 0;
-  for (; f + 8 <= frames; f += 8) {
-    __m256i l = left != nullptr ? convert(left + f) : _mm256_setzero_si256();
-    __m256i r = right != nullptr ? convert(right + f) : _mm256_setzero_si256();
+// Eight frames, left beside right: within each lane frames 0, 1 | 4, 5 and 2, 3 | 6, 7, then the
+// lanes put in order.
+void StoreFrames(int32_t* out, __m256i left, __m256i right) {
+  const __m256i low = _mm256_unpacklo_epi32(left, right);
+  const __m256i high = _mm256_unpackhi_epi32(left, right);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(low, high, 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8),
+                      _mm256_permute2x128_si256(low, high, 0x31));
+}
+
+// Octets [0, end) of a render block in full, a missing channel silent and the frames below 64
+// faded with `fadeIn`.
+void RenderOctets(const float* left, const float* right, int32_t* block, uint32_t end,
+                  bool fadeIn) {
+  for (uint32_t f = 0; f < end; f += 8) {
+    __m256i l = left != nullptr ? RenderOctet(left + f) : _mm256_setzero_si256();
+    __m256i r = right != nullptr ? RenderOctet(right + f) : _mm256_setzero_si256();
     if (fadeIn && f < conversion::kFadeFrames) {
       l = FadeOctet(l, f);
       r = FadeOctet(r, f);
     }
-    // Within each lane: frames 0, 1 | 4, 5 and 2, 3 | 6, 7; the lanes are then put in order.
-    const __m256i low = _mm256_unpacklo_epi32(l, r);
-    const __m256i high = _mm256_unpackhi_epi32(l, r);
-    auto* out = reinterpret_cast<__m256i*>(block + 2u * f);
-    _mm256_storeu_si256(out, _mm256_permute2x128_si256(low, high, 0x20));
-    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(low, high, 0x31));
+    StoreFrames(block + 2u * f, l, r);
   }
-  return f;
 }
 
-// The bare conversion is right unless a product is at or above 2^31 or NaN; both give
-// 0x80000000, and a block that shows one is converted again in full.
+// Octets [f, end) with the bare conversion, a missing channel silent, and faded with kFade (all
+// of them below frame 64). Returns the lowest value converted.
+template <bool kFade>
+__m256i RenderOctetsWithin(const float* left, const float* right, int32_t* block, uint32_t f,
+                           uint32_t end) {
+  __m256i lowest = _mm256_set1_epi32(INT32_MAX);
+  for (; f < end; f += 8) {
+    __m256i l = left != nullptr ? RenderOctetWithin(left + f, lowest) : _mm256_setzero_si256();
+    __m256i r = right != nullptr ? RenderOctetWithin(right + f, lowest) : _mm256_setzero_si256();
+    if (kFade) {
+      l = FadeOctet(l, f);
+      r = FadeOctet(r, f);
+    }
+    StoreFrames(block + 2u * f, l, r);
+  }
+  return lowest;
+}
+
+// Both channels, octets [f, end), sixteen frames a step where they can be, with the bare
+// conversion and no fade. Returns the lowest value converted.
+__m256i RenderStereoOctetsWithin(const float* left, const float* right, int32_t* block, uint32_t f,
+                                 uint32_t end) {
+  __m256i lowest = _mm256_set1_epi32(INT32_MAX);
+  for (; f + 16 <= end; f += 16) {
+    const __m256i l0 = RenderOctetWithin(left + f, lowest);
+    const __m256i r0 = RenderOctetWithin(right + f, lowest);
+    const __m256i l1 = RenderOctetWithin(left + f + 8, lowest);
+    const __m256i r1 = RenderOctetWithin(right + f + 8, lowest);
+    StoreFrames(block + 2u * f, l0, r0);
+    StoreFrames(block + 2u * f + 16, l1, r1);
+  }
+  if (f < end) {
+    const __m256i l = RenderOctetWithin(left + f, lowest);
+    StoreFrames(block + 2u * f, l, RenderOctetWithin(right + f, lowest));
+  }
+  return lowest;
+}
+
+// The bare conversion first; a block that shows a product at or above 2^31 or a NaN is
+// converted again in full. The frames that fade and blocks with a missing channel take the
+// general loop.
 void RenderFrames(const float* left, const float* right, int32_t* block, uint32_t frames,
                   bool fadeIn) {
+  const uint32_t octets = frames & ~7u;
+  uint32_t f = 0;
   __m256i lowest = _mm256_set1_epi32(INT32_MAX);
-  const uint32_t done =
-      RenderOctets(left, right, block, frames, fadeIn, [&lowest](const float* samples) {
-        const __m256i value = _mm256_cvttps_epi32(
-            _mm256_mul_ps(_mm256_loadu_ps(samples), _mm256_set1_ps(conversion::kMinusTwoPow31)));
-        lowest = _mm256_min_epi32(lowest, value);
-        return value;
-      });
-  if (HoldsLowest(lowest)) RenderOctets(left, right, block, frames, fadeIn, RenderOctet);
-  conversion::RenderFrames(left, right, block, done, frames, fadeIn);
+  if (fadeIn) {
+    f = octets < conversion::kFadeFrames ? octets : conversion::kFadeFrames;
+    lowest = RenderOctetsWithin<true>(left, right, block, 0, f);
+  }
+  const __m256i rest = left != nullptr && right != nullptr
+                           ? RenderStereoOctetsWithin(left, right, block, f, octets)
+                           : RenderOctetsWithin<false>(left, right, block, f, octets);
+  if (HoldsLowest(_mm256_min_epi32(lowest, rest))) RenderOctets(left, right, block, octets, fadeIn);
+  conversion::RenderFrames(left, right, block, octets, frames, fadeIn);
 }
 
 constexpr ConversionKernels kAvx2 = {"avx2",      ExpandPacked24, PackTo24,

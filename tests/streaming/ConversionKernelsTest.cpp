@@ -299,6 +299,26 @@ TEST_P(KernelSetTest, FloatsAcrossTheWholeBitSpace) {
   EXPECT_EQ(actual, expected);
 }
 
+// Kernels that convert a block on a short path and redo it in full when a sample saturates or
+// is NaN: one such sample in either channel, in the faded frames, just past them, in a vector
+// step's last frame or in the tail, must give the whole block as the reference does.
+TEST_P(KernelSetTest, OneOutsiderAnywhereInARenderBlock) {
+  for (const uint32_t frames : {7u, 8u, 24u, 64u, 71u, 80u, 135u}) {
+    for (const uint32_t at : {0u, 7u, 15u, 63u, 64u, 79u, 134u}) {
+      if (at >= frames) continue;
+      for (const float outsider : {1.0f, 2.0f, -std::numeric_limits<float>::infinity(),
+                                   std::numeric_limits<float>::quiet_NaN()}) {
+        std::vector<float> inside(frames);
+        for (uint32_t f = 0; f < frames; ++f) inside[f] = 0.9f - 0.013f * static_cast<float>(f);
+        std::vector<float> outside = inside;
+        outside[at] = outsider;
+        ExpectRender(outside, inside, 0);
+        ExpectRender(inside, outside, 1);
+      }
+    }
+  }
+}
+
 TEST_P(KernelSetTest, RandomBuffersOfEveryLengthAtOddOffsets) {
   Inputs inputs(2048);
   for (uint32_t count = 0; count <= 2048; ++count) {
