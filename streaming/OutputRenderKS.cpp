@@ -10,8 +10,7 @@ constexpr ULONG kBytesPerSample = 3;
 
 COutputRenderKS::COutputRenderKS(uint32_t packetCount, uint32_t packetSamples, CKsAudPin* pin,
                                  HRESULT* phr)
-    : stream(pin, packetCount, packetSamples, packetSamples * kBytesPerSample, phr),
-      looped(pin->m_fLoopedPreferred) {
+    : stream(pin, packetCount, packetSamples, packetSamples * kBytesPerSample, phr), audioPin(pin) {
   if (!stream.Ready()) return;
   for (uint32_t i = 0; i < packetCount; ++i) QueueWrite(i);
 }
@@ -27,7 +26,7 @@ void COutputRenderKS::WriteFrames(const int32_t* block) {
 
 void COutputRenderKS::Submit() {
   if (!stream.Ready()) return;
-  if (looped) {
+  if (audioPin->m_fLoopedPreferred) {
     stream.ring.Forget(nextPacket);
   } else {
     QueueWrite(nextPacket);

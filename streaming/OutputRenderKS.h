@@ -30,7 +30,7 @@ class COutputRenderKS : public COutputRender {
   void QueueWrite(uint32_t i);
 
   PinStream stream;
-  const bool looped;
+  CKsAudPin* const audioPin;
   uint32_t nextPacket = 0;
   bool refused = false;
   SampleConverter converter;

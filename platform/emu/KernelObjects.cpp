@@ -57,6 +57,11 @@ std::shared_ptr<KernelObject> FindThread(DWORD threadId) {
   return nullptr;
 }
 
+std::unordered_set<DWORD>& LiveThreadIds() {
+  static std::unordered_set<DWORD> live;
+  return live;
+}
+
 bool RemoveObject(HANDLE handle) {
   std::lock_guard<std::mutex> guard(ObjectLock());
   return Objects().objects.erase(Key(handle)) != 0;

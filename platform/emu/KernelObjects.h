@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 
 #include "platform/emu/types.h"
 
@@ -43,6 +44,8 @@ HANDLE AddObject(std::shared_ptr<KernelObject> object);
 // The object behind a handle (the lowest bit ignored), or null. Call with ObjectLock held.
 std::shared_ptr<KernelObject> FindObject(HANDLE handle);
 bool RemoveObject(HANDLE handle);
+// Threads that have been started and not yet returned, by identifier. Call with ObjectLock held.
+std::unordered_set<DWORD>& LiveThreadIds();
 
 void SetLastErrorValue(DWORD error);
 

@@ -90,9 +90,10 @@ int InvalidHandleUses() { return invalidHandleUses.load(); }
 bool WaitUntilIdle(DWORD threadId, DWORD milliseconds) {
   std::unique_lock<std::mutex> lock(emu::ObjectLock());
   ++idleWatchers;
+  // A thread that has returned is as idle as one that waits.
   const auto idle = [threadId] {
     const BlockedWait* found = FindBlocked(threadId);
-    return found != nullptr && !Satisfied(*found);
+    return (found != nullptr && !Satisfied(*found)) || emu::LiveThreadIds().count(threadId) == 0;
   };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   bool result = idle();

@@ -34,6 +34,10 @@ HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
   object->threadId = nextThreadId.fetch_add(1);
   object->creationTime = emu::FileTimeNow();
   const HANDLE handle = emu::AddObject(object);
+  {
+    std::lock_guard<std::mutex> guard(emu::ObjectLock());
+    emu::LiveThreadIds().insert(object->threadId);
+  }
   try {
     std::thread([object, start, parameter] {
       currentThreadId = object->threadId;
@@ -51,9 +55,14 @@ HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
       object->running = false;
       object->exitCode = code;
       object->signaled = true;
+      emu::LiveThreadIds().erase(object->threadId);
       emu::ObjectSignal().notify_all();
     }).detach();
   } catch (...) {
+    {
+      std::lock_guard<std::mutex> guard(emu::ObjectLock());
+      emu::LiveThreadIds().erase(object->threadId);
+    }
     emu::RemoveObject(handle);
     emu::SetLastErrorValue(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

@@ -158,6 +158,7 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
 
   // start, with the device stepped through the two buffer switches it waits for.
   ASIOError Start() {
+    const unsigned before = host.switchCount.load();
     auto started = std::async(std::launch::async, [this] { return driver->start(); });
     if (!WaitUntil([&] {
           return PinsReady() ||
@@ -167,7 +168,7 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
     }
     // Two buffer switches: two halves of the ideal device, more where completions come later.
     for (unsigned packet = 0;
-         packet < kStartPacketBound && host.switchCount.load() < 2 &&
+         packet < kStartPacketBound && host.switchCount.load() < before + 2 &&
          started.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
          ++packet) {
       if (!StepPacket()) break;
