@@ -74,7 +74,8 @@ ULONG Core::ClockRate() const {
       }
     }
   }
-  return 0;
+  // The device's life goes on while nothing runs.
+  return lifeSteps.empty() ? 0 : lifeRate;
 }
 
 DWORD CheckFormat(const PinDescription& pin, const BYTE* dataFormat, ULONG formatSize) {

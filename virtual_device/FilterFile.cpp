@@ -100,7 +100,7 @@ class FilterFile : public vk::FileObject {
     // The audio engine of the system (or another program) streaming through the pin.
     const Direction direction =
         description.dataFlow == KSPIN_DATAFLOW_IN ? Direction::Render : Direction::Capture;
-    if (core_->heldPin[static_cast<int>(direction)]) return ERROR_BAD_COMMAND;
+    if (core_->heldPin[static_cast<int>(direction)] || core_->taken) return ERROR_BAD_COMMAND;
     auto offers = [](const std::vector<KSIDENTIFIER>& list, const KSIDENTIFIER& wanted) {
       return std::any_of(list.begin(), list.end(),
                          [&](const KSIDENTIFIER& item) { return SameIdentifier(item, wanted); });
@@ -322,6 +322,30 @@ class FilterFile : public vk::FileObject {
 };
 
 }  // namespace
+
+namespace {
+
+class FilterNode : public vk::DeviceNode {
+ public:
+  FilterNode(std::shared_ptr<Core> core, size_t filter) : core_(std::move(core)), filter_(filter) {}
+
+  DWORD Open(std::shared_ptr<vk::FileObject>* file) override {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    if (!core_->plugged) return ERROR_FILE_NOT_FOUND;
+    *file = NewFilterFile(core_, filter_);
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  std::shared_ptr<Core> core_;
+  size_t filter_;
+};
+
+}  // namespace
+
+std::shared_ptr<vk::DeviceNode> NewFilterNode(std::shared_ptr<Core> core, size_t filter) {
+  return std::make_shared<FilterNode>(std::move(core), filter);
+}
 
 std::shared_ptr<vk::FileObject> NewFilterFile(std::shared_ptr<Core> core, size_t filter) {
   const uint64_t generation = core->generation;

@@ -43,6 +43,7 @@ class PinFile : public vk::FileObject {
   void Close() override {
     std::lock_guard<std::mutex> guard(core_->lock);
     core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
+    if (pin_->state != KSSTATE_STOP) core_->PinStopped(*pin_);
     pin_->closed = true;
     auto& pins = core_->pins;
     pins.erase(std::remove(pins.begin(), pins.end(), pin_), pins.end());
@@ -148,12 +149,16 @@ class PinFile : public vk::FileObject {
       result = ERROR_NO_SYSTEM_RESOURCES;
     } else {
       // Stopping completes everything the pin holds and starts its position afresh.
+      const ULONG before = pin_->state;
       if (state == KSSTATE_STOP) {
         core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
         pin_->bytesDone = 0;
         pin_->bytesQueued = 0;
       }
       pin_->state = state;
+      pin_->sleeping = false;
+      if (state == KSSTATE_RUN) core_->PinRunning(*pin_);
+      if (state == KSSTATE_STOP && before != KSSTATE_STOP) core_->PinStopped(*pin_);
     }
     RecordState(request, result);
     return {result, 0};
@@ -234,7 +239,8 @@ class PinFile : public vk::FileObject {
     // A driver that takes time stamps in a queued read for its own completes it at once, empty.
     const ULONG stamped =
         KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
-    if (!write && core_->strictHeaders && (header.OptionsFlags & stamped) != 0) {
+    if (!write && (core_->readsEmptyForGood ||
+                   (core_->strictHeaders && (header.OptionsFlags & stamped) != 0))) {
       WriteHeaderField(static_cast<PKSSTREAM_HEADER>(request.output),
                        offsetof(KSSTREAM_HEADER, DataUsed), ULONG{0});
       return {ERROR_SUCCESS, header.Size};

@@ -11,23 +11,6 @@ namespace vkx7 {
 namespace detail {
 namespace {
 
-// What CreateFileA opens for one filter's interface.
-class FilterNode : public vk::DeviceNode {
- public:
-  FilterNode(std::shared_ptr<Core> core, size_t filter) : core_(std::move(core)), filter_(filter) {}
-
-  DWORD Open(std::shared_ptr<vk::FileObject>* file) override {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    if (!core_->plugged) return ERROR_FILE_NOT_FOUND;
-    *file = NewFilterFile(core_, filter_);
-    return ERROR_SUCCESS;
-  }
-
- private:
-  std::shared_ptr<Core> core_;
-  size_t filter_;
-};
-
 // The most the real-time clock moves at once after a stall: 64 packets.
 constexpr uint64_t kMaxCatchUpFrames = 64 * kPacketFrames;
 
@@ -114,36 +97,13 @@ VirtualKsDevice::~VirtualKsDevice() {
 }
 
 void VirtualKsDevice::Plug() {
-  std::vector<vk::InterfaceDescription> interfaces;
-  {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    if (core_->plugged) return;
-    core_->plugged = true;
-    for (const FilterDescription& filter : core_->description.filters) {
-      interfaces.push_back(filter.deviceInterface);
-    }
-  }
-  std::vector<vk::Registration> registrations;
-  for (size_t i = 0; i < interfaces.size(); ++i) {
-    registrations.push_back(
-        vk::RegisterInterface(interfaces[i], std::make_shared<detail::FilterNode>(core_, i)));
-  }
   std::lock_guard<std::mutex> guard(core_->lock);
-  core_->registrations = std::move(registrations);
+  core_->Attach();
 }
 
 void VirtualKsDevice::Unplug() {
-  std::vector<vk::Registration> registrations;
-  {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    if (!core_->plugged) return;
-    core_->plugged = false;
-    ++core_->generation;
-    core_->RemoveAll();
-    registrations = std::move(core_->registrations);
-    core_->registrations.clear();
-  }
-  for (vk::Registration registration : registrations) vk::UnregisterInterface(registration);
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->Detach();
 }
 
 bool VirtualKsDevice::IsPlugged() const {
