@@ -160,6 +160,9 @@ struct Core : std::enable_shared_from_this<Core> {
   // frames and handing requests back when they are due. With `stopAtHandBack` it stops at the
   // first moment something was handed back. True when something was.
   bool AdvanceTo(uint64_t target, bool stopAtHandBack);
+  // The next frame at which something happens: a packet ends, requests are handed back, or a
+  // moment of the device's life comes.
+  uint64_t NextMoment() const;
   // The rate the clock runs at (0 when no pin runs).
   ULONG ClockRate() const;
   // Answers a property request now, or later when property requests pend.

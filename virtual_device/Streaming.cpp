@@ -225,6 +225,10 @@ bool Core::EmptyQueuedReads() {
   return !events.empty();
 }
 
+uint64_t Core::NextMoment() const {
+  return std::min({(ticks + 1) * kPacketFrames, NextHandBack(), NextLifeStep()});
+}
+
 uint64_t Core::NextHandBack() const {
   uint64_t next = std::numeric_limits<uint64_t>::max();
   for (const auto& pin : pins) {

@@ -3,7 +3,9 @@
 #include "virtual_device/VirtualKsDevice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "virtual_device/DeviceCore.h"
 
@@ -13,6 +15,9 @@ namespace {
 
 // The most the real-time clock moves at once after a stall: 64 packets.
 constexpr uint64_t kMaxCatchUpFrames = 64 * kPacketFrames;
+// The longest and the shortest the clock thread sleeps at once.
+constexpr double kMaxClockSleepSeconds = 0.001;
+constexpr double kMinClockSleepSeconds = 0.00002;
 
 // What the clock thread works with; it owns this record. The stop event is its own copy, as
 // the device forgets its handle while stopping the thread.
@@ -22,7 +27,9 @@ struct ClockThreadArgs {
 };
 
 // The real-time clock: the device clock follows the performance counter at the clock rate. It
-// starts counting afresh whenever the rate changes.
+// starts counting afresh whenever the rate changes. Between moments it sleeps until the next
+// one is due (at most a millisecond at a time, so that a stop or a new rate is seen soon), so
+// that completions come when the timing profile says rather than on a polling grid.
 DWORD WINAPI ClockMain(LPVOID parameter) {
   const std::unique_ptr<ClockThreadArgs> args(static_cast<ClockThreadArgs*>(parameter));
   Core* core = args->core;
@@ -30,32 +37,39 @@ DWORD WINAPI ClockMain(LPVOID parameter) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
+  const double ticksPerSecond = static_cast<double>(frequency.QuadPart);
   ULONG anchorRate = 0;
   LONGLONG anchorCount = 0;
   uint64_t anchorFrames = 0;
-  while (WaitForSingleObject(args->stop, 1) == WAIT_TIMEOUT) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    std::lock_guard<std::mutex> guard(core->lock);
-    const ULONG rate = core->ClockRate();
-    if (rate != anchorRate) {
-      anchorRate = rate;
-      anchorCount = now.QuadPart;
-      anchorFrames = core->frames;
-      continue;
+  while (WaitForSingleObject(args->stop, 0) == WAIT_TIMEOUT) {
+    double sleepSeconds = kMaxClockSleepSeconds;
+    {
+      LARGE_INTEGER now;
+      QueryPerformanceCounter(&now);
+      std::lock_guard<std::mutex> guard(core->lock);
+      const ULONG rate = core->ClockRate();
+      if (rate != anchorRate) {
+        anchorRate = rate;
+        anchorCount = now.QuadPart;
+        anchorFrames = core->frames;
+      } else if (rate != 0) {
+        const double seconds = static_cast<double>(now.QuadPart - anchorCount) / ticksPerSecond;
+        uint64_t due = anchorFrames + static_cast<uint64_t>(seconds * rate);
+        // Far behind (the process was not scheduled): catch up a little and count on from now.
+        if (due > core->frames + kMaxCatchUpFrames) {
+          due = core->frames + kMaxCatchUpFrames;
+          anchorCount = now.QuadPart;
+          anchorFrames = due;
+        }
+        if (due > core->frames) core->AdvanceTo(due, false);
+        const uint64_t next = std::max(core->NextMoment(), core->frames + 1);
+        const double nextSeconds = static_cast<double>(next - anchorFrames) / rate +
+                                   static_cast<double>(anchorCount - now.QuadPart) / ticksPerSecond;
+        sleepSeconds =
+            std::min(std::max(nextSeconds, kMinClockSleepSeconds), kMaxClockSleepSeconds);
+      }
     }
-    if (rate == 0) continue;
-    const double seconds =
-        static_cast<double>(now.QuadPart - anchorCount) / static_cast<double>(frequency.QuadPart);
-    uint64_t due = anchorFrames + static_cast<uint64_t>(seconds * rate);
-    if (due <= core->frames) continue;
-    // Far behind (the process was not scheduled): catch up a little and count on from now.
-    if (due - core->frames > kMaxCatchUpFrames) {
-      due = core->frames + kMaxCatchUpFrames;
-      anchorCount = now.QuadPart;
-      anchorFrames = due;
-    }
-    core->AdvanceTo(due, false);
+    std::this_thread::sleep_for(std::chrono::duration<double>(sleepSeconds));
   }
   return 0;
 }

@@ -411,6 +411,23 @@ TEST_F(DeviceLifeTest, TakenBetweenRunsRefusesThePinsForTwoSecondsAfterTheFirstS
   StartPins();
 }
 
+TEST_F(DeviceLifeTest, OnTheRealTimeClockTheDeviceReturnsThoughNoPinRunsWhileItIsAway) {
+  Make({Kx7Scenario::Replug}, vkx7::LifeTiming::AfterFrames(4 * vkx7::kPacketFrames));
+  device->UseRealTimeClock();
+  StartPins();
+  // The clock thread removes and returns the device while this thread looks at it.
+  bool sawItAway = false;
+  for (int i = 0; i < 1000 && LifeEventNames().size() < 2; ++i) {
+    sawItAway = sawItAway || ListedAudioInterfaces() == 0;
+    Sleep(10);
+  }
+  device->UseSteppedClock();
+  EXPECT_TRUE(sawItAway);
+  ASSERT_EQ(LifeEventNames(), (std::vector<std::string>{"removed", "arrived"}));
+  EXPECT_EQ(ListedAudioInterfaces(), 1);
+  EXPECT_EQ(Queue(*reads[0], false), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+}
+
 TEST_F(DeviceLifeTest, ANewStreamNeverHearsTheLastOneOnTheLoopbackLine) {
   Make({}, vkx7::LifeTiming());
   device->SetMicrophone(vkx7::MicrophoneSource::Loopback(192));
