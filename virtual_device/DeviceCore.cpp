@@ -9,7 +9,6 @@ namespace vkx7 {
 namespace detail {
 namespace {
 
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 bool IsWildcard(const GUID& guid) { return SameGuid(guid, GUID_NULL); }
 
 }  // namespace

@@ -190,6 +190,10 @@ struct Core : std::enable_shared_from_this<Core> {
   bool HandBackDue();
 };
 
+inline bool SameGuid(const GUID& a, const GUID& b) {
+  return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
 // A wave format's validity against one pin's ranges: ERROR_SUCCESS or an error number.
 DWORD CheckFormat(const PinDescription& pin, const BYTE* dataFormat, ULONG formatSize);
 
