@@ -75,7 +75,9 @@ Outcome Run(const Case& run, double seconds) {
   vkx7::TimingProfile profile;
   vkx7::TimingProfile::Parse(run.profile, &profile);
   vkx7::VirtualKx7 device(vkx7::LayoutOf(scenarios));
-  for (vkx7::Kx7Scenario each : scenarios) vkx7::ApplyScenario(device, each);
+  for (vkx7::Kx7Scenario each : scenarios) {
+    vkx7::ApplyScenario(device, each, vkx7::LifeTiming::ThirdOfRun(seconds));
+  }
   device.SetTimingProfile(profile);
   device.SetMicrophone(vkx7::MicrophoneSource::Loopback(0));
   device.Plug();

@@ -358,7 +358,10 @@ const char* UsageText() {
          "                      the virtual KX-7's completion timing P (ideal, usb-1ms, urb-Nms,\n"
          "                      jitter[-N]; ideal by default) and real USB stack behaviours S\n"
          "                      (two-filter, uac2, strict-headers, zero-first-reads,\n"
-         "                      pending-properties, no-bandwidth, pin-in-use)\n"
+         "                      pending-properties, no-bandwidth, pin-in-use) or events of its\n"
+         "                      life a third of the way into the run (unplug, replug: back\n"
+         "                      2 s later, suspend: 3 s, suspend-reenumerate, empty-reads,\n"
+         "                      taken-between-runs: held 2 s after the first stop)\n"
 #endif
          "  diagnose [--seconds S] [--rates R[,R...]] [--out FILE] [--json]"
 #ifndef _WIN32

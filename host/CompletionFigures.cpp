@@ -127,6 +127,7 @@ PinFigures SummarizeCompletions(const std::vector<CompletionRecord>& log, uint32
   figures.completedPerNominal = static_cast<double>(log.size() - 1) / (coveredMs / packetMs);
   figures.histogram = Histogram(intervals);
   figures.intervals = Intervals(std::move(intervals));
+  figures.burstIntervalsMs = burstIntervals;
   BurstGrid(std::move(burstIntervals), rate, &figures);
   return figures;
 }

@@ -61,6 +61,8 @@ struct PinFigures {
   double onGrid = 0.0;
   // Half the spread (1st to 99th percentile) of the intervals between bursts, in frames.
   double spreadFrames = 0.0;
+  // The intervals between the starts of consecutive bursts, in order.
+  std::vector<double> burstIntervalsMs;
   // Completions against the packets the rate gives over the same time.
   double completedPerNominal = 0.0;
   // Successful completions with fewer bytes than a packet holds, and with none.

@@ -1,5 +1,7 @@
 #include "host/DeviceUnderTest.h"
 
+#include <cstdio>
+
 #ifndef _WIN32
 #include "virtual_device/Kx7Scenarios.h"
 #include "virtual_device/VirtualKsDevice.h"
@@ -57,7 +59,9 @@ bool DeviceUnderTest::Plug(const StreamOptions& options, MicrophoneKind micropho
   impl_->microphone = microphone;
   impl_->setup = setup;
   impl_->device.SetTimingProfile(profile);
-  for (vkx7::Kx7Scenario scenario : scenarios) vkx7::ApplyScenario(impl_->device, scenario);
+  for (vkx7::Kx7Scenario scenario : scenarios) {
+    vkx7::ApplyScenario(impl_->device, scenario, vkx7::LifeTiming::ThirdOfRun(options.seconds));
+  }
   vkx7::MicrophoneSource source;
   switch (microphone) {
     case MicrophoneKind::kLoopback:
@@ -80,6 +84,13 @@ bool DeviceUnderTest::Plug(const StreamOptions& options, MicrophoneKind micropho
   return true;
 }
 
+void DeviceUnderTest::TimeRun(double seconds) {
+  if (impl_ == nullptr) return;
+  vkx7::DeviceLife life = impl_->device.GetLife();
+  life.timing = vkx7::LifeTiming::ThirdOfRun(seconds);
+  impl_->device.SetLife(life);
+}
+
 void DeviceUnderTest::DropRecord() {
   if (impl_ != nullptr) impl_->device.ClearRecord();
 }
@@ -98,9 +109,24 @@ uint64_t DeviceUnderTest::CaptureOverruns() const {
   return impl_ != nullptr ? impl_->device.CaptureOverruns() : 0;
 }
 
+std::vector<std::string> DeviceUnderTest::LifeEvents() const {
+  std::vector<std::string> lines;
+  if (impl_ == nullptr) return lines;
+  const std::vector<vkx7::LifeEvent> events = impl_->device.LifeEvents();
+  for (const vkx7::LifeEvent& event : events) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s at %.3f s", event.what.c_str(), event.seconds);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 std::string DeviceUnderTest::Description() const {
   if (impl_ == nullptr) return "the registered driver's device";
-  const std::string device = "virtual KX-7 (" + impl_->setup + ")";
+  std::string device = "virtual KX-7 (" + impl_->setup + ")";
+  const std::vector<std::string> life = LifeEvents();
+  for (size_t i = 0; i < life.size(); ++i) device += (i == 0 ? " [" : ", ") + life[i];
+  if (!life.empty()) device += "]";
   switch (impl_->microphone) {
     case MicrophoneKind::kLoopback:
       return device + ", microphone: loopback of output L after " +
@@ -130,6 +156,8 @@ bool DeviceUnderTest::HasCounters() const { return false; }
 uint64_t DeviceUnderTest::PacketsElapsed() const { return 0; }
 uint64_t DeviceUnderTest::RenderUnderruns() const { return 0; }
 uint64_t DeviceUnderTest::CaptureOverruns() const { return 0; }
+void DeviceUnderTest::TimeRun(double) {}
+std::vector<std::string> DeviceUnderTest::LifeEvents() const { return {}; }
 std::string DeviceUnderTest::Description() const { return "the registered driver's device"; }
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/Arguments.h"
 #include "product/Kx7Facts.h"
@@ -33,8 +34,11 @@ class DeviceUnderTest {
 
   // Linux: creates the virtual KX-7 with a real-time clock, the options' microphone (or the
   // given one), timing profile and scenarios, and plugs it in. Elsewhere does nothing. False,
-  // with `why`, when the device cannot be set up.
+  // with `why`, when the device cannot be set up. The scenarios of the device's life (unplug,
+  // replug, suspend, ...) come a third of the way into a run of the options' seconds.
   bool Plug(const StreamOptions& options, MicrophoneKind microphone, std::string* why);
+  // Times the life scenarios for a run of `seconds` instead, before the run starts.
+  void TimeRun(double seconds);
 
   // Drops what the device has recorded of the driver's requests and rendered bytes. A long run
   // calls it now and then: the record grows with every packet, and regrowing a large one under
@@ -46,8 +50,12 @@ class DeviceUnderTest {
   uint64_t PacketsElapsed() const;
   uint64_t RenderUnderruns() const;
   uint64_t CaptureOverruns() const;
+  // The device's own comings and goings so far, as "removed at 1.667 s" (device time since a
+  // pin of it first ran); empty without the virtual KX-7 or a life scenario.
+  std::vector<std::string> LifeEvents() const;
   // "virtual KX-7 (usb-1ms), microphone: loopback of output L after 40 frames" or "the
-  // registered driver's device".
+  // registered driver's device"; with the life's events so far after the set-up, as
+  // "virtual KX-7 (ideal, replug) [removed at 1.667 s, arrived at 3.667 s], ...".
   std::string Description() const;
 
  private:

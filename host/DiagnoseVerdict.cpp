@@ -1,5 +1,6 @@
 #include "host/DiagnoseVerdict.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -15,8 +16,15 @@ namespace {
 
 // Fewer completions than this name no profile.
 constexpr size_t kMinCompletions = 8;
-// Burst intervals that fit their grid less often than this are taken as jitter.
-constexpr double kMinOnGrid = 0.85;
+// A grid fits when at least this share of the bursts keep to it.
+constexpr double kMinOnGrid = 0.5;
+// Close: within this much of a multiple, and at most this share of the grid.
+constexpr double kGridToleranceMs = 0.05;
+constexpr double kGridToleranceShare = 0.05;
+// Packets per burst this close (as a ratio's logarithm), and shares of bursts on a grid this
+// close, count as the same.
+constexpr double kSameBurst = 0.02;
+constexpr double kSameShare = 0.1;
 // A pin that ran dry no more often than this may have met a stall of this program.
 constexpr size_t kIsolatedStalls = 2;
 // The longest URB period the virtual KX-7 offers.
@@ -160,10 +168,14 @@ void JudgeProfiles(const Diagnosis& diagnosis, Verdict* verdict) {
       const std::string profile = NearestProfile(pin->figures, run.rate);
       if (profile.empty()) continue;
       if (votes[profile]++ == 0) order.push_back(profile);
+      // The grid the profile names, and how many bursts kept to it; off any grid, the
+      // grid the bursts came nearest to.
+      double grid = ProfileGridMs(profile, run.rate);
+      if (grid == 0.0) grid = pin->figures.batchingMs;
       verdict->perRateProfiles.push_back(
           Hz(run.rate) + " " + direction + ": " + profile + " (completions on a " +
-          FixedText(pin->figures.batchingMs, 2) + " ms grid, " +
-          FixedText(pin->figures.onGrid * 100.0, 0) + " % of them on it, " +
+          FixedText(grid, 2) + " ms grid, " +
+          FixedText(ShareOnGrid(pin->figures, grid) * 100.0, 0) + " % of them on it, " +
           FixedText(pin->figures.packetsPerBurst, 2) + " packets per burst)");
     }
   }
@@ -176,24 +188,74 @@ void JudgeProfiles(const Diagnosis& diagnosis, Verdict* verdict) {
 
 }  // namespace
 
+double ProfileGridMs(const std::string& profile, uint32_t rate) {
+  if (profile == "ideal") return rate == 0 ? 0.0 : kDiagnosePacketFrames * 1000.0 / rate;
+  if (profile == "usb-1ms") return 1.0;
+  int ms = 0;
+  if (std::sscanf(profile.c_str(), "urb-%dms", &ms) == 1 && ms > 0) return ms;
+  return 0.0;
+}
+
+double ShareOnGrid(const PinFigures& figures, double gridMs) {
+  const std::vector<double>& intervals = figures.burstIntervalsMs;
+  if (intervals.empty() || !(gridMs > 0.0)) return 0.0;
+  const double tolerance = std::min(kGridToleranceMs, kGridToleranceShare * gridMs);
+  // Each burst is held against the last burst that kept to the grid, so that one seen late
+  // counts once and not again for the one after it; two misses in a row (the anchor itself
+  // was late) start afresh.
+  double sinceAnchor = 0.0;
+  size_t close = 0, misses = 0;
+  for (double interval : intervals) {
+    sinceAnchor += interval;
+    const double multiple = std::round(sinceAnchor / gridMs);
+    if (multiple >= 1.0 && std::fabs(sinceAnchor - multiple * gridMs) <= tolerance) {
+      ++close;
+      sinceAnchor = 0.0;
+      misses = 0;
+    } else if (++misses == 2) {
+      sinceAnchor = 0.0;
+      misses = 0;
+    }
+  }
+  return static_cast<double>(close) / static_cast<double>(intervals.size());
+}
+
 std::string NearestProfile(const PinFigures& figures, uint32_t rate) {
   if (figures.completions < kMinCompletions || !(figures.batchingMs > 0.0) || rate == 0) {
     return std::string();
   }
-  if (figures.onGrid < kMinOnGrid) {
-    return "jitter-" + std::to_string(std::lround(figures.spreadFrames));
-  }
   const double packetMs = kDiagnosePacketFrames * 1000.0 / rate;
-  std::string nearest = "ideal";
-  double distance = std::fabs(std::log(figures.batchingMs / packetMs));
-  for (int ms = 1; ms <= kMaxUrbMs; ++ms) {
-    const double candidate = std::fabs(std::log(figures.batchingMs / ms));
-    if (candidate < distance) {
-      distance = candidate;
-      nearest = ms == 1 ? std::string("usb-1ms") : "urb-" + std::to_string(ms) + "ms";
+  // Every profile the model offers, with the packets its bursts hold at this rate: a grid
+  // period's worth, but never more than the packets in flight, and at least one.
+  std::string nearest;
+  double nearestDistance = 0.0, nearestShare = 0.0, nearestGrid = 0.0;
+  for (int ms = 0; ms <= kMaxUrbMs; ++ms) {
+    const std::string profile = ms == 0   ? "ideal"
+                                : ms == 1 ? "usb-1ms"
+                                          : "urb-" + std::to_string(ms) + "ms";
+    const double grid = ms == 0 ? packetMs : ms;
+    const double share = ShareOnGrid(figures, grid);
+    if (share < kMinOnGrid) continue;
+    const double packets =
+        std::clamp(grid / packetMs, 1.0, static_cast<double>(kDiagnosePacketsInFlight));
+    const double distance = std::fabs(std::log(figures.packetsPerBurst / packets));
+    // The grids that fit include the true one's divisors and (for every other burst) its
+    // double; the bursts tell most apart. Where they cannot (all as full as the packets in
+    // flight allow), the grid more bursts keep to wins, and then the longest.
+    bool better = nearest.empty() || distance < nearestDistance - kSameBurst;
+    if (!better && distance <= nearestDistance + kSameBurst) {
+      better = share > nearestShare + kSameShare ||
+               (share >= nearestShare - kSameShare && grid > nearestGrid);
+    }
+    if (better) {
+      nearest = profile;
+      nearestDistance = distance;
+      nearestShare = share;
+      nearestGrid = grid;
     }
   }
-  return nearest;
+  if (!nearest.empty()) return nearest;
+  return "jitter-" + std::to_string(std::lround(figures.spreadFrames));
 }
 
 Verdict JudgeDiagnosis(const Diagnosis& diagnosis) {

@@ -121,6 +121,7 @@ int RunLatency(const HostCommand& command, std::ostream& out, std::ostream& err)
   report.plan =
       PlanClicks(frames, settings.sampleRate, kClicks, SampleOfAmplitude(kClickAmplitude));
   const uint64_t needed = FramesNeeded(report.plan);
+  device.TimeRun(static_cast<double>(needed) / settings.sampleRate);
   SessionPlan plan;
   plan.bufferSize = frames;
   plan.maxTimedSwitches = static_cast<size_t>(needed / frames + 64);

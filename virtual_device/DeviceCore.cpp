@@ -9,7 +9,6 @@ namespace vkx7 {
 namespace detail {
 namespace {
 
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 bool IsWildcard(const GUID& guid) { return SameGuid(guid, GUID_NULL); }
 
 }  // namespace
@@ -74,7 +73,8 @@ ULONG Core::ClockRate() const {
       }
     }
   }
-  return 0;
+  // The device's life goes on while nothing runs.
+  return lifeSteps.empty() ? 0 : lifeRate;
 }
 
 DWORD CheckFormat(const PinDescription& pin, const BYTE* dataFormat, ULONG formatSize) {

@@ -42,6 +42,9 @@ struct PinInstance {
   ULONG state = KSSTATE_STOP;
   bool resetting = false;
   bool closed = false;
+  bool ran = false;       // has been in KSSTATE_RUN
+  bool sleeping = false;  // held in KSSTATE_PAUSE by the device's sleep, to run at the resume
+  uint64_t runsFrom = 0;  // resumed pins: the first frame of the first packet they move
   uint64_t generation = 0;
   std::deque<StreamRequest> queue;     // waiting to be played or filled
   std::deque<StreamRequest> finished;  // played or filled, waiting to be handed back
@@ -64,7 +67,14 @@ struct PropertyFault {
   std::vector<BYTE> reply;
 };
 
-struct Core {
+// A moment of the device's life that is scheduled.
+enum class LifeAction { Remove, Arrive, Sleep, Wake, EmptyReads, Free };
+struct LifeStep {
+  uint64_t frame = 0;
+  LifeAction action = LifeAction::Remove;
+};
+
+struct Core : std::enable_shared_from_this<Core> {
   explicit Core(DeviceDescription deviceDescription);
 
   std::mutex lock;
@@ -110,6 +120,17 @@ struct Core {
   bool refuseExtensible = false;
   bool refusePlainPcm = false;
 
+  DeviceLife life;
+  bool lifeArmed = false;           // a pin ran: the life's moments are scheduled
+  ULONG lifeRate = 0;               // the rate its seconds are counted at
+  uint64_t lifeStart = 0;           // the frame at which a pin first ran
+  std::vector<LifeStep> lifeSteps;  // still to come, in order
+  std::vector<LifeEvent> lifeEvents;
+  bool asleep = false;
+  bool readsEmptyForGood = false;
+  bool taken = false;      // another application holds the streaming pins
+  bool takenOnce = false;  // and has had its turn
+
   uint64_t underruns = 0;
   uint64_t overruns = 0;
   uint64_t framesLost = 0;
@@ -125,10 +146,23 @@ struct Core {
   void CancelRequests(PinInstance& pin, DWORD error);
   // Fails everything queued on every pin: the device is gone.
   void RemoveAll();
+  // Presence: registers the filters' interfaces with the virtual kernel (a new device
+  // instance), or removes them, failing what is queued and killing every handle.
+  void Attach();
+  void Detach();
+  // A pin entered KSSTATE_RUN: starts the life's clock at the first. Holds the pin paused while
+  // the device sleeps.
+  void PinRunning(PinInstance& pin);
+  // A pin left the running states for KSSTATE_STOP or was closed: the loopback line forgets
+  // what was played, and another application may take the pins.
+  void PinStopped(PinInstance& pin);
   // Moves the device clock to `target`, playing and filling a packet at every multiple of 64
   // frames and handing requests back when they are due. With `stopAtHandBack` it stops at the
   // first moment something was handed back. True when something was.
   bool AdvanceTo(uint64_t target, bool stopAtHandBack);
+  // The next frame at which something happens: a packet ends, requests are handed back, or a
+  // moment of the device's life comes.
+  uint64_t NextMoment() const;
   // The rate the clock runs at (0 when no pin runs).
   ULONG ClockRate() const;
   // Answers a property request now, or later when property requests pend.
@@ -140,12 +174,25 @@ struct Core {
   void Transfer();
   void RenderTick(PinInstance& pin);
   void CaptureTick(PinInstance& pin);
+  uint64_t NextLifeStep() const;
   // Moves the front request of a pin's queue to its finished requests with its hand-back time.
   void Finish(PinInstance& pin);
   uint64_t NextHandBack() const;
+  // Schedules a moment of the life `seconds` of device time after the frame `from`, after any
+  // scheduled for the same frame.
+  void Schedule(uint64_t from, double seconds, LifeAction action);
+  void Note(const char* what);
+  // Runs the life's moments due by now; true when requests were completed.
+  bool RunLifeSteps();
+  // Completes every read still queued, at once and empty.
+  bool EmptyQueuedReads();
   // Completes every finished request due by now, capture pins first; true when any was.
   bool HandBackDue();
 };
+
+inline bool SameGuid(const GUID& a, const GUID& b) {
+  return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
 
 // A wave format's validity against one pin's ranges: ERROR_SUCCESS or an error number.
 DWORD CheckFormat(const PinDescription& pin, const BYTE* dataFormat, ULONG formatSize);
@@ -164,6 +211,8 @@ void WriteHeaderField(PKSSTREAM_HEADER header, size_t offset, const T& value) {
 void PutSample(BYTE* out, ULONG bits, int32_t sample);
 int32_t GetSample(const BYTE* in, ULONG bits);
 
+// What CreateFileA opens for one filter's interface.
+std::shared_ptr<vk::DeviceNode> NewFilterNode(std::shared_ptr<Core> core, size_t filter);
 // The file objects the virtual kernel hands out for an open filter and a created pin.
 std::shared_ptr<vk::FileObject> NewFilterFile(std::shared_ptr<Core> core, size_t filter);
 std::shared_ptr<vk::FileObject> NewPinFile(std::shared_ptr<Core> core,

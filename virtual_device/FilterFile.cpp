@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "virtual_device/DeviceCore.h"
+#include "virtual_device/DeviceFile.h"
 #include "virtual_device/Replies.h"
 
 namespace vkx7 {
@@ -15,10 +15,7 @@ std::shared_ptr<vk::FileObject> NewPinFile(std::shared_ptr<Core> core,
 namespace {
 
 constexpr ULONG kMaxFormatSize = 4096;
-constexpr size_t kMaxRecordedInput = 256;
 constexpr LONG kMinimumVolume = -96 * 65536;  // 1/65536 dB
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 bool SameIdentifier(const KSIDENTIFIER& a, const KSIDENTIFIER& b) {
   return SameGuid(a.Set, b.Set) && a.Id == b.Id;
@@ -37,27 +34,10 @@ LONG NodeChannels(const FilterDescription& filter) {
   return 2;
 }
 
-class FilterFile : public vk::FileObject {
+class FilterFile : public DeviceFile {
  public:
   FilterFile(std::shared_ptr<Core> core, size_t filter, uint64_t generation)
-      : core_(std::move(core)), filter_(filter), generation_(generation) {}
-
-  vk::IoStatus DeviceControl(const vk::IoRequest& request, vk::PendingIo& pending) override {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    RequestRecord record;
-    record.filter = static_cast<int>(filter_);
-    record.code = request.code;
-    record.outputSize = request.outputSize;
-    if (request.input != nullptr) {
-      const BYTE* input = static_cast<const BYTE*>(request.input);
-      record.input.assign(input, input + std::min<size_t>(request.inputSize, kMaxRecordedInput));
-    }
-    vk::IoStatus status = Answer(request, &record);
-    record.result = status.error;
-    core_->record.requests.push_back(std::move(record));
-    if (request.code != IOCTL_KS_PROPERTY) return status;
-    return core_->Reply(pending, status);
-  }
+      : DeviceFile(std::move(core), filter, false), generation_(generation) {}
 
   DWORD CreatePin(const KSPIN_CONNECT* connect, ACCESS_MASK,
                   std::shared_ptr<vk::FileObject>* pin) override {
@@ -100,7 +80,7 @@ class FilterFile : public vk::FileObject {
     // The audio engine of the system (or another program) streaming through the pin.
     const Direction direction =
         description.dataFlow == KSPIN_DATAFLOW_IN ? Direction::Render : Direction::Capture;
-    if (core_->heldPin[static_cast<int>(direction)]) return ERROR_BAD_COMMAND;
+    if (core_->heldPin[static_cast<int>(direction)] || core_->taken) return ERROR_BAD_COMMAND;
     auto offers = [](const std::vector<KSIDENTIFIER>& list, const KSIDENTIFIER& wanted) {
       return std::any_of(list.begin(), list.end(),
                          [&](const KSIDENTIFIER& item) { return SameIdentifier(item, wanted); });
@@ -137,41 +117,28 @@ class FilterFile : public vk::FileObject {
     return ERROR_SUCCESS;
   }
 
-  vk::IoStatus Answer(const vk::IoRequest& request, RequestRecord* record) {
-    if (!Alive()) return {ERROR_DEVICE_NOT_CONNECTED, 0};
-    if (request.code != IOCTL_KS_PROPERTY) return {ERROR_INVALID_FUNCTION, 0};
-    if (request.input == nullptr || request.inputSize < sizeof(KSPROPERTY)) {
-      return {ERROR_INVALID_PARAMETER, 0};
-    }
-    KSPROPERTY property;
-    std::memcpy(&property, request.input, sizeof property);
-    record->set = property.Set;
-    record->id = property.Id;
-    record->flags = property.Flags;
-    ULONG pinId = kAnyPin;
-    if (SameGuid(property.Set, KSPROPSETID_Pin) && request.inputSize >= sizeof(KSP_PIN)) {
-      KSP_PIN pinProperty;
-      std::memcpy(&pinProperty, request.input, sizeof pinProperty);
-      pinId = pinProperty.PinId;
-    }
-    record->pinId = pinId;
+  DWORD Usable() const override {
+    return Alive() ? static_cast<DWORD>(ERROR_SUCCESS)
+                   : static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED);
+  }
 
-    if (PropertyFault* fault = core_->FindPropertyFault(
-            static_cast<int>(filter_), false, pinId, property.Set, property.Id, property.Flags)) {
-      if (fault->count > 0) --fault->count;
-      if (fault->replace) {
-        return ReplyBytes(request, fault->reply.data(), static_cast<DWORD>(fault->reply.size()));
-      }
-      return {fault->error, 0};
+  ULONG PinOf(const vk::IoRequest& request, const KSPROPERTY* property) const override {
+    if (property == nullptr || !SameGuid(property->Set, KSPROPSETID_Pin) ||
+        request.inputSize < sizeof(KSP_PIN)) {
+      return kAnyPin;
     }
+    KSP_PIN pinProperty;
+    std::memcpy(&pinProperty, request.input, sizeof pinProperty);
+    return pinProperty.PinId;
+  }
 
-    if ((property.Flags & KSPROPERTY_TYPE_SETSUPPORT) != 0) {
-      const bool known =
-          SameGuid(property.Set, KSPROPSETID_Pin) || SameGuid(property.Set, KSPROPSETID_Topology) ||
-          (SameGuid(property.Set, KSPROPSETID_Audio) && !Description().nodes.empty());
-      return {known ? static_cast<DWORD>(ERROR_SUCCESS) : static_cast<DWORD>(ERROR_SET_NOT_FOUND),
-              0};
-    }
+  bool KnowsSet(const GUID& set) const override {
+    return SameGuid(set, KSPROPSETID_Pin) || SameGuid(set, KSPROPSETID_Topology) ||
+           (SameGuid(set, KSPROPSETID_Audio) && !Description().nodes.empty());
+  }
+
+  vk::IoStatus Property(const vk::IoRequest& request, const KSPROPERTY& property,
+                        ULONG pinId) override {
     if ((property.Flags & KSPROPERTY_TYPE_BASICSUPPORT) != 0) {
       ULONG access = KSPROPERTY_TYPE_GET;
       if (SameGuid(property.Set, KSPROPSETID_Audio)) {
@@ -316,12 +283,34 @@ class FilterFile : public vk::FileObject {
     return ReplyValue(request, found != values.end() ? found->second : LONG{0});
   }
 
-  std::shared_ptr<Core> core_;
-  size_t filter_;
   uint64_t generation_;
 };
 
 }  // namespace
+
+namespace {
+
+class FilterNode : public vk::DeviceNode {
+ public:
+  FilterNode(std::shared_ptr<Core> core, size_t filter) : core_(std::move(core)), filter_(filter) {}
+
+  DWORD Open(std::shared_ptr<vk::FileObject>* file) override {
+    std::lock_guard<std::mutex> guard(core_->lock);
+    if (!core_->plugged) return ERROR_FILE_NOT_FOUND;
+    *file = NewFilterFile(core_, filter_);
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  std::shared_ptr<Core> core_;
+  size_t filter_;
+};
+
+}  // namespace
+
+std::shared_ptr<vk::DeviceNode> NewFilterNode(std::shared_ptr<Core> core, size_t filter) {
+  return std::make_shared<FilterNode>(std::move(core), filter);
+}
 
 std::shared_ptr<vk::FileObject> NewFilterFile(std::shared_ptr<Core> core, size_t filter) {
   const uint64_t generation = core->generation;

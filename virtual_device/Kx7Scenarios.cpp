@@ -18,6 +18,12 @@ constexpr Named kNames[] = {
     {Kx7Scenario::PendingProperties, "pending-properties"},
     {Kx7Scenario::NoBandwidth, "no-bandwidth"},
     {Kx7Scenario::PinInUse, "pin-in-use"},
+    {Kx7Scenario::Unplug, "unplug"},
+    {Kx7Scenario::Replug, "replug"},
+    {Kx7Scenario::Suspend, "suspend"},
+    {Kx7Scenario::SuspendReenumerate, "suspend-reenumerate"},
+    {Kx7Scenario::EmptyReads, "empty-reads"},
+    {Kx7Scenario::TakenBetweenRuns, "taken-between-runs"},
 };
 
 }  // namespace
@@ -53,7 +59,22 @@ Kx7Layout LayoutOf(const std::vector<Kx7Scenario>& scenarios) {
   return Kx7Layout::UsbAudio;
 }
 
-void ApplyScenario(VirtualKsDevice& device, Kx7Scenario scenario) {
+bool IsLifeScenario(Kx7Scenario scenario) {
+  switch (scenario) {
+    case Kx7Scenario::Unplug:
+    case Kx7Scenario::Replug:
+    case Kx7Scenario::Suspend:
+    case Kx7Scenario::SuspendReenumerate:
+    case Kx7Scenario::EmptyReads:
+    case Kx7Scenario::TakenBetweenRuns:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ApplyScenario(VirtualKsDevice& device, Kx7Scenario scenario, const LifeTiming& timing) {
+  DeviceLife life = device.GetLife();
   switch (scenario) {
     case Kx7Scenario::TwoFilter:
     case Kx7Scenario::UsbAudio2:
@@ -73,7 +94,30 @@ void ApplyScenario(VirtualKsDevice& device, Kx7Scenario scenario) {
     case Kx7Scenario::PinInUse:
       device.HoldPin(Direction::Render, true);
       break;
+    case Kx7Scenario::Unplug:
+      life.leaves = true;
+      break;
+    case Kx7Scenario::Replug:
+      life.leaves = true;
+      life.returns = true;
+      break;
+    case Kx7Scenario::Suspend:
+      life.sleeps = true;
+      break;
+    case Kx7Scenario::SuspendReenumerate:
+      life.sleeps = true;
+      life.reenumerates = true;
+      break;
+    case Kx7Scenario::EmptyReads:
+      life.readsEmpty = true;
+      break;
+    case Kx7Scenario::TakenBetweenRuns:
+      life.takenAfterStop = true;
+      break;
   }
+  if (!IsLifeScenario(scenario)) return;
+  life.timing = timing;
+  device.SetLife(life);
 }
 
 }  // namespace vkx7

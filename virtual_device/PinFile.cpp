@@ -3,64 +3,48 @@
 #include <algorithm>
 #include <cstring>
 
-#include "virtual_device/DeviceCore.h"
+#include "virtual_device/DeviceFile.h"
 #include "virtual_device/Replies.h"
 
 namespace vkx7 {
 namespace detail {
 namespace {
 
-constexpr size_t kMaxRecordedInput = 256;
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-
-class PinFile : public vk::FileObject {
+class PinFile : public DeviceFile {
  public:
   PinFile(std::shared_ptr<Core> core, std::shared_ptr<PinInstance> pin)
-      : core_(std::move(core)), pin_(std::move(pin)) {}
-
-  vk::IoStatus DeviceControl(const vk::IoRequest& request, vk::PendingIo& pending) override {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    RequestRecord record;
-    record.filter = static_cast<int>(pin_->filter);
-    record.onPinHandle = true;
-    record.pinId = pin_->pinId;
-    record.code = request.code;
-    record.outputSize = request.outputSize;
-    const bool stream =
-        request.code == IOCTL_KS_READ_STREAM || request.code == IOCTL_KS_WRITE_STREAM;
-    if (request.input != nullptr && !stream) {
-      const BYTE* input = static_cast<const BYTE*>(request.input);
-      record.input.assign(input, input + std::min<size_t>(request.inputSize, kMaxRecordedInput));
-    }
-    vk::IoStatus status = Answer(request, pending, &record);
-    record.result = status.error;
-    core_->record.requests.push_back(std::move(record));
-    if (request.code != IOCTL_KS_PROPERTY) return status;
-    return core_->Reply(pending, status);
-  }
+      : DeviceFile(std::move(core), pin->filter, true), pin_(std::move(pin)) {}
 
   void Close() override {
     std::lock_guard<std::mutex> guard(core_->lock);
     core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
+    if (pin_->state != KSSTATE_STOP) core_->PinStopped(*pin_);
     pin_->closed = true;
     auto& pins = core_->pins;
     pins.erase(std::remove(pins.begin(), pins.end(), pin_), pins.end());
   }
 
  private:
-  bool Alive() const { return core_->plugged && pin_->generation == core_->generation; }
+  DWORD Usable() const override {
+    if (pin_->closed) return ERROR_INVALID_HANDLE;
+    if (!core_->plugged || pin_->generation != core_->generation) {
+      return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    return ERROR_SUCCESS;
+  }
+
+  ULONG PinOf(const vk::IoRequest&, const KSPROPERTY*) const override { return pin_->pinId; }
+
+  bool KnowsSet(const GUID& set) const override {
+    return SameGuid(set, KSPROPSETID_Connection) || SameGuid(set, KSPROPSETID_Audio);
+  }
 
   const PinDescription& Description() const {
     return core_->description.filters[pin_->filter].pins[pin_->pinId];
   }
 
-  vk::IoStatus Answer(const vk::IoRequest& request, vk::PendingIo& pending, RequestRecord* record) {
-    if (pin_->closed) return {ERROR_INVALID_HANDLE, 0};
-    if (!Alive()) return {ERROR_DEVICE_NOT_CONNECTED, 0};
+  vk::IoStatus Other(const vk::IoRequest& request, vk::PendingIo& pending) override {
     switch (request.code) {
-      case IOCTL_KS_PROPERTY:
-        return Property(request, record);
       case IOCTL_KS_RESET_STATE:
         return ResetState(request);
       case IOCTL_KS_WRITE_STREAM:
@@ -71,37 +55,17 @@ class PinFile : public vk::FileObject {
     }
   }
 
-  vk::IoStatus Property(const vk::IoRequest& request, RequestRecord* record) {
-    if (request.input == nullptr || request.inputSize < sizeof(KSPROPERTY)) {
-      return {ERROR_INVALID_PARAMETER, 0};
+  // A state change that a fault refused is recorded as refused.
+  void Faulted(const vk::IoRequest& request, const KSPROPERTY& property, DWORD error) override {
+    if (SameGuid(property.Set, KSPROPSETID_Connection) &&
+        property.Id == KSPROPERTY_CONNECTION_STATE && (property.Flags & KSPROPERTY_TYPE_SET) != 0) {
+      RecordState(request, error);
     }
-    KSPROPERTY property;
-    std::memcpy(&property, request.input, sizeof property);
-    record->set = property.Set;
-    record->id = property.Id;
-    record->flags = property.Flags;
-    if (PropertyFault* fault =
-            core_->FindPropertyFault(static_cast<int>(pin_->filter), true, pin_->pinId,
-                                     property.Set, property.Id, property.Flags)) {
-      if (fault->count > 0) --fault->count;
-      if (fault->replace) {
-        return ReplyBytes(request, fault->reply.data(), static_cast<DWORD>(fault->reply.size()));
-      }
-      if (SameGuid(property.Set, KSPROPSETID_Connection) &&
-          property.Id == KSPROPERTY_CONNECTION_STATE &&
-          (property.Flags & KSPROPERTY_TYPE_SET) != 0) {
-        RecordState(request, fault->error);
-      }
-      return {fault->error, 0};
-    }
+  }
+
+  vk::IoStatus Property(const vk::IoRequest& request, const KSPROPERTY& property, ULONG) override {
     const bool get = (property.Flags & KSPROPERTY_TYPE_GET) != 0;
     const bool set = (property.Flags & KSPROPERTY_TYPE_SET) != 0;
-    if ((property.Flags & KSPROPERTY_TYPE_SETSUPPORT) != 0) {
-      const bool known = SameGuid(property.Set, KSPROPSETID_Connection) ||
-                         SameGuid(property.Set, KSPROPSETID_Audio);
-      return {known ? static_cast<DWORD>(ERROR_SUCCESS) : static_cast<DWORD>(ERROR_SET_NOT_FOUND),
-              0};
-    }
     if (SameGuid(property.Set, KSPROPSETID_Connection)) {
       if (property.Id == KSPROPERTY_CONNECTION_STATE) {
         if (get) return ReplyValue(request, pin_->state);
@@ -148,12 +112,16 @@ class PinFile : public vk::FileObject {
       result = ERROR_NO_SYSTEM_RESOURCES;
     } else {
       // Stopping completes everything the pin holds and starts its position afresh.
+      const ULONG before = pin_->state;
       if (state == KSSTATE_STOP) {
         core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
         pin_->bytesDone = 0;
         pin_->bytesQueued = 0;
       }
       pin_->state = state;
+      pin_->sleeping = false;
+      if (state == KSSTATE_RUN) core_->PinRunning(*pin_);
+      if (state == KSSTATE_STOP && before != KSSTATE_STOP) core_->PinStopped(*pin_);
     }
     RecordState(request, result);
     return {result, 0};
@@ -234,7 +202,8 @@ class PinFile : public vk::FileObject {
     // A driver that takes time stamps in a queued read for its own completes it at once, empty.
     const ULONG stamped =
         KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
-    if (!write && core_->strictHeaders && (header.OptionsFlags & stamped) != 0) {
+    if (!write && (core_->readsEmptyForGood ||
+                   (core_->strictHeaders && (header.OptionsFlags & stamped) != 0))) {
       WriteHeaderField(static_cast<PKSSTREAM_HEADER>(request.output),
                        offsetof(KSSTREAM_HEADER, DataUsed), ULONG{0});
       return {ERROR_SUCCESS, header.Size};
@@ -252,7 +221,6 @@ class PinFile : public vk::FileObject {
     return {ERROR_IO_PENDING, 0};
   }
 
-  std::shared_ptr<Core> core_;
   std::shared_ptr<PinInstance> pin_;
 };
 

@@ -48,8 +48,10 @@ HANDLE Complete(const PinInstance& pin, StreamRequest& request) {
   return request.io.Publish(ERROR_SUCCESS, request.headerSize);
 }
 
-bool Running(const PinInstance& pin, bool render, uint64_t generation) {
-  return pin.render == render && pin.state == KSSTATE_RUN && pin.generation == generation;
+// Whether the pin moves the packet that starts at `first`.
+bool Running(const PinInstance& pin, bool render, uint64_t generation, uint64_t first) {
+  return pin.render == render && pin.state == KSSTATE_RUN && pin.generation == generation &&
+         first >= pin.runsFrom;
 }
 
 }  // namespace
@@ -62,9 +64,18 @@ bool Core::AdvanceTo(uint64_t target, bool stopAtHandBack) {
   bool handed = false;
   while (true) {
     const uint64_t transferAt = (ticks + 1) * kPacketFrames;
-    const uint64_t next = std::min(transferAt, NextHandBack());
+    const uint64_t lifeAt = NextLifeStep();
+    const uint64_t next = std::min({transferAt, NextHandBack(), lifeAt});
     if (next > target) break;
     frames = std::max(frames, next);
+    // A moment of the device's life comes before the packet that ends with it.
+    if (next == lifeAt) {
+      if (RunLifeSteps()) {
+        handed = true;
+        if (stopAtHandBack) return true;
+      }
+      continue;
+    }
     if (next == transferAt) Transfer();
     if (HandBackDue()) {
       handed = true;
@@ -77,15 +88,15 @@ bool Core::AdvanceTo(uint64_t target, bool stopAtHandBack) {
 
 void Core::Transfer() {
   ++ticks;
+  const uint64_t first = (ticks - 1) * kPacketFrames;
   for (const auto& pin : pins) {
-    if (Running(*pin, true, generation)) RenderTick(*pin);
+    if (Running(*pin, true, generation, first)) RenderTick(*pin);
   }
   for (const auto& pin : pins) {
-    if (Running(*pin, false, generation)) CaptureTick(*pin);
+    if (Running(*pin, false, generation, first)) CaptureTick(*pin);
   }
   // The frames of this packet are past: their loopback slots are free for later frames.
   if (!loopLine.empty()) {
-    const uint64_t first = (ticks - 1) * kPacketFrames;
     for (ULONG i = 0; i < kPacketFrames; ++i) loopLine[(first + i) % loopLine.size()] = 0;
   }
 }
@@ -137,6 +148,8 @@ void Core::CaptureTick(PinInstance& pin) {
       PutSample(packet.data() + frame * block + channel * (bits / 8), bits, sample);
     }
   }
+  // A device that completes its reads at once, empty, delivers nothing.
+  if (readsEmptyForGood) return;
   if (withholdCapture > 0) {
     --withholdCapture;
     return;
@@ -195,6 +208,25 @@ void Core::Finish(PinInstance& pin) {
   pin.lastHandBack = at;
   request.handBack = std::max(at, request.minHandBack);
   pin.finished.push_back(std::move(request));
+}
+
+bool Core::EmptyQueuedReads() {
+  std::vector<HANDLE> events;
+  for (const auto& pin : pins) {
+    if (pin->render || pin->generation != generation) continue;
+    for (StreamRequest& request : pin->queue) {
+      request.done = 0;
+      const HANDLE event = Complete(*pin, request);
+      if (event != nullptr) events.push_back(event);
+    }
+    pin->queue.clear();
+  }
+  vk::SignalTogether(events.data(), events.size());
+  return !events.empty();
+}
+
+uint64_t Core::NextMoment() const {
+  return std::min({(ticks + 1) * kPacketFrames, NextHandBack(), NextLifeStep()});
 }
 
 uint64_t Core::NextHandBack() const {

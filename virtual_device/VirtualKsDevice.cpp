@@ -3,7 +3,9 @@
 #include "virtual_device/VirtualKsDevice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "virtual_device/DeviceCore.h"
 
@@ -11,25 +13,11 @@ namespace vkx7 {
 namespace detail {
 namespace {
 
-// What CreateFileA opens for one filter's interface.
-class FilterNode : public vk::DeviceNode {
- public:
-  FilterNode(std::shared_ptr<Core> core, size_t filter) : core_(std::move(core)), filter_(filter) {}
-
-  DWORD Open(std::shared_ptr<vk::FileObject>* file) override {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    if (!core_->plugged) return ERROR_FILE_NOT_FOUND;
-    *file = NewFilterFile(core_, filter_);
-    return ERROR_SUCCESS;
-  }
-
- private:
-  std::shared_ptr<Core> core_;
-  size_t filter_;
-};
-
 // The most the real-time clock moves at once after a stall: 64 packets.
 constexpr uint64_t kMaxCatchUpFrames = 64 * kPacketFrames;
+// The longest and the shortest the clock thread sleeps at once.
+constexpr double kMaxClockSleepSeconds = 0.001;
+constexpr double kMinClockSleepSeconds = 0.00002;
 
 // What the clock thread works with; it owns this record. The stop event is its own copy, as
 // the device forgets its handle while stopping the thread.
@@ -39,7 +27,9 @@ struct ClockThreadArgs {
 };
 
 // The real-time clock: the device clock follows the performance counter at the clock rate. It
-// starts counting afresh whenever the rate changes.
+// starts counting afresh whenever the rate changes. Between moments it sleeps until the next
+// one is due (at most a millisecond at a time, so that a stop or a new rate is seen soon), so
+// that completions come when the timing profile says rather than on a polling grid.
 DWORD WINAPI ClockMain(LPVOID parameter) {
   const std::unique_ptr<ClockThreadArgs> args(static_cast<ClockThreadArgs*>(parameter));
   Core* core = args->core;
@@ -47,32 +37,39 @@ DWORD WINAPI ClockMain(LPVOID parameter) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
+  const double ticksPerSecond = static_cast<double>(frequency.QuadPart);
   ULONG anchorRate = 0;
   LONGLONG anchorCount = 0;
   uint64_t anchorFrames = 0;
-  while (WaitForSingleObject(args->stop, 1) == WAIT_TIMEOUT) {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    std::lock_guard<std::mutex> guard(core->lock);
-    const ULONG rate = core->ClockRate();
-    if (rate != anchorRate) {
-      anchorRate = rate;
-      anchorCount = now.QuadPart;
-      anchorFrames = core->frames;
-      continue;
+  while (WaitForSingleObject(args->stop, 0) == WAIT_TIMEOUT) {
+    double sleepSeconds = kMaxClockSleepSeconds;
+    {
+      LARGE_INTEGER now;
+      QueryPerformanceCounter(&now);
+      std::lock_guard<std::mutex> guard(core->lock);
+      const ULONG rate = core->ClockRate();
+      if (rate != anchorRate) {
+        anchorRate = rate;
+        anchorCount = now.QuadPart;
+        anchorFrames = core->frames;
+      } else if (rate != 0) {
+        const double seconds = static_cast<double>(now.QuadPart - anchorCount) / ticksPerSecond;
+        uint64_t due = anchorFrames + static_cast<uint64_t>(seconds * rate);
+        // Far behind (the process was not scheduled): catch up a little and count on from now.
+        if (due > core->frames + kMaxCatchUpFrames) {
+          due = core->frames + kMaxCatchUpFrames;
+          anchorCount = now.QuadPart;
+          anchorFrames = due;
+        }
+        if (due > core->frames) core->AdvanceTo(due, false);
+        const uint64_t next = std::max(core->NextMoment(), core->frames + 1);
+        const double nextSeconds = static_cast<double>(next - anchorFrames) / rate +
+                                   static_cast<double>(anchorCount - now.QuadPart) / ticksPerSecond;
+        sleepSeconds =
+            std::min(std::max(nextSeconds, kMinClockSleepSeconds), kMaxClockSleepSeconds);
+      }
     }
-    if (rate == 0) continue;
-    const double seconds =
-        static_cast<double>(now.QuadPart - anchorCount) / static_cast<double>(frequency.QuadPart);
-    uint64_t due = anchorFrames + static_cast<uint64_t>(seconds * rate);
-    if (due <= core->frames) continue;
-    // Far behind (the process was not scheduled): catch up a little and count on from now.
-    if (due - core->frames > kMaxCatchUpFrames) {
-      due = core->frames + kMaxCatchUpFrames;
-      anchorCount = now.QuadPart;
-      anchorFrames = due;
-    }
-    core->AdvanceTo(due, false);
+    std::this_thread::sleep_for(std::chrono::duration<double>(sleepSeconds));
   }
   return 0;
 }
@@ -114,36 +111,13 @@ VirtualKsDevice::~VirtualKsDevice() {
 }
 
 void VirtualKsDevice::Plug() {
-  std::vector<vk::InterfaceDescription> interfaces;
-  {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    if (core_->plugged) return;
-    core_->plugged = true;
-    for (const FilterDescription& filter : core_->description.filters) {
-      interfaces.push_back(filter.deviceInterface);
-    }
-  }
-  std::vector<vk::Registration> registrations;
-  for (size_t i = 0; i < interfaces.size(); ++i) {
-    registrations.push_back(
-        vk::RegisterInterface(interfaces[i], std::make_shared<detail::FilterNode>(core_, i)));
-  }
   std::lock_guard<std::mutex> guard(core_->lock);
-  core_->registrations = std::move(registrations);
+  core_->Attach();
 }
 
 void VirtualKsDevice::Unplug() {
-  std::vector<vk::Registration> registrations;
-  {
-    std::lock_guard<std::mutex> guard(core_->lock);
-    if (!core_->plugged) return;
-    core_->plugged = false;
-    ++core_->generation;
-    core_->RemoveAll();
-    registrations = std::move(core_->registrations);
-    core_->registrations.clear();
-  }
-  for (vk::Registration registration : registrations) vk::UnregisterInterface(registration);
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->Detach();
 }
 
 bool VirtualKsDevice::IsPlugged() const {

@@ -166,6 +166,63 @@ struct DeviceRecord {
   std::vector<BYTE> rendered;  // every byte the render pins played, in order
 };
 
+// ---------------------------------------------------------------------------------------------
+// The device's life: leaving, returning, sleeping, another application
+// ---------------------------------------------------------------------------------------------
+// Device time: frames of the device clock, and seconds as frames at the rate the device's pins
+// first ran at. On the stepped clock every moment below is exact; the real-time clock keeps
+// counting at that rate while a scheduled moment is still to come, even with no pin running.
+
+// When the timed events of a device's life come, measured from the moment a pin of the device
+// first goes to KSSTATE_RUN (the start of the run).
+struct LifeTiming {
+  // A third of the way into a run of `seconds` of stream (kx7-host's --seconds).
+  static LifeTiming ThirdOfRun(double seconds);
+  // A third of the way into a run of `frames` frames.
+  static LifeTiming ThirdOfRunFrames(uint64_t frames);
+  // Exactly `frames` frames into the run.
+  static LifeTiming AfterFrames(uint64_t frames);
+  // Frames from the start of the run to the events at `rate`.
+  uint64_t TriggerFrames(ULONG rate) const;
+
+  bool inFrames = false;
+  double triggerSeconds = 1.0;  // a third of a 3 s run unless told otherwise
+  uint64_t triggerFrames = 0;
+};
+
+// How long the timed states last, in seconds of device time.
+constexpr double kAbsentSeconds = 2.0;  // from leaving to returning
+constexpr double kAsleepSeconds = 3.0;  // from sleep to resume
+constexpr double kTakenSeconds = 2.0;   // another application holds the pins after a stop
+
+struct DeviceLife {
+  // At the trigger the device is removed (see Unplug); with `returns` it arrives again
+  // kAbsentSeconds later as a new device instance: handles opened before stay dead.
+  bool leaves = false;
+  bool returns = false;
+  // At the trigger the running pins go to KSSTATE_PAUSE, keeping what is queued, and return
+  // to KSSTATE_RUN kAsleepSeconds later (a pin set to run meanwhile is held paused until then).
+  // With `reenumerates` the device is removed halfway through the sleep and arrives again at
+  // the resume instead.
+  bool sleeps = false;
+  bool reenumerates = false;
+  // From the trigger on, every read completes at once with DataUsed 0.
+  bool readsEmpty = false;
+  // When a pin that ran first stops (or is closed), another application holds the streaming
+  // pins for kTakenSeconds: creating them fails with ERROR_BAD_COMMAND.
+  bool takenAfterStop = false;
+  LifeTiming timing;
+};
+
+// One event of the device's life as it happened: "removed", "arrived", "asleep", "awake",
+// "reads-empty", "taken" or "freed", at a frame of the device clock, and in seconds of device
+// time since the run's start.
+struct LifeEvent {
+  uint64_t frame = 0;
+  double seconds = 0.0;
+  std::string what;
+};
+
 namespace detail {
 struct Core;
 }
@@ -248,6 +305,12 @@ class VirtualKsDevice {
   // Another application holds the streaming pin of the direction: creating it fails with
   // ERROR_BAD_COMMAND.
   void HoldPin(Direction direction, bool held);
+
+  // The comings and goings of the device in a run (replacing any set before), and what of them
+  // has happened so far.
+  void SetLife(const DeviceLife& life);
+  DeviceLife GetLife() const;
+  std::vector<LifeEvent> LifeEvents() const;
 
   // Device-side glitch counters: render packets due with no write queued, and capture packets
   // due with no read queued with the frames they lost.
