@@ -1,12 +1,24 @@
 // The ASIO driver interface as published: types, result codes, selectors, records and IASIO.
 // Where the published declarations say `long`, a 32-bit integer is used so that every record has
-// the same layout on LP64 Linux and LLP64 Windows.
+// the same layout on LP64 Linux and LLP64 Windows. The records are packed to 4 bytes, as hosts
+// built with the platform's usual compiler pack them on both bitnesses.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/com.h"
+
+// The calling conventions of a 32-bit Windows host: IASIO's own methods take `this` in ECX and
+// pop their arguments (IUnknown's are STDMETHODCALLTYPE), the host's callbacks are __cdecl.
+// Elsewhere there is one convention and these say nothing.
+#if defined(_WIN32) && defined(__i386__)
+#define ASIO_METHOD __thiscall
+#define ASIO_CALLBACK __cdecl
+#else
+#define ASIO_METHOD
+#define ASIO_CALLBACK
+#endif
 
 typedef int32_t ASIOBool;
 enum { ASIOFalse = 0, ASIOTrue = 1 };
@@ -25,6 +37,8 @@ enum {
 };
 
 typedef double ASIOSampleRate;
+
+#pragma pack(push, 4)
 
 struct ASIOSamples {
   uint32_t hi;
@@ -174,67 +188,85 @@ struct ASIOBufferInfo {
 };
 
 struct ASIOCallbacks {
-  void (*bufferSwitch)(int32_t doubleBufferIndex, ASIOBool directProcess);
-  void (*sampleRateDidChange)(ASIOSampleRate sRate);
-  int32_t (*asioMessage)(int32_t selector, int32_t value, void* message, double* opt);
-  ASIOTime* (*bufferSwitchTimeInfo)(ASIOTime* params, int32_t doubleBufferIndex,
-                                    ASIOBool directProcess);
+  void(ASIO_CALLBACK* bufferSwitch)(int32_t doubleBufferIndex, ASIOBool directProcess);
+  void(ASIO_CALLBACK* sampleRateDidChange)(ASIOSampleRate sRate);
+  int32_t(ASIO_CALLBACK* asioMessage)(int32_t selector, int32_t value, void* message, double* opt);
+  ASIOTime*(ASIO_CALLBACK* bufferSwitchTimeInfo)(ASIOTime* params, int32_t doubleBufferIndex,
+                                                 ASIOBool directProcess);
 };
+
+#pragma pack(pop)
 
 // The driver interface. Its first three slots are those of IUnknown; the 21 that follow are in
 // published order.
 struct IASIO : public IUnknown {
-  virtual ASIOBool init(void* sysHandle) = 0;
-  virtual void getDriverName(char* name) = 0;
-  virtual int32_t getDriverVersion() = 0;
-  virtual void getErrorMessage(char* string) = 0;
-  virtual ASIOError start() = 0;
-  virtual ASIOError stop() = 0;
-  virtual ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) = 0;
-  virtual ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) = 0;
-  virtual ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
-                                  int32_t* granularity) = 0;
-  virtual ASIOError canSampleRate(ASIOSampleRate sampleRate) = 0;
-  virtual ASIOError getSampleRate(ASIOSampleRate* sampleRate) = 0;
-  virtual ASIOError setSampleRate(ASIOSampleRate sampleRate) = 0;
-  virtual ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) = 0;
-  virtual ASIOError setClockSource(int32_t reference) = 0;
-  virtual ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) = 0;
-  virtual ASIOError getChannelInfo(ASIOChannelInfo* info) = 0;
-  virtual ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
-                                  int32_t bufferSize, ASIOCallbacks* callbacks) = 0;
-  virtual ASIOError disposeBuffers() = 0;
-  virtual ASIOError controlPanel() = 0;
-  virtual ASIOError future(int32_t selector, void* opt) = 0;
-  virtual ASIOError outputReady() = 0;
+  virtual ASIOBool ASIO_METHOD init(void* sysHandle) = 0;
+  virtual void ASIO_METHOD getDriverName(char* name) = 0;
+  virtual int32_t ASIO_METHOD getDriverVersion() = 0;
+  virtual void ASIO_METHOD getErrorMessage(char* string) = 0;
+  virtual ASIOError ASIO_METHOD start() = 0;
+  virtual ASIOError ASIO_METHOD stop() = 0;
+  virtual ASIOError ASIO_METHOD getChannels(int32_t* numInputChannels,
+                                            int32_t* numOutputChannels) = 0;
+  virtual ASIOError ASIO_METHOD getLatencies(int32_t* inputLatency, int32_t* outputLatency) = 0;
+  virtual ASIOError ASIO_METHOD getBufferSize(int32_t* minSize, int32_t* maxSize,
+                                              int32_t* preferredSize, int32_t* granularity) = 0;
+  virtual ASIOError ASIO_METHOD canSampleRate(ASIOSampleRate sampleRate) = 0;
+  virtual ASIOError ASIO_METHOD getSampleRate(ASIOSampleRate* sampleRate) = 0;
+  virtual ASIOError ASIO_METHOD setSampleRate(ASIOSampleRate sampleRate) = 0;
+  virtual ASIOError ASIO_METHOD getClockSources(ASIOClockSource* clocks, int32_t* numSources) = 0;
+  virtual ASIOError ASIO_METHOD setClockSource(int32_t reference) = 0;
+  virtual ASIOError ASIO_METHOD getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) = 0;
+  virtual ASIOError ASIO_METHOD getChannelInfo(ASIOChannelInfo* info) = 0;
+  virtual ASIOError ASIO_METHOD createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
+                                              int32_t bufferSize, ASIOCallbacks* callbacks) = 0;
+  virtual ASIOError ASIO_METHOD disposeBuffers() = 0;
+  virtual ASIOError ASIO_METHOD controlPanel() = 0;
+  virtual ASIOError ASIO_METHOD future(int32_t selector, void* opt) = 0;
+  virtual ASIOError ASIO_METHOD outputReady() = 0;
 };
 
-// The layouts hosts depend on, identical in both builds.
+// The layouts hosts depend on, on both bitnesses; pointers are 4 or 8 bytes, the rest is fixed.
 static_assert(sizeof(ASIOSamples) == 8 && sizeof(ASIOTimeStamp) == 8, "ASIO 64-bit pairs");
 static_assert(offsetof(ASIOSamples, lo) == 4 && offsetof(ASIOTimeStamp, lo) == 4, "hi then lo");
-static_assert(sizeof(ASIOTimeCode) == 88, "ASIOTimeCode size");
+static_assert(sizeof(ASIOTimeCode) == 84, "ASIOTimeCode size");
+static_assert(offsetof(ASIOTimeCode, speed) == 0, "ASIOTimeCode.speed");
 static_assert(offsetof(ASIOTimeCode, timeCodeSamples) == 8, "ASIOTimeCode.timeCodeSamples");
 static_assert(offsetof(ASIOTimeCode, flags) == 16, "ASIOTimeCode.flags");
 static_assert(offsetof(ASIOTimeCode, future) == 20, "ASIOTimeCode.future");
 static_assert(sizeof(AsioTimeInfo) == 48, "AsioTimeInfo size");
+static_assert(offsetof(AsioTimeInfo, speed) == 0, "AsioTimeInfo.speed");
 static_assert(offsetof(AsioTimeInfo, systemTime) == 8, "AsioTimeInfo.systemTime");
 static_assert(offsetof(AsioTimeInfo, samplePosition) == 16, "AsioTimeInfo.samplePosition");
 static_assert(offsetof(AsioTimeInfo, sampleRate) == 24, "AsioTimeInfo.sampleRate");
 static_assert(offsetof(AsioTimeInfo, flags) == 32, "AsioTimeInfo.flags");
 static_assert(offsetof(AsioTimeInfo, reserved) == 36, "AsioTimeInfo.reserved");
-static_assert(sizeof(ASIOTime) == 152, "ASIOTime size");
+static_assert(sizeof(ASIOTime) == 148, "ASIOTime size");
+static_assert(offsetof(ASIOTime, reserved) == 0, "ASIOTime.reserved");
 static_assert(offsetof(ASIOTime, timeInfo) == 16, "ASIOTime.timeInfo");
 static_assert(offsetof(ASIOTime, timeCode) == 64, "ASIOTime.timeCode");
 static_assert(sizeof(ASIOClockSource) == 48, "ASIOClockSource size");
+static_assert(offsetof(ASIOClockSource, associatedChannel) == 4, "ASIOClockSource.channel");
+static_assert(offsetof(ASIOClockSource, associatedGroup) == 8, "ASIOClockSource.group");
 static_assert(offsetof(ASIOClockSource, isCurrentSource) == 12, "ASIOClockSource.isCurrent");
 static_assert(offsetof(ASIOClockSource, name) == 16, "ASIOClockSource.name");
 static_assert(sizeof(ASIOChannelInfo) == 52, "ASIOChannelInfo size");
+static_assert(offsetof(ASIOChannelInfo, isInput) == 4, "ASIOChannelInfo.isInput");
 static_assert(offsetof(ASIOChannelInfo, isActive) == 8, "ASIOChannelInfo.isActive");
+static_assert(offsetof(ASIOChannelInfo, channelGroup) == 12, "ASIOChannelInfo.channelGroup");
 static_assert(offsetof(ASIOChannelInfo, type) == 16, "ASIOChannelInfo.type");
 static_assert(offsetof(ASIOChannelInfo, name) == 20, "ASIOChannelInfo.name");
-static_assert(sizeof(ASIOBufferInfo) == 24, "ASIOBufferInfo size");
+static_assert(sizeof(ASIOBufferInfo) == 8 + 2 * sizeof(void*), "ASIOBufferInfo size");
+static_assert(offsetof(ASIOBufferInfo, isInput) == 0, "ASIOBufferInfo.isInput");
 static_assert(offsetof(ASIOBufferInfo, channelNum) == 4, "ASIOBufferInfo.channelNum");
 static_assert(offsetof(ASIOBufferInfo, buffers) == 8, "ASIOBufferInfo.buffers");
 static_assert(sizeof(ASIOCallbacks) == 4 * sizeof(void*), "ASIOCallbacks size");
+static_assert(offsetof(ASIOCallbacks, sampleRateDidChange) == sizeof(void*),
+              "ASIOCallbacks.sampleRateDidChange");
+static_assert(offsetof(ASIOCallbacks, asioMessage) == 2 * sizeof(void*),
+              "ASIOCallbacks.asioMessage");
 static_assert(offsetof(ASIOCallbacks, bufferSwitchTimeInfo) == 3 * sizeof(void*),
               "ASIOCallbacks.bufferSwitchTimeInfo");
+static_assert(sizeof(void*) == 4 ? sizeof(ASIOBufferInfo) == 16 && sizeof(ASIOCallbacks) == 16
+                                 : sizeof(ASIOBufferInfo) == 24 && sizeof(ASIOCallbacks) == 32,
+              "ASIOBufferInfo and ASIOCallbacks on 32- and 64-bit hosts");

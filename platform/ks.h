@@ -1,6 +1,7 @@
 // Kernel-streaming records, identifiers and constants with their published layouts and values,
 // plus the wave-format records and (off Windows) the SetupAPI records. Declared here for both
-// builds so that every record has the Windows x64 layout byte for byte.
+// builds so that every record has the Windows layout of its bitness byte for byte (the Linux
+// build has the x64 one).
 #pragma once
 
 #include <cstddef>
@@ -331,7 +332,9 @@ typedef struct {
   ULONG DataUsed;
   PVOID Data;
   ULONG OptionsFlags;
-  ULONG Reserved;
+#if !defined(_WIN32) || defined(_WIN64)
+  ULONG Reserved;  // 64-bit Windows only
+#endif
 } KSSTREAM_HEADER, *PKSSTREAM_HEADER;
 
 typedef struct {
@@ -416,10 +419,10 @@ static_assert(sizeof(KSP_PIN) == 32, "KSP_PIN");
 static_assert(sizeof(KSNODEPROPERTY) == 32, "KSNODEPROPERTY");
 static_assert(sizeof(KSNODEPROPERTY_AUDIO_CHANNEL) == 40, "KSNODEPROPERTY_AUDIO_CHANNEL");
 static_assert(sizeof(KSMULTIPLE_ITEM) == 8, "KSMULTIPLE_ITEM");
-static_assert(sizeof(KSPIN_CONNECT) == 72, "KSPIN_CONNECT");
+static_assert(sizeof(KSPIN_CONNECT) == (sizeof(void*) == 4 ? 64 : 72), "KSPIN_CONNECT");
 static_assert(sizeof(KSDATAFORMAT) == 64, "KSDATAFORMAT");
 static_assert(sizeof(KSDATARANGE_AUDIO) == 88, "KSDATARANGE_AUDIO");
-static_assert(sizeof(KSSTREAM_HEADER) == 56, "KSSTREAM_HEADER");
+static_assert(sizeof(KSSTREAM_HEADER) == (sizeof(void*) == 4 ? 48 : 56), "KSSTREAM_HEADER");
 static_assert(sizeof(KSAUDIO_POSITION) == 16, "KSAUDIO_POSITION");
 static_assert(sizeof(KSATTRIBUTE) == 24, "KSATTRIBUTE");
 static_assert(sizeof(KSALLOCATOR_FRAMING) == 24, "KSALLOCATOR_FRAMING");
@@ -470,9 +473,12 @@ typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_A {
 } SP_DEVICE_INTERFACE_DETAIL_DATA_A, *PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
 #endif
 
-static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "SP_DEVICE_INTERFACE_DATA");
-static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA");
-static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8, "SP_DEVICE_INTERFACE_DETAIL_DATA_A");
+// 32-bit Windows packs the SetupAPI records to a byte.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (sizeof(void*) == 4 ? 28 : 32),
+              "SP_DEVICE_INTERFACE_DATA");
+static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 4 ? 28 : 32), "SP_DEVINFO_DATA");
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 4 ? 5 : 8),
+              "SP_DEVICE_INTERFACE_DETAIL_DATA_A");
 
 // Error numbers of the device-access calls that the base headers do not all carry.
 #ifndef ERROR_INVALID_FUNCTION

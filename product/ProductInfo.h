@@ -9,5 +9,11 @@
 #define KX7_VERSION_TEXT "1.1.0.0"
 #define KX7_PRODUCT_NAME "NORVA KX-7 ASIO"
 #define KX7_COMPANY_NAME "Norva"
-#define KX7_MODULE_BASE_NAME "NORVA-KX-7-ASIO-x64"
+// The library's file name carries its bitness; the 64-bit name also serves the Linux build.
+#define KX7_MODULE_STEM "NORVA-KX-7-ASIO"
+#if defined(_WIN32) && !defined(_WIN64)
+#define KX7_MODULE_BASE_NAME KX7_MODULE_STEM "-x86"
+#else
+#define KX7_MODULE_BASE_NAME KX7_MODULE_STEM "-x64"
+#endif
 #define KX7_FILE_NAME KX7_MODULE_BASE_NAME ".dll"

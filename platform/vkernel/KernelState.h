@@ -9,8 +9,10 @@
 
 namespace vk {
 
-// Handle values far above those that real handle tables and the emulation hand out.
-constexpr uintptr_t kHandleBase = 0x00004B5800000000u;
+// Handle values far above those that real handle tables and the emulation hand out (on 32-bit
+// Windows high in the range, where neither handle tables nor module addresses reach).
+constexpr uintptr_t kHandleBase =
+    sizeof(void*) == 4 ? uintptr_t{0xE0000000u} : static_cast<uintptr_t>(0x00004B5800000000ull);
 
 // One interface of a device-information set, as enumeration or an alias query found it.
 struct SetEntry {

@@ -82,7 +82,7 @@ TEST(ThreadCpuMeter, TheCallbackThreadIsReadFromOutsideAndItsCallbacksTimedFromI
   CallbackThread t;
   HANDLE thread = CreateThread(
       nullptr, 0,
-      [](LPVOID parameter) -> DWORD {
+      [](LPVOID parameter) WINAPI -> DWORD {
         auto* self = static_cast<CallbackThread*>(parameter);
         self->meter.CallbackBegins();  // names the thread
         self->meter.CallbackEnds();

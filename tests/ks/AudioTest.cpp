@@ -115,15 +115,15 @@ TEST_F(AudioTest, ConnectRecordFollowsTheFormat) {
   auto filter = OpenFilter<CKsAudRenFilter>(vkx7::kRenderFilter);
   CKsAudPin* pin = filter->FindViablePin(AsWfx(ExtensibleFormat(2, 48000)));
   ASSERT_NE(pin, nullptr);
-  EXPECT_EQ(pin->m_cbPinCreateSize, 154u);
+  EXPECT_EQ(pin->m_cbPinCreateSize, sizeof(KSPIN_CONNECT) + 82u);
   EXPECT_EQ(pin->m_pksDataFormatWfx->FormatSize, 82u);
   EXPECT_EQ(pin->m_pksPinCreate->Priority.PriorityClass, KSPRIORITY_NORMAL);
 
   ASSERT_EQ(pin->SetFormat(AsWfx(ExtensibleFormat(2, 48000))), S_OK);
-  EXPECT_EQ(pin->m_cbPinCreateSize, 176u);
+  EXPECT_EQ(pin->m_cbPinCreateSize, sizeof(KSPIN_CONNECT) + 104u);
   EXPECT_EQ(pin->m_pksDataFormatWfx->FormatSize, 104u);
   EXPECT_EQ(pin->m_pksDataFormatWfx->SampleSize, 6u);
-  EXPECT_EQ(reinterpret_cast<BYTE*>(pin->m_pksPinCreate) + 72,
+  EXPECT_EQ(reinterpret_cast<BYTE*>(pin->m_pksPinCreate) + sizeof(KSPIN_CONNECT),
             reinterpret_cast<BYTE*>(pin->m_pksDataFormatWfx));
 
   // A PCM format's cbSize is not copied along: only its 18 bytes are.
@@ -131,10 +131,12 @@ TEST_F(AudioTest, ConnectRecordFollowsTheFormat) {
   pcm[0].cbSize = 22;
   std::memset(&pcm[1], 0xEE, sizeof pcm[1]);
   ASSERT_EQ(pin->SetFormat(&pcm[0]), S_OK);
-  EXPECT_EQ(pin->m_cbPinCreateSize, 154u);
+  EXPECT_EQ(pin->m_cbPinCreateSize, sizeof(KSPIN_CONNECT) + 82u);
   EXPECT_EQ(pin->m_pksDataFormatWfx->FormatSize, 82u);
   EXPECT_EQ(pin->m_pksDataFormatWfx->SampleSize, 3u);
-  EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(pin->m_pksPinCreate) + 136, &pcm[0], 18), 0);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<BYTE*>(pin->m_pksPinCreate) + sizeof(KSPIN_CONNECT) + 64,
+                        &pcm[0], 18),
+            0);
   // The sub-type stays PCM whatever the format says; the saved copy is the format itself.
   EXPECT_TRUE(IsEqualGUID(pin->m_pksDataFormatWfx->SubFormat, KSDATAFORMAT_SUBTYPE_PCM));
   EXPECT_EQ(std::memcmp(pin->m_pWaveFormatEx, &pcm[0], 18), 0);
@@ -203,12 +205,12 @@ TEST_F(AudioTest, PlainPcmRetryWhenTheExtensibleFormatIsRefused) {
   ASSERT_NE(pin, nullptr);
   const auto connects = device.Record().connects;
   ASSERT_EQ(connects.size(), 2u);
-  EXPECT_EQ(connects[0].connect.size(), 176u);
+  EXPECT_EQ(connects[0].connect.size(), sizeof(KSPIN_CONNECT) + 104u);
   EXPECT_NE(connects[0].result, 0u);
-  ASSERT_EQ(connects[1].connect.size(), 154u);
+  ASSERT_EQ(connects[1].connect.size(), sizeof(KSPIN_CONNECT) + 82u);
   EXPECT_EQ(connects[1].result, 0u);
   WAVEFORMATEX sent;
-  std::memcpy(&sent, connects[1].connect.data() + 136, sizeof sent);
+  std::memcpy(&sent, connects[1].connect.data() + sizeof(KSPIN_CONNECT) + 64, sizeof sent);
   EXPECT_EQ(sent.nAvgBytesPerSec, 132300u);
   EXPECT_EQ(sent.nBlockAlign, 3u);
   KSPIN_CONNECT connect;

@@ -72,7 +72,9 @@ TEST_F(PinTest, SetPinConnectKeepsTheOldRecordOnBadInput) {
   std::vector<BYTE> record(80, 0x5A);
   EXPECT_EQ(pin.SetPinConnect(reinterpret_cast<PKSPIN_CONNECT>(record.data()), 80), S_OK);
   EXPECT_EQ(pin.m_cbPinCreateSize, 80u);
-  EXPECT_EQ(pin.SetPinConnect(reinterpret_cast<PKSPIN_CONNECT>(record.data()), 71), E_INVALIDARG);
+  EXPECT_EQ(
+      pin.SetPinConnect(reinterpret_cast<PKSPIN_CONNECT>(record.data()), sizeof(KSPIN_CONNECT) - 1),
+      E_INVALIDARG);
   EXPECT_EQ(pin.SetPinConnect(nullptr, 100), E_INVALIDARG);
   EXPECT_EQ(pin.m_cbPinCreateSize, 80u);
   EXPECT_EQ(reinterpret_cast<BYTE*>(pin.m_pksPinCreate)[79], 0x5A);

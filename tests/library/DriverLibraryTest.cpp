@@ -3,6 +3,7 @@
 // and settings handed from one driver object to the next.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <optional>
 #include <string>
 
@@ -86,8 +87,23 @@ TEST_F(DriverLibraryTest, RegistersItselfWhereHostsLook) {
   const char* serverKey = "CLSID\\{C8817D90-B773-48F1-8708-4ECD6D913F64}\\InprocServer32";
   const std::optional<std::string> path = ReadString(HKEY_CLASSES_ROOT, serverKey, nullptr);
   ASSERT_TRUE(path.has_value());
-  EXPECT_NE(path->find("norva-kx-7-asio-x64"), std::string::npos) << *path;
+  std::string baseName = KX7_MODULE_BASE_NAME;
+  for (char& c : baseName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_NE(path->find(baseName), std::string::npos) << *path;
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, serverKey, "ThreadingModel"), "Apartment");
+#ifdef _WIN32
+  // Each bitness's library registers in its own registry view only.
+  const auto inView = [](REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDriverKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+      return false;
+    RegCloseKey(key);
+    return true;
+  };
+  const bool x86 = sizeof(void*) == 4;
+  EXPECT_TRUE(inView(x86 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY));
+  EXPECT_FALSE(inView(x86 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY));
+#endif
 }
 
 TEST_F(DriverLibraryTest, AnswersItsQuerySurfaceThroughCoCreateInstance) {

@@ -42,7 +42,7 @@ TEST(EventContract, AWaitIsReleasedByAnotherThread) {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   HANDLE thread = CreateThread(
       nullptr, 0,
-      [](LPVOID parameter) -> DWORD {
+      [](LPVOID parameter) WINAPI -> DWORD {
         Sleep(20);
         SetEvent(static_cast<HANDLE>(parameter));
         return 7;
@@ -59,7 +59,7 @@ TEST(ThreadContract, AThreadHandleIsSignalledWhenTheThreadEnds) {
   DWORD id = 0;
   HANDLE thread = CreateThread(
       nullptr, 0,
-      [](LPVOID) -> DWORD {
+      [](LPVOID) WINAPI -> DWORD {
         seenId = GetCurrentThreadId();
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         return GetThreadPriority(GetCurrentThread()) == THREAD_PRIORITY_TIME_CRITICAL ? 42 : 1;
@@ -80,7 +80,7 @@ TEST(ThreadContract, ARunningThreadIsStillActive) {
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE thread = CreateThread(
       nullptr, 0,
-      [](LPVOID parameter) -> DWORD {
+      [](LPVOID parameter) WINAPI -> DWORD {
         WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE);
         return 0;
       },

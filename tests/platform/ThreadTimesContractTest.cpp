@@ -46,7 +46,7 @@ struct Worker {
   Worker() {
     thread = CreateThread(
         nullptr, 0,
-        [](LPVOID parameter) -> DWORD {
+        [](LPVOID parameter) WINAPI -> DWORD {
           auto* self = static_cast<Worker*>(parameter);
           self->id = GetCurrentThreadId();
           SetEvent(self->done);

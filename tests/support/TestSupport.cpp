@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "product/ProductInfo.h"
+
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -39,9 +41,9 @@ std::string PathNextToExecutable(const std::string& fileName) {
 
 std::string DriverLibraryFileName() {
 #ifdef _WIN32
-  return "NORVA-KX-7-ASIO-x64.dll";
+  return KX7_FILE_NAME;
 #else
-  return "NORVA-KX-7-ASIO-x64.so";
+  return KX7_MODULE_BASE_NAME ".so";
 #endif
 }
 

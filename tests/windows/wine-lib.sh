@@ -18,5 +18,6 @@ wine_text() {
   return 1
 }
 
-# Whether a registry key is there: reg query's exit status, its output unread.
-wine_key_exists() { "$wine_run" reg query "$1" >/dev/null 2>&1; }
+# Whether a registry key is there (in the view /reg:32 or /reg:64 when one is given): reg
+# query's exit status, its output unread.
+wine_key_exists() { "$wine_run" reg query "$@" >/dev/null 2>&1; }
