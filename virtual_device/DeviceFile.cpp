@@ -30,7 +30,11 @@ vk::IoStatus DeviceFile::DeviceControl(const vk::IoRequest& request, vk::Pending
   }
   vk::IoStatus status = Answer(request, pending, &record);
   record.result = status.error;
-  core_->record.requests.push_back(std::move(record));
+  if (core_->record.requests.size() < kMaxRecordedRequests) {
+    core_->record.requests.push_back(std::move(record));
+  } else {
+    ++core_->record.requestsNotRecorded;
+  }
   if (request.code != IOCTL_KS_PROPERTY) return status;
   return core_->Reply(pending, status);
 }

@@ -159,8 +159,13 @@ struct StateRecord {
   DWORD result = 0;
 };
 
+// The most requests a record keeps: a client that re-queues without end (reads that complete
+// at once) must not exhaust the memory.
+constexpr size_t kMaxRecordedRequests = size_t{1} << 19;
+
 struct DeviceRecord {
-  std::vector<RequestRecord> requests;
+  std::vector<RequestRecord> requests;  // the first kMaxRecordedRequests
+  uint64_t requestsNotRecorded = 0;     // and how many came after them
   std::vector<ConnectRecord> connects;
   std::vector<StateRecord> states;
   std::vector<BYTE> rendered;  // every byte the render pins played, in order
