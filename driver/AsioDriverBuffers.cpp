@@ -184,9 +184,10 @@ ASIOError CAsioDriver::CreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
         &asioTime.timeInfo.flags,
         static_cast<uint32_t>(kSystemTimeValid | kSamplePositionValid | kSampleRateValid),
         __ATOMIC_RELAXED);
-    asioTime.timeCode.speed = 1.0;
+    // The KX-7 reads no time code: the record says nothing in it is valid.
+    asioTime.timeCode.speed = 0.0;
     asioTime.timeCode.timeCodeSamples = {0, 0};
-    asioTime.timeCode.flags = kTcValid | kTcRunning;
+    asioTime.timeCode.flags = 0;
   }
   return ASE_OK;
 }

@@ -111,11 +111,13 @@ ASIOError CAsioDriver::future(int32_t selector, void* /*opt*/) {
   switch (selector) {
     case kAsioEnableTimeCodeRead:
     case kAsioDisableTimeCodeRead:
-    case kAsioSetInputMonitor:  // accepted; nothing is monitored
-    case kAsioCanInputMonitor:
     case kAsioCanTimeInfo:
-    case kAsioCanTimeCode:
       return ASE_SUCCESS;
+    // The driver monitors nothing and the KX-7 reads no time code: a host that trusts a yes
+    // turns its own monitoring off, or waits for time code that never comes.
+    case kAsioSetInputMonitor:
+    case kAsioCanInputMonitor:
+    case kAsioCanTimeCode:
     default:
       return ASE_NotPresent;
   }

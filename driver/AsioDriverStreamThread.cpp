@@ -29,6 +29,7 @@ bool CAsioDriver::StartStreamThread(CKx7Device& device) {
   binding.bufferIndex = &bufferIndex;
   binding.dropOutCount = &dropOutCount;
   binding.latencyCount = &latencyCount;
+  binding.threadId = &streamThreadId;
   binding.converter = converter;
   binding.avSetMmThreadCharacteristics = pAvSetMmThreadCharacteristicsA;
   binding.avRevertMmThreadCharacteristics = pAvRevertMmThreadCharacteristics;

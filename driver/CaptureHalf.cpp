@@ -20,7 +20,12 @@ void CCaptureHalf::Take(const SampleConverter& converter, const int32_t* samples
 
 void CCaptureHalf::NextHalf(float* half, uint32_t halfSize) {
   const uint32_t moved = std::min(carried, halfSize);
-  if (half != nullptr) std::memcpy(half, carry, moved * sizeof(float));
+  if (half != nullptr) {
+    std::memcpy(half, carry, moved * sizeof(float));
+    // What capture does not deliver in time stays silence: the half still holds last round's
+    // samples, already converted for the host.
+    std::memset(half + moved, 0, (halfSize - moved) * sizeof(float));
+  }
   std::memmove(carry, carry + moved, (carried - moved) * sizeof(float));
   carried -= moved;
   frames = moved;

@@ -67,6 +67,7 @@ unsigned WINAPI CRunningStream::ThreadProc(void* argument) {
 
 void CRunningStream::Run() {
   threadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
+  if (binding.threadId != nullptr) binding.threadId->store(GetCurrentThreadId());
   currentStream = this;
   const HRESULT comResult = CoInitialize(nullptr);
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);

@@ -38,6 +38,8 @@ struct StreamBinding {
   const std::atomic<uint32_t>* bufferIndex = nullptr;
   std::atomic<uint32_t>* dropOutCount = nullptr;
   std::atomic<uint32_t>* latencyCount = nullptr;
+  // Where the thread makes its identifier known before it opens its streams.
+  std::atomic<DWORD>* threadId = nullptr;
   SampleConverter converter;
   PFN_AvSetMmThreadCharacteristicsA avSetMmThreadCharacteristics = nullptr;
   PFN_AvRevertMmThreadCharacteristics avRevertMmThreadCharacteristics = nullptr;

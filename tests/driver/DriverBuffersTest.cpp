@@ -148,7 +148,7 @@ TEST_F(DriverBuffersTest, AsksTheHostOnceForTimeInfo) {
   EXPECT_EQ(Internals(*driver).asioTime.timeInfo.flags, 7u);
   EXPECT_EQ(Internals(*driver).asioTime.timeInfo.speed, 1.0);
   EXPECT_EQ(Internals(*driver).asioTime.timeInfo.sampleRate, 48000.0);
-  EXPECT_EQ(Internals(*driver).asioTime.timeCode.flags, 3u);
+  EXPECT_EQ(Internals(*driver).asioTime.timeCode.flags, 0u) << "no time code is valid or running";
 
   host.timeInfoAnswer = 0;
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);

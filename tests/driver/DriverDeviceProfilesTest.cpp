@@ -45,6 +45,10 @@ class DeviceProfileTest : public StreamingTest {
                            [this] { return Internals(*driver).streamThreadId.load(); }));
     figures.dropOutsAfterFirstHalf = Internals(*driver).dropOutCount.load() - dropOutsAtFirst;
     figures.latency = Internals(*driver).latencyCount.load();
+    // Counted before the stop: the device keeps stepping while the thread lets its pins go, and
+    // what it loses then is no part of the stream.
+    figures.framesLost = device.CaptureFramesLost() - lost;
+    figures.underruns = device.RenderUnderruns() - underruns;
     // The device keeps running while stop waits, so the thread sees the request at once.
     auto stopped = std::async(std::launch::async, [this] { return driver->stop(); });
     while (stopped.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
@@ -53,8 +57,6 @@ class DeviceProfileTest : public StreamingTest {
     EXPECT_EQ(stopped.get(), ASE_OK);
     EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
     host.insideCallback = nullptr;
-    figures.framesLost = device.CaptureFramesLost() - lost;
-    figures.underruns = device.RenderUnderruns() - underruns;
     figures.switches = host.switches.size();
     return figures;
   }

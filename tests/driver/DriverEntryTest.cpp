@@ -39,12 +39,14 @@ TEST_F(DriverEntryTest, InitWithoutDeviceFailsAndCanBeRetried) {
 
 TEST_F(DriverEntryTest, FutureAnswersByTheSelectorTable) {
   DriverHandle driver;
-  for (int32_t selector : {kAsioEnableTimeCodeRead, kAsioDisableTimeCodeRead, kAsioSetInputMonitor,
-                           kAsioCanInputMonitor, kAsioCanTimeInfo, kAsioCanTimeCode}) {
+  for (int32_t selector : {kAsioEnableTimeCodeRead, kAsioDisableTimeCodeRead, kAsioCanTimeInfo}) {
     EXPECT_EQ(driver->future(selector, nullptr), ASE_SUCCESS) << selector;
   }
-  for (int32_t selector : {0, -1, 4, 5, 6, 7, 8, 12, 16, 17, static_cast<int32_t>(kAsioSetIoFormat),
-                           static_cast<int32_t>(kAsioGetIoFormat)}) {
+  // Nothing is monitored and no time code is read: a yes would leave the player unheard.
+  for (int32_t selector :
+       {static_cast<int32_t>(kAsioSetInputMonitor), static_cast<int32_t>(kAsioCanInputMonitor),
+        static_cast<int32_t>(kAsioCanTimeCode), 0, -1, 4, 5, 6, 7, 8, 12, 16, 17,
+        static_cast<int32_t>(kAsioSetIoFormat), static_cast<int32_t>(kAsioGetIoFormat)}) {
     EXPECT_EQ(driver->future(selector, nullptr), ASE_NotPresent) << selector;
   }
   EXPECT_EQ(driver->outputReady(), ASE_NotPresent);

@@ -2,9 +2,11 @@
 // a stalled or removed device, refused formats, a missing filter, and hosts that stop from odd
 // places or from several threads.
 #include <atomic>
+#include <cmath>
 #include <cstring>
 
 #include "driver/StreamingFixture.h"
+#include "virtual_device/Kx7Scenarios.h"
 
 namespace kx7test {
 namespace {
@@ -46,6 +48,47 @@ TEST_P(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
   EXPECT_EQ(Internals(*driver).dropOutCount.load(), 1u + 6u);
   EXPECT_EQ(Internals(*driver).latencyCount.load(), kAligned + 64 + 6 * 128);
   device.RejectReads(0);
+  EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+// The frames of a lost capture packet are silence: never last round's samples, which the half
+// still holds as the host's integers and which read as floats would reach full scale.
+TEST_P(StreamingTest, ALostCapturePacketIsSilenceInItsPlace) {
+  device.SetMicrophone(vkx7::MicrophoneSource::Tone(1000.0, 0.5));
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(8);
+  device.WithholdCapturePackets(1);
+  RunCycles(20);
+  ASSERT_GE(Internals(*driver).dropOutCount.load(), 1u);
+  const double bound = 0.51 * 2147483648.0;
+  int silent = 0;
+  for (size_t k = 8; k < host.switches.size(); ++k) {
+    for (int32_t sample : host.switches[k].inputs[0]) {
+      ASSERT_LE(std::abs(static_cast<double>(sample)), bound) << "switch " << k;
+      silent += sample == 0 ? 1 : 0;
+    }
+  }
+  EXPECT_GE(silent, 64) << "the lost packet's frames are zeros";
+  EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+// A pin that hands every read back at once and empty, as a stack can after removal: the thread
+// sends at most one ring of reads per buffer period instead of spinning, and stop still returns.
+TEST_P(StreamingTest, ReadsThatComeBackAtOnceEmptyCannotMakeTheThreadSpin) {
+  vkx7::ApplyScenario(device, vkx7::Kx7Scenario::EmptyReads,
+                      vkx7::LifeTiming::AfterFrames(8 * vkx7::kPacketFrames));
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(8);
+  const size_t before = host.switches.size();
+  emu_test::CountPlatformCalls(Internals(*driver).streamThreadId.load());
+  RunCycles(static_cast<unsigned>(before) + 40);
+  const uint64_t calls = emu_test::CountedPlatformCalls(emu_test::PlatformCall::DeviceIoControl);
+  emu_test::CountPlatformCalls(0);
+  const uint64_t periods = host.switches.size() - before;
+  // Each period: its two render packets, and at most one ring of four reads.
+  EXPECT_LE(calls, periods * (2 + 4) + 6);
   EXPECT_EQ(driver->stop(), ASE_OK);
 }
 
