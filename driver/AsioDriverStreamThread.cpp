@@ -30,6 +30,7 @@ bool CAsioDriver::StartStreamThread(CKx7Device& device) {
   binding.dropOutCount = &dropOutCount;
   binding.latencyCount = &latencyCount;
   binding.threadId = &streamThreadId;
+  binding.sampleRate = sampleRate.load(std::memory_order_relaxed);
   binding.converter = converter;
   binding.avSetMmThreadCharacteristics = pAvSetMmThreadCharacteristicsA;
   binding.avRevertMmThreadCharacteristics = pAvRevertMmThreadCharacteristics;

@@ -40,6 +40,7 @@ struct StreamBinding {
   std::atomic<uint32_t>* latencyCount = nullptr;
   // Where the thread makes its identifier known before it opens its streams.
   std::atomic<DWORD>* threadId = nullptr;
+  double sampleRate = 48000.0;
   SampleConverter converter;
   PFN_AvSetMmThreadCharacteristicsA avSetMmThreadCharacteristics = nullptr;
   PFN_AvRevertMmThreadCharacteristics avRevertMmThreadCharacteristics = nullptr;
@@ -73,6 +74,8 @@ class CRunningStream : public CBaseObject {
   const CAsioDriver* DriverOf() const { return binding.driver; }
   bool StopRequested() const;
   DWORD ThreadId() const { return threadId.load(std::memory_order_relaxed); }
+  // Whether the device was lost while this run streamed.
+  bool DeviceLost() const { return deviceLost.load(std::memory_order_acquire); }
   // Buffer switches delivered, and why the streams could not run (ASE_OK while they can).
   uint32_t Cycles() const { return cycleCount.load(std::memory_order_acquire); }
   ASIOError Failure() const { return streamFailure.load(std::memory_order_acquire); }
@@ -116,6 +119,11 @@ class CRunningStream : public CBaseObject {
   bool DrainCapture();
   void FillRenderBlock(uint32_t halfStart);
   bool EndHalf();
+  // Whether the device failed a request or refused one: it is gone.
+  bool DeviceFailed();
+  // The device is gone: the host's clock goes on at the buffer period, with silence in, until
+  // the run is stopped. False when the driver let the thread go during the host's callback.
+  bool RunSilenceClock();
   float* CurrentCaptureHalf() const;
   uint32_t HalfStart() const;
 
@@ -129,6 +137,7 @@ class CRunningStream : public CBaseObject {
   std::atomic<bool> deviceReleased{false};
   std::atomic<bool> threadEnded{false};
   std::atomic<uint32_t> cycleCount{0};
+  std::atomic<bool> deviceLost{false};
   // Set by the thread when its streams cannot run; ends the start handshake at once.
   std::atomic<ASIOError> streamFailure{ASE_OK};
 
@@ -141,6 +150,8 @@ class CRunningStream : public CBaseObject {
   bool fadeInPending = true;
   // The half whose frames have all gone to the render pin while its capture is still coming.
   bool halfDue = false;
+  // A capture read completed with an error since the last look.
+  bool captureFailed = false;
   // Empty or failed capture completions the pin may still be handed back at once this half.
   uint32_t quickRequeues = 0;
   CCaptureHalf captured;

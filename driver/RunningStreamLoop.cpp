@@ -6,6 +6,7 @@
 
 #include "driver/AsioDriver.h"
 #include "driver/RunningStream.h"
+#include "driver/StartFailureText.h"
 #include "ks/KsAudPin.h"
 #include "streaming/InputCaptureKS.h"
 #include "streaming/OutputRenderKS.h"
@@ -68,8 +69,47 @@ void CRunningStream::RunLoop() {
       case Wake::Nothing:
         break;
     }
+    if (attached && DeviceFailed()) {
+      // The pins are dead: they go at once, and the host's clock goes on without them.
+      CloseStreams();
+      deviceLost.store(true, std::memory_order_release);
+      binding.driver->SetErrorMessage(kDisconnectedText);
+      attached = RunSilenceClock();
+      break;
+    }
   }
   CloseStreams();
+}
+
+bool CRunningStream::DeviceFailed() {
+  // Each is read once per wake: whether a request completed with an error or was refused.
+  const bool refused = render->TakeRefusal() | capture->TakeRefusal();
+  return refused || captureFailed || render->PacketFailed();
+}
+
+bool CRunningStream::RunSilenceClock() {
+  const uint32_t halfSize = binding.bufferSize;
+  const double periodMs = halfSize * 1000.0 / binding.sampleRate;
+  double due = 0.0;  // milliseconds after t0 at which the next half ends
+  const DWORD t0 = timeGetTime();
+  while (!StopRequested()) {
+    due += periodMs;
+    const double now = static_cast<double>(timeGetTime() - t0);
+    // A clock that fell far behind (a machine that slept) starts afresh rather than catching up.
+    if (now > due + 4 * periodMs) due = now;
+    if (due > now) WaitForSingleObject(stopEvent, static_cast<DWORD>(due - now) + 1);
+    if (StopRequested()) break;
+    // Silence in: the half holds nothing of the device. The host's output goes nowhere.
+    captured.NextHalf(CurrentCaptureHalf(), halfSize);
+    for (int32_t c = 1; c < binding.activeInputs; ++c) {
+      if (binding.inputBuffers[c] != nullptr) {
+        std::memset(binding.inputBuffers[c] + HalfStart(), 0, halfSize * sizeof(int32_t));
+      }
+    }
+    if (!binding.driver->DeliverCycle(*this)) return false;
+    cycleCount.fetch_add(1, std::memory_order_release);
+  }
+  return true;
 }
 
 void CRunningStream::ClearHostHalves() {
@@ -110,6 +150,7 @@ void CRunningStream::IdleUntilStopped() {
 }
 
 void CRunningStream::CloseStreams() {
+  if (capture == nullptr && render == nullptr) return;
   // Capture first: its pin stops before the render pin that paces it.
   delete capture;
   delete render;
@@ -168,6 +209,7 @@ bool CRunningStream::DrainCapture() {
   bool took = false;
   for (uint32_t k = 0; k < kPacketCount && capture->WaitPacket(0); ++k) {
     took = true;
+    if (capture->PacketFailed()) captureFailed = true;
     const uint32_t frames = capture->GetFrameCount();
     if (frames != 0) {
       if (!synced) {

@@ -13,3 +13,4 @@ inline constexpr char kStreamSilentText[] = "NORVA KX-7 did not start streaming 
 inline constexpr char kNoBuffersText[] = "Buffers must be created before start.";
 inline constexpr char kHeldByEndedStreamText[] =
     "NORVA KX-7 is still held by a stream that has not ended.";
+inline constexpr char kDisconnectedText[] = "NORVA KX-7 was disconnected.";

@@ -42,13 +42,38 @@ TEST_P(StreamingTest, DropOutAndLatencyFollowTheCapturePackets) {
   RunCycles(10);
   EXPECT_EQ(Internals(*driver).dropOutCount.load(), 1u);
   EXPECT_EQ(Internals(*driver).latencyCount.load(), kAligned + 64);
-  // Capture that stops for good: each half without it counts, with all of its frames.
-  device.RejectReads(vkx7::kForever);
-  RunCycles(18);  // the four reads already queued still fill two halves
-  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 1u + 6u);
-  EXPECT_EQ(Internals(*driver).latencyCount.load(), kAligned + 64 + 6 * 128);
-  device.RejectReads(0);
   EXPECT_EQ(driver->stop(), ASE_OK);
+}
+
+// A device that refuses its reads, or fails its requests as a pulled cable does, is lost: the
+// host's buffer switches go on at the buffer period with silence in, and it is told why, instead
+// of a transport that freezes without a word.
+TEST_P(StreamingTest, ALostDeviceKeepsTheHostsClockRunningWithSilence) {
+  device.SetMicrophone(vkx7::MicrophoneSource::Tone(1000.0, 0.5));
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(6);
+  if (GetParam() == vkx7::Kx7Layout::UsbAudio) {
+    device.Unplug();
+  } else {
+    device.RejectReads(vkx7::kForever, ERROR_DEVICE_NOT_CONNECTED);
+  }
+  ASSERT_TRUE(StepPacket());
+  char text[128] = {};
+  driver->getErrorMessage(text);
+  EXPECT_STREQ(text, "NORVA KX-7 was disconnected.");
+  // The silence clock follows the system clock, which the fixture holds still until now.
+  emu_test::UnfreezeTime();
+  const unsigned lostAt = host.switchCount.load();
+  ASSERT_TRUE(WaitUntil([&] { return host.switchCount.load() >= lostAt + 8; }));
+  EXPECT_EQ(driver->stop(), ASE_OK);
+  for (size_t k = lostAt + 1; k < host.switches.size(); ++k) {
+    for (int32_t sample : host.switches[k].inputs[0]) ASSERT_EQ(sample, 0) << "switch " << k;
+    EXPECT_EQ(host.switches[k].position.lo - host.switches[k - 1].position.lo, 128u)
+        << "the sample position goes on without a gap";
+  }
+  EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+  device.RejectReads(0);
 }
 
 // The frames of a lost capture packet are silence: never last round's samples, which the half
