@@ -6,6 +6,7 @@
 // convention fails here instead of corrupting a host's stack.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -29,12 +30,6 @@
 
 namespace kx7test {
 namespace {
-
-#ifdef KX7_VIRTUAL_DEVICE
-constexpr bool kDeviceInside = true;
-#else
-constexpr bool kDeviceInside = false;
-#endif
 
 // The published records a host hands in, packed to 4 bytes as hosts pack them.
 #pragma pack(push, 4)
