@@ -107,7 +107,7 @@ const Vtbl& VtableOf(void* object) {
 
 constexpr int32_t kOk = 0;
 constexpr int32_t kNotPresent = -1000;
-constexpr int32_t kCanTimeInfo = 11;
+constexpr int32_t kCanTimeInfo = 10;
 
 #if KX7_X86
 // Calls `fn` with `count` 32-bit words pushed right to left (the stack 16-byte aligned at the
