@@ -15,6 +15,17 @@ thread_local CRunningStream* currentStream = nullptr;
 // driver's own bounded code.
 constexpr DWORD kDetachPollMs = 2;
 
+#ifdef _WIN32
+// A reference of the streaming thread's own to the module its code is in, so that the module
+// stays loaded until the thread has left it: the thread lets go of it as it exits.
+HMODULE HoldOwnModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                     reinterpret_cast<LPCSTR>(&HoldOwnModule), &module);
+  return module;
+}
+#endif
+
 }  // namespace
 
 CRunningStream::CRunningStream(const StreamBinding& binding_, CKx7Device& from)
@@ -45,8 +56,15 @@ bool CRunningStream::StartThread(const std::shared_ptr<CRunningStream>& self) {
     return false;
   }
   unsigned id = 0;
+#ifdef _WIN32
+  self->module = HoldOwnModule();
+#endif
   const uintptr_t handle = _beginthreadex(nullptr, 0, ThreadProc, reference, 0, &id);
   if (handle == 0) {
+#ifdef _WIN32
+    if (self->module != nullptr) FreeLibrary(self->module);
+    self->module = nullptr;
+#endif
     delete reference;
     self->deviceReleased.store(true, std::memory_order_release);
     return false;
@@ -62,6 +80,13 @@ unsigned WINAPI CRunningStream::ThreadProc(void* argument) {
       std::move(*static_cast<std::shared_ptr<CRunningStream>*>(argument));
   delete static_cast<std::shared_ptr<CRunningStream>*>(argument);
   self->Run();
+#ifdef _WIN32
+  const HMODULE module = self->module;
+  self.reset();
+  // The module may be unloaded the moment its last object has gone: the thread leaves its code
+  // and the module together.
+  if (module != nullptr) FreeLibraryAndExitThread(module, 0);
+#endif
   return 0;
 }
 

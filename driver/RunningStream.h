@@ -131,6 +131,7 @@ class CRunningStream : public CBaseObject {
   CKx7Device device;
   HANDLE thread = nullptr;
   std::atomic<DWORD> threadId{0};
+  HMODULE module = nullptr;  // the thread's own reference to the module (Windows)
   HANDLE stopEvent = nullptr;
   std::atomic<bool> stopRequested{false};
   std::atomic<uint32_t> phase{kWorking};
