@@ -3,6 +3,14 @@
 #include "driver/StartFailureText.h"
 #include "driver/WordSplit.h"
 
+namespace {
+
+// How long a start waits for a run that was let go to let the device go.
+constexpr int kEndedRunPolls = 100;
+constexpr DWORD kEndedRunPollMs = 2;
+
+}  // namespace
+
 ASIOError CAsioDriver::start() {
   return HostCall<ASIOError>(ASE_HWMalfunction, [this] { return Start(); });
 }
@@ -73,7 +81,12 @@ void CAsioDriver::EndStream() {
 }
 
 bool CAsioDriver::DeviceHeldByEndedRun() {
-  if (endedStream != nullptr && endedStream->DeviceReleased()) endedStream.reset();
+  if (endedStream == nullptr) return false;
+  // A run on its way out (its callback has returned) lets the pins go within moments.
+  for (int poll = 0; poll < kEndedRunPolls && !endedStream->DeviceReleased(); ++poll) {
+    Sleep(kEndedRunPollMs);
+  }
+  if (endedStream->DeviceReleased()) endedStream.reset();
   return endedStream != nullptr;
 }
 

@@ -47,6 +47,8 @@ CRunningStream::~CRunningStream() {
   // The last reference may be the thread's own: its handle can be closed from the thread itself.
   if (thread != nullptr) CloseHandle(thread);
   if (stopEvent != nullptr) CloseHandle(stopEvent);
+  // Held still only when the thread never ran.
+  if (avrtModule != nullptr) FreeLibrary(avrtModule);
 }
 
 bool CRunningStream::StartThread(const std::shared_ptr<CRunningStream>& self) {
@@ -59,6 +61,9 @@ bool CRunningStream::StartThread(const std::shared_ptr<CRunningStream>& self) {
 #ifdef _WIN32
   self->module = HoldOwnModule();
 #endif
+  if (self->binding.avRevertMmThreadCharacteristics != nullptr) {
+    self->avrtModule = LoadLibraryA("Avrt.dll");
+  }
   const uintptr_t handle = _beginthreadex(nullptr, 0, ThreadProc, reference, 0, &id);
   if (handle == 0) {
 #ifdef _WIN32
@@ -107,6 +112,8 @@ void CRunningStream::Run() {
   if (binding.avRevertMmThreadCharacteristics != nullptr && task != nullptr) {
     binding.avRevertMmThreadCharacteristics(task);
   }
+  if (avrtModule != nullptr) FreeLibrary(avrtModule);
+  avrtModule = nullptr;
   // Only a successful CoInitialize is balanced.
   if (SUCCEEDED(comResult)) CoUninitialize();
   currentStream = nullptr;

@@ -132,6 +132,9 @@ class CRunningStream : public CBaseObject {
   HANDLE thread = nullptr;
   std::atomic<DWORD> threadId{0};
   HMODULE module = nullptr;  // the thread's own reference to the module (Windows)
+  // The run's own reference to "Avrt.dll", whose entry points the thread calls after the driver
+  // object, which loaded it first, may be gone.
+  HMODULE avrtModule = nullptr;
   HANDLE stopEvent = nullptr;
   std::atomic<bool> stopRequested{false};
   std::atomic<uint32_t> phase{kWorking};

@@ -156,7 +156,10 @@ TEST_F(ConcurrencyTest, StartWorksAgainOnceALetGoStreamHasEnded) {
   letGo.store(true);
   ASSERT_TRUE(WaitUntil([&] { return DeviceFilesOpen() == 0; }, 10000));
   const uint64_t before = host.switches.load();
-  EXPECT_TRUE(OneOf(host.driver->start(), {ASE_OK}));
+  const ASIOError started = host.driver->start();
+  char text[128] = {};
+  host.driver->getErrorMessage(text);
+  EXPECT_TRUE(OneOf(started, {ASE_OK})) << text;
   EXPECT_TRUE(WaitForSwitches(host, before + 4));
   EXPECT_TRUE(OneOf(host.driver->stop(), {ASE_OK}));
   Close(host);
