@@ -65,7 +65,6 @@ ASIOError CAsioDriver::StreamStartFailure() {
 
 void CAsioDriver::StopStreamThread() {
   std::shared_ptr<CRunningStream> run = std::move(stream);
-  stream.reset();
   streamThreadId.store(0, std::memory_order_relaxed);
   if (run == nullptr) return;
   // A stop from inside the host's callback can only ask: the thread ends after the callback.

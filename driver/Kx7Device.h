@@ -3,6 +3,8 @@
 // one to prove the device is there; each run of the stream owns the one it streams through.
 #pragma once
 
+#include <utility>
+
 class CKsEnumFilters;
 class CKsAudCapFilter;
 class CKsAudRenFilter;
@@ -17,6 +19,16 @@ struct CKx7Device {
   // Closes pins and filters with their enumerators and forgets them.
   void ReleaseEnumerators();
   bool HasPins() const { return capturePin != nullptr && renderPin != nullptr; }
+  // Takes over another opening's filters and pins, which it then no longer holds.
+  void TakeFrom(CKx7Device& other) {
+    ReleaseEnumerators();
+    std::swap(captureEnum, other.captureEnum);
+    std::swap(renderEnum, other.renderEnum);
+    std::swap(captureFilter, other.captureFilter);
+    std::swap(renderFilter, other.renderFilter);
+    std::swap(capturePin, other.capturePin);
+    std::swap(renderPin, other.renderPin);
+  }
 
   CKsEnumFilters* captureEnum = nullptr;
   CKsEnumFilters* renderEnum = nullptr;

@@ -30,16 +30,7 @@ HMODULE HoldOwnModule() {
 
 CRunningStream::CRunningStream(const StreamBinding& binding_, CKx7Device& from)
     : binding(binding_) {
-  device.captureEnum = from.captureEnum;
-  device.renderEnum = from.renderEnum;
-  device.captureFilter = from.captureFilter;
-  device.renderFilter = from.renderFilter;
-  device.capturePin = from.capturePin;
-  device.renderPin = from.renderPin;
-  from.captureEnum = from.renderEnum = nullptr;
-  from.captureFilter = nullptr;
-  from.renderFilter = nullptr;
-  from.capturePin = from.renderPin = nullptr;
+  device.TakeFrom(from);
   stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
