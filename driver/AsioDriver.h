@@ -12,6 +12,7 @@
 #include "asio/asio.h"
 #include "com/ComBase.h"
 #include "driver/CallGate.h"
+#include "driver/DeviceEventLog.h"
 #include "driver/Kx7Device.h"
 #include "driver/RunningStream.h"
 #include "panel/ControlPanel.h"
@@ -178,6 +179,7 @@ class CAsioDriver : public IASIO, public CUnknown {
   // The latest run's figures, which the panel shows; written by the run's thread while attached.
   std::atomic<uint32_t> dropOutCount{0};
   std::atomic<uint32_t> latencyCount{0};
+  DeviceEventLog deviceEvents;
   int32_t* inputBuffers[2] = {nullptr, nullptr};
   int32_t* outputBuffers[2] = {nullptr, nullptr};
   float* outputFloatBuffers[2] = {nullptr, nullptr};

@@ -29,6 +29,7 @@ bool CAsioDriver::StartStreamThread(CKx7Device& device) {
   binding.bufferIndex = &bufferIndex;
   binding.dropOutCount = &dropOutCount;
   binding.latencyCount = &latencyCount;
+  binding.events = &deviceEvents;
   binding.threadId = &streamThreadId;
   binding.sampleRate = sampleRate.load(std::memory_order_relaxed);
   binding.converter = converter;

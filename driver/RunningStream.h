@@ -16,6 +16,7 @@
 #include "asio/asio.h"
 #include "com/ComBase.h"
 #include "driver/CaptureHalf.h"
+#include "driver/DeviceEventLog.h"
 #include "driver/Kx7Device.h"
 #include "platform/avrt.h"
 #include "platform/windows.h"
@@ -38,6 +39,7 @@ struct StreamBinding {
   const std::atomic<uint32_t>* bufferIndex = nullptr;
   std::atomic<uint32_t>* dropOutCount = nullptr;
   std::atomic<uint32_t>* latencyCount = nullptr;
+  DeviceEventLog* events = nullptr;
   // Where the thread makes its identifier known before it opens its streams.
   std::atomic<DWORD>* threadId = nullptr;
   double sampleRate = 48000.0;
