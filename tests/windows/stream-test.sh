@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # The DLL with the virtual KX-7 inside streams in a Windows process under Wine: kx7-host.exe
-# finds it through SOFTWARE\ASIO and CoCreateInstance and runs it for a few seconds at 128
-# frames and 48000 Hz, duplex, input-only (recording both inputs) and output-only. The figures
-# are checked loosely: the buffer-switch count against the time the run took, and the sample
-# positions for continuity; each run's figures are printed.
+# finds it through SOFTWARE\ASIO and CoCreateInstance and runs it for a few seconds, by default
+# at 128 frames and 48000 Hz duplex, input-only (recording both inputs) and output-only; each
+# further argument names one run instead, "INPUTS OUTPUTS BUFFER RATE". The figures are checked
+# loosely: the buffer-switch count against the time the run took, and the sample positions for
+# continuity; each run's figures are printed.
 set -u -o pipefail
 wine_run=$1
 dll=$2
 host=$3
+shift 3
+runs=("$@")
+[ ${#runs[@]} -gt 0 ] || runs=("2 2 128 48000" "2 0 128 48000" "0 2 128 48000")
 # shellcheck source=tests/windows/wine-lib.sh
 source "$(dirname "$0")/wine-lib.sh"
 
@@ -22,21 +26,22 @@ win_recording=$(wine_text winepath -w "$recording/in.wav")
 checker=$(cat <<'PY'
 import json, os, sys
 report = json.load(sys.stdin)
-inputs, outputs, wav = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+inputs, outputs, buffer, rate = (int(a) for a in sys.argv[1:5])
+wav = sys.argv[5]
 problems = []
 def expect(what, ok, detail):
     if not ok:
         problems.append(f"{what}: {detail}")
 switches = report["bufferSwitches"]["count"]
-implied = report["secondsRun"] * 48000 / 128
+implied = report["secondsRun"] * rate / buffer
 positions = report["samplePosition"]
 intervals = report["intervalUs"]
-print(f"{inputs} in, {outputs} out: {switches} switches in {report['secondsRun']:.2f} s "
-      f"(about {implied:.0f} implied), interval mean {intervals['mean']:.1f} us, "
-      f"p99 {intervals['p99']:.1f} us, max {intervals['max']:.1f} us, "
-      f"{positions['discontinuities']} position breaks, {report['dropOuts']} drop-outs")
-expect("bufferSize", report["bufferSize"] == 128, report["bufferSize"])
-expect("sampleRate", report["sampleRate"] == 48000, report["sampleRate"])
+print(f"{buffer} frames at {rate} Hz, {inputs} in, {outputs} out: "
+      f"{switches} switches in {report['secondsRun']:.2f} s (about {implied:.0f} implied), "
+      f"interval mean {intervals['mean']:.1f} us, p99 {intervals['p99']:.1f} us, "
+      f"max {intervals['max']:.1f} us, {positions['discontinuities']} position breaks, {report['dropOuts']} drop-outs")
+expect("bufferSize", report["bufferSize"] == buffer, report["bufferSize"])
+expect("sampleRate", report["sampleRate"] == rate, report["sampleRate"])
 expect("channels", (report["inputs"], report["outputs"]) == (inputs, outputs),
        (report["inputs"], report["outputs"]))
 # The switches prove that the stream ran for the whole run; how close they come to real time
@@ -59,7 +64,7 @@ if wav:
     size = os.path.getsize(wav)
     print(f"  recorded {record['frames']} frames of {record['channels']} channels, {size} bytes")
     expect("recorded channels", record["channels"] == inputs, record)
-    expect("recorded frames", record["frames"] >= 0.9 * switches * 128, record)
+    expect("recorded frames", record["frames"] >= 0.9 * switches * buffer, record)
     expect("recording size", size == 44 + record["frames"] * 3 * inputs, size)
 for problem in problems:
     print(problem)
@@ -67,18 +72,19 @@ sys.exit(1 if problems else 0)
 PY
 )
 
-for channels in "2 2" "2 0" "0 2"; do
-  read -r inputs outputs <<<"$channels"
+for run in "${runs[@]}"; do
+  read -r inputs outputs buffer rate <<<"$run"
   record=()
   wav=""
   if [ "$outputs" -eq 0 ]; then
     record=(--record "$win_recording")
     wav="$recording/in.wav"
   fi
-  out=$("$wine_run" "$host" stream --seconds 3 --buffer 128 --rate 48000 --inputs "$inputs" \
-          --outputs "$outputs" "${record[@]}" --json | tr -d '\r') ||
-    fail "stream --inputs $inputs --outputs $outputs exited $?: $out"
-  python3 -c "$checker" "$inputs" "$outputs" "$wav" <<<"$out" ||
-    fail "stream --inputs $inputs --outputs $outputs --json: $out"
+  what="stream --buffer $buffer --rate $rate --inputs $inputs --outputs $outputs"
+  out=$("$wine_run" "$host" stream --seconds 3 --buffer "$buffer" --rate "$rate" \
+          --inputs "$inputs" --outputs "$outputs" "${record[@]}" --json | tr -d '\r') ||
+    fail "$what exited $?: $out"
+  python3 -c "$checker" "$inputs" "$outputs" "$buffer" "$rate" "$wav" <<<"$out" ||
+    fail "$what --json: $out"
 done
 echo "stream through the DLL with the virtual KX-7: ok"
