@@ -107,8 +107,11 @@ void CAsioDriver::SetErrorMessage(const char* text) {
   std::snprintf(errorMessage, sizeof errorMessage, "%s", text);
 }
 
-ASIOError CAsioDriver::future(int32_t selector, void* /*opt*/) {
+ASIOError CAsioDriver::future(int32_t selector, void* opt) {
   switch (selector) {
+    // The driver's own: the device's events, for a host that knows the record.
+    case kx7::kReadDeviceEventsSelector:
+      return eventReport.Read(static_cast<kx7::DeviceEventRead*>(opt));
     case kAsioEnableTimeCodeRead:
     case kAsioDisableTimeCodeRead:
     case kAsioCanTimeInfo:

@@ -49,8 +49,10 @@ ASIOError CAsioDriver::Start() {
     device.renderPin = CreateRenderPinAtRate(device.renderFilter, sampleRate);
   }
   if (!device.HasPins()) return ASE_NotPresent;
+  eventReport.MarkStart(timeGetTime());
   if (!StartStreamThread(device)) return StreamStartFailure();
   running.store(true, std::memory_order_relaxed);
+  eventReport.MarkStart(timeGetTime());
   if (settings.autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;
 }
