@@ -53,6 +53,7 @@ ASIOError CAsioDriver::Start() {
   if (!StartStreamThread(device)) return StreamStartFailure();
   running.store(true, std::memory_order_relaxed);
   eventReport.MarkStart(timeGetTime());
+  SetErrorMessage(kAsioOkText);
   if (settings.autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;
 }
