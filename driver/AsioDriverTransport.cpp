@@ -49,6 +49,7 @@ ASIOError CAsioDriver::Start() {
     device.renderPin = CreateRenderPinAtRate(device.renderFilter, sampleRate);
   }
   if (!device.HasPins()) return ASE_NotPresent;
+  // Events count from start's return; those of the handshake, from its beginning until then.
   eventReport.MarkStart(timeGetTime());
   if (!StartStreamThread(device)) return StreamStartFailure();
   running.store(true, std::memory_order_relaxed);
