@@ -13,6 +13,7 @@
 #include "com/ComBase.h"
 #include "driver/CallGate.h"
 #include "driver/DeviceEventLog.h"
+#include "driver/DeviceEventReport.h"
 #include "driver/Kx7Device.h"
 #include "driver/RunningStream.h"
 #include "panel/ControlPanel.h"
@@ -180,6 +181,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   std::atomic<uint32_t> dropOutCount{0};
   std::atomic<uint32_t> latencyCount{0};
   DeviceEventLog deviceEvents;
+  // The log as future's reader and the panel see it, timed from the latest start.
+  CDeviceEventReport eventReport{&deviceEvents};
   int32_t* inputBuffers[2] = {nullptr, nullptr};
   int32_t* outputBuffers[2] = {nullptr, nullptr};
   float* outputFloatBuffers[2] = {nullptr, nullptr};
@@ -202,7 +205,8 @@ class CAsioDriver : public IASIO, public CUnknown {
   char errorMessage[128] = {};
   // The user's preferences, and the control panel that shows them with the running figures.
   DriverSettings settings;
-  CControlPanel panel{&settings, PanelFigures{&dropOutCount, &latencyCount, &sampleRate}};
+  CControlPanel panel{&settings,
+                      PanelFigures{&dropOutCount, &latencyCount, &sampleRate, &eventReport}};
   HMODULE avrtModule = nullptr;
   PFN_AvSetMmThreadCharacteristicsA pAvSetMmThreadCharacteristicsA = nullptr;
   PFN_AvRevertMmThreadCharacteristics pAvRevertMmThreadCharacteristics = nullptr;

@@ -4,11 +4,11 @@
 #include <new>
 
 #include "driver/AsioDriver.h"
+#include "driver/StartFailureText.h"
 #include "product/DriverIdentity.h"
 
 namespace {
 
-constexpr char kInitOk[] = "ASIO OK";
 constexpr char kInitFailed[] = "ASIO Driver open Failure!";
 // How long the last release waits for host calls still inside the object; a call that takes
 // longer finishes the release itself when it leaves.
@@ -76,14 +76,14 @@ ASIOBool CAsioDriver::Init() {
   // A stream that runs (a host may start before init) proves the device.
   if (!scope.Locked() || stream != nullptr) {
     initialised.store(true);
-    SetErrorMessage(kInitOk);
+    SetErrorMessage(kAsioOkText);
     return ASIOTrue;
   }
   // init only proves that the device is there, and lets it go again; start opens it anew.
   CKx7Device device;
   const bool opened = OpenDevice(device);
   initialised.store(opened);
-  SetErrorMessage(opened ? kInitOk : kInitFailed);
+  SetErrorMessage(opened ? kAsioOkText : kInitFailed);
   return opened ? ASIOTrue : ASIOFalse;
 }
 
@@ -107,8 +107,11 @@ void CAsioDriver::SetErrorMessage(const char* text) {
   std::snprintf(errorMessage, sizeof errorMessage, "%s", text);
 }
 
-ASIOError CAsioDriver::future(int32_t selector, void* /*opt*/) {
+ASIOError CAsioDriver::future(int32_t selector, void* opt) {
   switch (selector) {
+    // The driver's own: the device's events, for a host that knows the record.
+    case kx7::kReadDeviceEventsSelector:
+      return eventReport.Read(static_cast<kx7::DeviceEventRead*>(opt));
     case kAsioEnableTimeCodeRead:
     case kAsioDisableTimeCodeRead:
     case kAsioCanTimeInfo:

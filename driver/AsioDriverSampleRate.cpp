@@ -35,7 +35,8 @@ ASIOError CAsioDriver::setSampleRate(ASIOSampleRate rate) {
 
 ASIOError CAsioDriver::SetSampleRate(ASIOSampleRate rate) {
   if (static_cast<IASIO*>(this)->canSampleRate(rate) == ASE_NoClock) return ASE_NoClock;
-  void (*announce)(ASIOSampleRate) = nullptr;
+  // The host's own change is not announced through sampleRateDidChange, which hosts take for a
+  // change of the device's clock and reset for; kSampleRateChanged marks the next ASIOTime.
   {
     const TransportScope scope(this);
     if (!scope.Entered()) return ASE_InvalidMode;
@@ -45,10 +46,7 @@ ASIOError CAsioDriver::SetSampleRate(ASIOSampleRate rate) {
     // While a stream exists its thread owns the record and copies the rate in before each
     // buffer switch; the pins keep their rate until the next start creates them anew.
     if (scope.Locked() && stream == nullptr) asioTime.timeInfo.sampleRate = rate;
-    if (callbacks != nullptr) announce = callbacks->sampleRateDidChange;
   }
-  // Without the lock: hosts often stop, dispose and start again from inside this callback.
-  if (announce != nullptr) announce(rate);
   return ASE_OK;
 }
 

@@ -49,8 +49,12 @@ ASIOError CAsioDriver::Start() {
     device.renderPin = CreateRenderPinAtRate(device.renderFilter, sampleRate);
   }
   if (!device.HasPins()) return ASE_NotPresent;
+  // Events count from start's return; those of the handshake, from its beginning until then.
+  eventReport.MarkStart(timeGetTime());
   if (!StartStreamThread(device)) return StreamStartFailure();
   running.store(true, std::memory_order_relaxed);
+  eventReport.MarkStart(timeGetTime());
+  SetErrorMessage(kAsioOkText);
   if (settings.autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;
 }

@@ -53,8 +53,14 @@ void DeviceEventLog::Record(DeviceEvent event, DWORD time) {
 uint32_t DeviceEventLog::Read(uint32_t first, DeviceEventRecord* out, uint32_t max,
                               uint32_t* after) const {
   const uint32_t count = Count();
-  // Events overwritten since are skipped: reading starts at the oldest still kept.
-  uint32_t number = count - first > kCapacity ? count - kCapacity : first;
+  // Events overwritten since are skipped: reading starts at the oldest still kept. A number not
+  // given out yet (a reader's mistake) reads nothing, rather than slots never written.
+  uint32_t number = first;
+  if (static_cast<int32_t>(count - first) < 0) {
+    number = count;
+  } else if (count - first > kCapacity) {
+    number = count - kCapacity;
+  }
   uint32_t copied = 0;
   for (; number != count && copied < max; ++number) {
     const uint64_t word = slots[number % kCapacity].load(std::memory_order_acquire);

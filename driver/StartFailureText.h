@@ -1,6 +1,9 @@
 // What getErrorMessage says after a start that failed, one line each, by what failed.
 #pragma once
 
+// After an init or a start that succeeded: no failure to tell, nor a stale one of an earlier try.
+inline constexpr char kAsioOkText[] = "ASIO OK";
+
 inline constexpr char kHardwareNotFoundText[] = "NORVA KX-7 hardware not found.";
 inline constexpr char kUsbAudio2Text[] =
     "NORVA KX-7 runs on the USB Audio 2.0 driver, which this driver cannot stream through.";

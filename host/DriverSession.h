@@ -51,6 +51,8 @@ class DriverSession {
   void Close();
 
   const DriverSettings& Settings() const { return settings_; }
+  // The driver as created; null before Create and after Close.
+  IASIO* Driver() const { return driver_; }
 
   // Whether a buffer size is one that getBufferSize's answer allows.
   static bool BufferSizeAllowed(int32_t size, int32_t minSize, int32_t maxSize,

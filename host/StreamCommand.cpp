@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "host/Commands.h"
+#include "host/DeviceEventReader.h"
 #include "host/DeviceUnderTest.h"
 #include "host/DriverSession.h"
 #include "host/Interrupt.h"
@@ -116,6 +117,7 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
 
   recorder.Start(session.Recording());
   InterruptGuard interrupt;
+  DeviceEventReader events;
   const Clock::time_point started = Clock::now();
   status = driver.Start(err);
   if (status != kExitOk) return status;
@@ -129,6 +131,7 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
         progress.Show(FormatProgress(elapsed, options.seconds, session.Switches(), glitches()));
       }
       device.DropRecord();
+      events.Poll(driver.Driver());
       const double left = options.seconds - elapsed;
       std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.25)));
     }
@@ -136,6 +139,7 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
   session.CpuMeter().End();
   driver.Stop();
   const double secondsRun = SecondsSince(started);
+  events.Poll(driver.Driver());
 
   StreamReport report;
   report.driver = settings;
@@ -150,6 +154,9 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
   report.renderUnderruns = device.RenderUnderruns() - underruns0;
   report.captureOverruns = device.CaptureOverruns() - overruns0;
   report.streamingThread = session.CpuMeter().Figures();
+  report.deviceEventsKept = events.Supported();
+  report.deviceEvents = events.Events();
+  report.deviceEventsMissed = events.Missed();
   driver.Close();
 
   report.switches = session.Switches();

@@ -24,6 +24,27 @@ std::string Count(int count, const char* what) {
   return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
 }
 
+// The events a run's report names on its line; the JSON carries them all.
+constexpr size_t kEventsNamed = 12;
+
+std::string EventsText(const StreamReport& r) {
+  if (!r.deviceEventsKept) return "not kept by this driver";
+  if (r.deviceEvents.empty() && r.deviceEventsMissed == 0) return "none";
+  std::string text = std::to_string(r.deviceEvents.size());
+  for (size_t i = 0; i < r.deviceEvents.size() && i < kEventsNamed; ++i) {
+    text += (i == 0 ? ": " : ", ") + r.deviceEvents[i].name + " at " +
+            Fixed(r.deviceEvents[i].seconds, 3) + " s";
+  }
+  if (r.deviceEvents.size() > kEventsNamed) {
+    text += ", and " + std::to_string(r.deviceEvents.size() - kEventsNamed) + " more";
+  }
+  if (r.deviceEventsMissed > 0) {
+    text +=
+        " (" + std::to_string(r.deviceEventsMissed) + " more overwritten before they were read)";
+  }
+  return text;
+}
+
 std::string Milliseconds(int64_t frames, double rate) {
   return rate > 0.0 ? Fixed(static_cast<double>(frames) * 1000.0 / rate, 2) + " ms" : "? ms";
 }
@@ -66,6 +87,7 @@ void PrintStreamText(const StreamReport& r, std::ostream& out) {
     out << "device            " << r.devicePackets << " packets, " << r.renderUnderruns
         << " render underruns, " << r.captureOverruns << " capture overruns\n";
   }
+  out << "device events     " << EventsText(r) << '\n';
   const ThreadCpuFigures& cpu = r.streamingThread;
   out << "streaming thread  ";
   if (cpu.measured) {
@@ -147,6 +169,19 @@ void PrintStreamJson(const StreamReport& r, std::ostream& out) {
     json.EndObject();
   } else {
     json.Null();
+  }
+  // Always there, empty when the driver logged nothing or keeps no log.
+  json.Key("deviceEvents");
+  json.BeginArray();
+  for (const DeviceEventSeen& event : r.deviceEvents) {
+    json.BeginObject();
+    json.Member("seconds", event.seconds);
+    json.Member("event", event.name);
+    json.EndObject();
+  }
+  json.EndArray();
+  if (r.deviceEventsMissed > 0) {
+    json.Member("deviceEventsMissed", static_cast<int64_t>(r.deviceEventsMissed));
   }
   json.Key("streamingThread");
   if (r.streamingThread.measured) {

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "host/DeviceEventReader.h"
 #include "host/DriverSession.h"
 #include "host/Statistics.h"
 #include "host/ThreadCpuMeter.h"
@@ -37,6 +39,10 @@ struct StreamReport {
   uint64_t captureOverruns = 0;
 
   ThreadCpuFigures streamingThread;  // the thread that called the host back
+
+  bool deviceEventsKept = false;  // the driver answered the device-event selector
+  std::vector<DeviceEventSeen> deviceEvents;
+  uint64_t deviceEventsMissed = 0;  // overwritten in the driver before they were read
 
   std::string recordPath;  // empty: nothing recorded
   int recordBits = 0;

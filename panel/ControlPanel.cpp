@@ -32,6 +32,17 @@ bool ReleaseEndedThread(HANDLE* thread) {
   return true;
 }
 
+// Shows the device's latest event ("Last event: lost at 12.3 s"); nothing until there is one.
+void ShowLatestEvent(HWND window, const IPanelEventSource* events) {
+  const char* name = nullptr;
+  double seconds = 0.0;
+  if (events == nullptr || !events->LatestEvent(&name, &seconds)) return;
+  char text[64];
+  // An event of the start itself, before start returned, shows as at 0.
+  std::snprintf(text, sizeof text, "Last event: %s at %.1f s", name, seconds > 0.0 ? seconds : 0.0);
+  SetDlgItemTextA(window, IDC_LAST_EVENT, text);
+}
+
 }  // namespace
 
 CControlPanel::CControlPanel(DriverSettings* driverSettings, PanelFigures driverFigures)
@@ -193,6 +204,7 @@ INT_PTR CALLBACK CControlPanel::DialogProc(HWND window, UINT message, WPARAM wPa
     GetProductVersionText(version + used, sizeof version - used);
     SetDlgItemTextA(window, IDC_VERSION, version);
 
+    ShowLatestEvent(window, panel->figures.events);
     SetTimer(window, kMetricsTimer, kMetricsPeriodMs, nullptr);
     return TRUE;
   }
@@ -221,6 +233,7 @@ INT_PTR CALLBACK CControlPanel::DialogProc(HWND window, UINT message, WPARAM wPa
       break;
     }
     case WM_TIMER:
+      if (wParam == kMetricsTimer) ShowLatestEvent(window, panel->figures.events);
       if (wParam == kMetricsTimer && panel->settings->showMetrics.load()) {
         const PanelFigures& figures = panel->figures;
         const uint32_t latency = figures.latencyCount->load(std::memory_order_relaxed);

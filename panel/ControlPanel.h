@@ -11,11 +11,22 @@
 #include "panel/DriverSettings.h"
 #include "platform/windows.h"
 
-// The driver's running figures that the panel's metrics line shows.
+// The latest of the device's events, which the panel shows beside the figures.
+class IPanelEventSource {
+ public:
+  // False when there is none; else its name and its time in seconds since the stream started.
+  virtual bool LatestEvent(const char** name, double* seconds) const = 0;
+
+ protected:
+  ~IPanelEventSource() = default;
+};
+
+// The driver's running figures that the panel's metrics line shows, and its device events.
 struct PanelFigures {
   const std::atomic<uint32_t>* dropOutCount;
   const std::atomic<uint32_t>* latencyCount;
   const std::atomic<double>* sampleRate;
+  const IPanelEventSource* events;
 };
 
 class CControlPanel {

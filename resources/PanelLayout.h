@@ -37,4 +37,5 @@
   TEXT("ComboBox", "", IDC_BUFFER_SIZE, KX7_CHILD | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, \
        244, 21, 39, 400, 0)                                                                     \
   TEXT("Static", "Preferred ASIO Buffer Size", IDC_BUFFER_SIZE_LABEL, KX7_CHILD | SS_RIGHT, 97, \
-       23, 144, 9, 0)
+       23, 144, 9, 0)                                                                           \
+  TEXT("Static", "", IDC_LAST_EVENT, KX7_CHILD | SS_CENTER, 7, 134, 277, 9, 0)

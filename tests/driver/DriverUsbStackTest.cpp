@@ -6,6 +6,7 @@
 #include <future>
 
 #include "driver/StreamingFixture.h"
+#include "virtual_device/Kx7Scenarios.h"
 
 namespace kx7test {
 namespace {
@@ -89,6 +90,31 @@ TEST_P(StreamingTest, AFailedStartSaysWhyAndNeverAsioOk) {
   device.Unplug();
   EXPECT_EQ(driver->start(), ASE_NotPresent);
   EXPECT_EQ(ErrorText(*driver), "NORVA KX-7 hardware not found.");
+}
+
+// Another application takes the pins for 2 s of device time after the first stop: a start
+// meanwhile says so, and one after they are free streams again.
+TEST_P(StreamingTest, PinsTakenBetweenRunsRefuseTheStartOnlyWhileTheyAreHeld) {
+  vkx7::ApplyScenario(device, vkx7::Kx7Scenario::TakenBetweenRuns);
+  Prepare(128);
+  ASSERT_EQ(Start(), ASE_OK);
+  RunCycles(4);
+  ASSERT_EQ(driver->stop(), ASE_OK);
+  const unsigned heldPackets =
+      static_cast<unsigned>(vkx7::kTakenSeconds * 48000 / vkx7::kPacketFrames);
+  EXPECT_EQ(driver->start(), ASE_NotPresent);
+  EXPECT_EQ(ErrorText(*driver), "NORVA KX-7 is in use by another application.");
+  EXPECT_FALSE(Internals(*driver).HasStream());
+  device.Step(heldPackets - 1);
+  EXPECT_EQ(driver->start(), ASE_NotPresent) << "a packet before the pins are free";
+  EXPECT_EQ(ErrorText(*driver), "NORVA KX-7 is in use by another application.");
+  device.Step(1);
+  host.switches.clear();
+  ASSERT_EQ(Start(), ASE_OK);
+  EXPECT_EQ(ErrorText(*driver), "ASIO OK");
+  RunCycles(6);
+  EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
+  EXPECT_EQ(driver->stop(), ASE_OK);
 }
 
 TEST_F(DriverTest, AKx7OnTheUsbAudio2DriverIsNamedAsSuch) {

@@ -179,5 +179,29 @@ TEST_F(PanelDialogTest, WithoutMetricsTheNoticeStays) {
   Internals(*driver).CloseControlPanel();
 }
 
+// The latest device event has a line of its own, with or without the figures, whose texts stay.
+TEST_F(PanelDialogTest, TheLatestDeviceEventShowsBesideTheFigures) {
+  emu_test::FreezeTime(90000);
+  DriverHandle driver;
+  Internals(*driver).latencyCount.store(256);
+  const HWND panel = OpenModeless(driver.operator->());
+  EXPECT_EQ(ItemText(panel, IDC_LAST_EVENT), "") << "no event yet";
+  // No start yet: times count from the clock's zero.
+  Internals(*driver).deviceEvents.Record(DeviceEvent::kLost, 12300);
+  emu_test::FreezeTime(90400);
+  EXPECT_TRUE(
+      WaitUntil([&] { return ItemText(panel, IDC_LAST_EVENT) == "Last event: lost at 12.3 s"; }));
+  EXPECT_EQ(ItemText(panel, IDC_METRICS), KX7_PANEL_NOTICE);
+
+  Internals(*driver).showMetrics.store(true);
+  Internals(*driver).deviceEvents.Record(DeviceEvent::kReturned, 14100);
+  emu_test::FreezeTime(90800);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ItemText(panel, IDC_LAST_EVENT) == "Last event: returned at 14.1 s"; }));
+  EXPECT_TRUE(
+      WaitUntil([&] { return ItemText(panel, IDC_METRICS) == "DropOut:0 | Latency:256 (5.3ms)"; }));
+  Internals(*driver).CloseControlPanel();
+}
+
 }  // namespace
 }  // namespace kx7test
