@@ -13,6 +13,13 @@ bool Holds(uint64_t word, uint32_t number) {
   return (word & kNumberMask) == ((number + 1u) & kNumberMask);
 }
 
+// Whether the slot still holds an event older than `number`: its writer has claimed the number
+// but not yet stored it.
+bool NotYetWritten(uint64_t word, uint32_t number) {
+  const uint32_t behind = ((number + 1u) - static_cast<uint32_t>(word)) & kNumberMask;
+  return behind != 0 && behind <= kNumberMask / 2;
+}
+
 DeviceEventRecord Unpack(uint64_t word) {
   return {static_cast<DeviceEvent>((word >> 24) & 0xFFu), static_cast<DWORD>(word >> 32)};
 }
@@ -64,6 +71,8 @@ uint32_t DeviceEventLog::Read(uint32_t first, DeviceEventRecord* out, uint32_t m
   uint32_t copied = 0;
   for (; number != count && copied < max; ++number) {
     const uint64_t word = slots[number % kCapacity].load(std::memory_order_acquire);
+    // An event still being written ends this read; the next one starts with it.
+    if (NotYetWritten(word, number)) break;
     if (Holds(word, number)) out[copied++] = Unpack(word);
   }
   if (after != nullptr) *after = number;

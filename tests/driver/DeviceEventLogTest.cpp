@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +52,16 @@ TEST(DeviceEventLogTest, AReaderThatFellBehindGetsTheOldestStillKept) {
 TEST(DeviceEventLogTest, WritersOnSeveralThreadsLoseNothingAReaderSeesWhole) {
   DeviceEventLog log;
   constexpr uint32_t kEach = 100;
+  // A reader going along with the writers gets every event once, none skipped while written.
+  std::atomic<bool> writing{true};
+  std::vector<DeviceEventRecord> along;
+  std::thread reader([&] {
+    uint32_t next = 0;
+    while (writing.load() || next != log.Count()) {
+      const auto got = ReadAll(log, next, &next);
+      along.insert(along.end(), got.begin(), got.end());
+    }
+  });
   std::thread a([&] {
     for (uint32_t i = 0; i < kEach; ++i) log.Record(DeviceEvent::kCaptureLost, i);
   });
@@ -59,6 +70,9 @@ TEST(DeviceEventLogTest, WritersOnSeveralThreadsLoseNothingAReaderSeesWhole) {
   });
   a.join();
   b.join();
+  writing.store(false);
+  reader.join();
+  EXPECT_EQ(along.size(), 2 * kEach);
   const auto all = ReadAll(log, 0);
   ASSERT_EQ(all.size(), 2 * kEach);
   for (const DeviceEventRecord& r : all) {
