@@ -34,7 +34,9 @@ TEST_F(DriverEntryTest, InitWithoutDeviceFailsAndCanBeRetried) {
   // A failed init loads the settings again the next time.
   SettingsStoreForTest().Write(kx7::kBufferSizePreferredValue, 512);
   EXPECT_EQ(driver->init(nullptr), ASIOFalse);
-  EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), 512u);
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
+  EXPECT_EQ(preferred, 512);
 }
 
 TEST_F(DriverEntryTest, FutureAnswersByTheSelectorTable) {

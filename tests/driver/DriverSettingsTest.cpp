@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "driver/DriverFixture.h"
+#include "panel/DriverSettings.h"
 #include "product/Kx7Facts.h"
 
 namespace kx7test {
@@ -19,13 +20,23 @@ void WriteString(const char* name, const char* text) {
   RegCloseKey(key);
 }
 
+int PreferredSize(CAsioDriver& driver) {
+  int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+  EXPECT_EQ(driver.getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
+  return preferred;
+}
+
+// The driver shows its settings by what its destructor stores: the key is taken away while it
+// lives, so that what is there afterwards is what the driver held.
+void ReleaseIntoAnEmptyKey(DriverHandle& driver) {
+  DeleteRegistryTree(HKEY_CURRENT_USER, "SOFTWARE\\Norva");
+  driver.Reset();
+}
+
 TEST_F(DriverSettingsTest, WithoutAKeyTheDefaultsStayAndThreeValuesAreStored) {
   DriverHandle driver;
   driver->init(nullptr);
-  EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), 128u);
-  EXPECT_FALSE(Internals(*driver).modelessPanel.load());
-  EXPECT_FALSE(Internals(*driver).autoOpenPanel.load());
-  EXPECT_FALSE(Internals(*driver).showMetrics.load());
+  EXPECT_EQ(PreferredSize(*driver), 128);
   driver.Reset();
   const SettingsStore store = SettingsStoreForTest();
   EXPECT_EQ(store.Read("Modeless Control Panel"), std::optional<DWORD>(0));
@@ -43,17 +54,21 @@ TEST_F(DriverSettingsTest, StoredNumbersAreTakenAndWrittenBack) {
   {
     DriverHandle driver;
     driver->init(nullptr);
-    EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), 100u);
-    EXPECT_TRUE(Internals(*driver).modelessPanel.load());
-    EXPECT_FALSE(Internals(*driver).autoOpenPanel.load());
-    EXPECT_TRUE(Internals(*driver).showMetrics.load());
-    int32_t minSize, maxSize, preferred, granularity;
-    driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
-    EXPECT_EQ(preferred, 128) << "reported as the size the panel would preselect";
+    EXPECT_EQ(PreferredSize(*driver), 128) << "reported as the size the panel would preselect";
   }
   EXPECT_EQ(store.Read(kx7::kBufferSizePreferredValue), std::optional<DWORD>(100));
   EXPECT_EQ(store.Read("Modeless Control Panel"), std::optional<DWORD>(1));
-  EXPECT_EQ(store.Read("Show Metrics"), std::optional<DWORD>(1));
+  EXPECT_EQ(store.Read("Auto-open Control Panel"), std::optional<DWORD>(0));
+  EXPECT_EQ(store.Read("Show Metrics"), std::optional<DWORD>(1)) << "left as it was";
+  // What the driver held, not what the key still had.
+  store.Write("Auto-open Control Panel", 1);
+  DriverHandle driver;
+  driver->init(nullptr);
+  ReleaseIntoAnEmptyKey(driver);
+  EXPECT_EQ(store.Read(kx7::kBufferSizePreferredValue), std::optional<DWORD>(100));
+  EXPECT_EQ(store.Read("Modeless Control Panel"), std::optional<DWORD>(1));
+  EXPECT_EQ(store.Read("Auto-open Control Panel"), std::optional<DWORD>(1));
+  EXPECT_EQ(store.Read("Show Metrics"), std::nullopt) << "never written by the driver";
 }
 
 TEST_F(DriverSettingsTest, ValuesOfAnotherTypeAreIgnored) {
@@ -61,32 +76,41 @@ TEST_F(DriverSettingsTest, ValuesOfAnotherTypeAreIgnored) {
   WriteString("Show Metrics", "1");
   DriverHandle driver;
   driver->init(nullptr);
-  EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), 128u);
-  EXPECT_FALSE(Internals(*driver).showMetrics.load());
+  EXPECT_EQ(PreferredSize(*driver), 128);
+  ReleaseIntoAnEmptyKey(driver);
+  EXPECT_EQ(SettingsStoreForTest().Read(kx7::kBufferSizePreferredValue), std::optional<DWORD>(128));
+  // "Show Metrics" shows only on the panel, which the driver tests do not draw.
+  DriverSettings settings;
+  WriteString("Show Metrics", "1");
+  settings.Load();
+  EXPECT_FALSE(settings.showMetrics.load());
+  SettingsStoreForTest().Write("Show Metrics", 1);
+  settings.Load();
+  EXPECT_TRUE(settings.showMetrics.load());
 }
 
 TEST_F(DriverSettingsTest, SettingsAreReadByInitNotByTheConstructor) {
   SettingsStoreForTest().Write(kx7::kBufferSizePreferredValue, 512);
   DriverHandle driver;
-  EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), 128u);
+  EXPECT_EQ(PreferredSize(*driver), 128);
   driver->init(nullptr);
-  EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), 512u);
-  int32_t minSize, maxSize, preferred, granularity;
-  driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
-  EXPECT_EQ(preferred, 512);
+  EXPECT_EQ(PreferredSize(*driver), 512);
 }
 
 TEST_F(DriverSettingsTest, OneDriverStoresWhatTheNextLoads) {
+  const SettingsStore store = SettingsStoreForTest();
+  store.Write(kx7::kBufferSizePreferredValue, 1024);
+  store.Write("Auto-open Control Panel", 1);
   {
     DriverHandle first;
     first->init(nullptr);
-    Internals(*first).preferredBufferSize = 1024;  // as the control panel would
-    Internals(*first).autoOpenPanel = true;
+    ReleaseIntoAnEmptyKey(first);
   }
   DriverHandle second;
   second->init(nullptr);
-  EXPECT_EQ(Internals(*second).preferredBufferSize.load(), 1024u);
-  EXPECT_TRUE(Internals(*second).autoOpenPanel.load());
+  EXPECT_EQ(PreferredSize(*second), 1024);
+  ReleaseIntoAnEmptyKey(second);
+  EXPECT_EQ(store.Read("Auto-open Control Panel"), std::optional<DWORD>(1));
 }
 
 }  // namespace

@@ -69,7 +69,11 @@ TEST_F(DriverTransportTest, ACallBackFromInsideCreateBuffersIsRefusedNotDeadlock
   ASIOBufferInfo info{ASIOFalse, 0, {nullptr, nullptr}};
   ASSERT_EQ(driver->createBuffers(&info, 1, 128, &callbacks), ASE_OK);
   for (ASIOError answer : answers) EXPECT_EQ(answer, ASE_InvalidMode);
-  EXPECT_EQ(Internals(*driver).activeOutputs, 1) << "the buffers being made stay";
+  ASIOChannelInfo made{};
+  made.channel = 0;
+  made.isInput = ASIOFalse;
+  ASSERT_EQ(driver->getChannelInfo(&made), ASE_OK);
+  EXPECT_EQ(made.isActive, ASIOTrue) << "the buffers being made stay";
   double rate = 0;
   driver->getSampleRate(&rate);
   EXPECT_EQ(rate, 48000.0);
