@@ -63,7 +63,8 @@ class CControlPanel {
   static void GetProductVersionText(char* text, size_t size);
 
  private:
-  friend class CAsioDriverTestAccess;
+  // The panel tests' view of the panel thread's records and of the settings.
+  friend class CControlPanelTestAccess;
 
   // Applies the quick-close rule and tells the panel thread to end; the caller holds panelLock.
   void AskToClose();

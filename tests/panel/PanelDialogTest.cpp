@@ -38,18 +38,18 @@ TEST_F(PanelDialogTest, ShowsTitleVersionSizesAndNoticeCentredOnTheScreen) {
   EXPECT_EQ(rect.left, GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2);
   EXPECT_EQ(rect.top, GetSystemMetrics(SM_CYSCREEN) / 2 - height / 2);
 
-  Internals(*driver).CloseControlPanel();
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+  PanelOf(*driver).Close();
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
   EXPECT_FALSE(IsWindow(panel));
 }
 
 TEST_F(PanelDialogTest, VersionTextComesFromTheVersionResource) {
   char text[32];
-  CAsioDriverTestAccess::GetProductVersionText(text, sizeof text);
+  CControlPanel::GetProductVersionText(text, sizeof text);
   EXPECT_STREQ(text, KX7_VERSION_TEXT);
   // A buffer too small is cut, never overrun.
   char small[4] = {'x', 'x', 'x', 'x'};
-  CAsioDriverTestAccess::GetProductVersionText(small, sizeof small);
+  CControlPanel::GetProductVersionText(small, sizeof small);
   EXPECT_STREQ(small, "1.1");
 }
 
@@ -60,13 +60,17 @@ TEST_F(PanelDialogTest, PreselectionCountsTheSizesBelowThePreferredOne) {
   } cases[] = {{128, 1}, {100, 1}, {64, 0}, {0, 0}, {63, 0}, {2048, 5}, {4096, CB_ERR}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.preferred);
+    SettingsStore(kSettingsKey).Write(kx7::kBufferSizePreferredValue, c.preferred);
     DriverHandle driver;
-    Internals(*driver).preferredBufferSize.store(c.preferred);
+    driver->init(nullptr);  // reads the settings, although it finds no device
     const HWND panel = OpenModeless(driver.operator->());
     EXPECT_EQ(SendDlgItemMessageA(panel, IDC_BUFFER_SIZE, CB_GETCURSEL, 0, 0), c.selection);
-    Internals(*driver).CloseControlPanel();
+    PanelOf(*driver).Close();
     // Showing the list changes nothing: a size off the list stays until the user picks one.
-    EXPECT_EQ(Internals(*driver).preferredBufferSize.load(), c.preferred);
+    DeleteRegistryTree(HKEY_CURRENT_USER, "SOFTWARE\\Norva");
+    driver.Reset();
+    EXPECT_EQ(SettingsStore(kSettingsKey).Read(kx7::kBufferSizePreferredValue),
+              std::optional<DWORD>(c.preferred));
   }
 }
 
@@ -81,15 +85,16 @@ TEST_F(PanelDialogTest, PickedSizeIsReportedAtOnceAndStoredWhenTheDriverGoes) {
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 64; }));
   ASSERT_TRUE(emu_test::PostComboPick(combo, 5));
   EXPECT_TRUE(WaitUntil([&] { return PreferredSize(driver.operator->()) == 2048; }));
-  Internals(*driver).CloseControlPanel();
+  PanelOf(*driver).Close();
   driver.Reset();
   EXPECT_EQ(SettingsStore(kSettingsKey).Read(kx7::kBufferSizePreferredValue),
             std::optional<DWORD>(2048));
 }
 
 TEST_F(PanelDialogTest, ASelectionChangeWithoutAnEntryKeepsThePreferredSize) {
+  SettingsStore(kSettingsKey).Write(kx7::kBufferSizePreferredValue, 256);
   DriverHandle driver;
-  Internals(*driver).preferredBufferSize.store(256);
+  driver->init(nullptr);
   const HWND panel = OpenModeless(driver.operator->());
   const HWND combo = GetDlgItem(panel, IDC_BUFFER_SIZE);
   // The list cleared, a change notice arrives: there is no entry to take a size from.
@@ -97,7 +102,7 @@ TEST_F(PanelDialogTest, ASelectionChangeWithoutAnEntryKeepsThePreferredSize) {
   PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_BUFFER_SIZE, CBN_SELCHANGE),
                reinterpret_cast<LPARAM>(combo));
   PostMessageA(GetDlgItem(panel, IDOK), BM_CLICK, 0, 0);
-  EXPECT_TRUE(WaitUntil([&] { return Internals(*driver).panelWindow.load() == nullptr; }));
+  EXPECT_TRUE(WaitUntil([&] { return !PanelOf(*driver).IsOpen(); }));
   EXPECT_EQ(PreferredSize(driver.operator->()), 256);
 }
 
@@ -136,13 +141,13 @@ TEST_P(PanelCloseTest, WaitingControlPanelReturnsOnlyOnceTheUserClosedIt) {
   EXPECT_FALSE(returned.load());
   PostClose(panel, GetParam());
   host.join();
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
   EXPECT_FALSE(IsWindow(panel));
-  EXPECT_FALSE(Internals(*driver).panelOpenedByHost.load());
+  EXPECT_FALSE(PanelInternals(*driver).panelOpenedByHost.load());
   // The waiting call also let the panel thread finish and released its handle.
-  EXPECT_EQ(Internals(*driver).panelThread, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PanelInternals(*driver).panelThread, INVALID_HANDLE_VALUE);
   // A panel closed by the user does not change the setting.
-  EXPECT_FALSE(Internals(*driver).modelessPanel.load());
+  EXPECT_FALSE(PanelInternals(*driver).settings.modelessPanel.load());
 }
 
 INSTANTIATE_TEST_SUITE_P(UserActions, PanelCloseTest,
@@ -152,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(UserActions, PanelCloseTest,
 TEST_F(PanelDialogTest, MetricsReplaceTheNoticeOnEveryTimerTickWhileSwitchedOn) {
   emu_test::FreezeTime(50000);
   DriverHandle driver;
-  Internals(*driver).showMetrics.store(true);
+  PanelInternals(*driver).settings.showMetrics.store(true);
   Internals(*driver).latencyCount.store(256);
   Internals(*driver).dropOutCount.store(0);
   const HWND panel = OpenModeless(driver.operator->());
@@ -165,7 +170,7 @@ TEST_F(PanelDialogTest, MetricsReplaceTheNoticeOnEveryTimerTickWhileSwitchedOn) 
   emu_test::FreezeTime(50800);
   EXPECT_TRUE(WaitUntil(
       [&] { return ItemText(panel, IDC_METRICS) == "DropOut:3 | Latency:4410 (91.9ms)"; }));
-  Internals(*driver).CloseControlPanel();
+  PanelOf(*driver).Close();
 }
 
 TEST_F(PanelDialogTest, WithoutMetricsTheNoticeStays) {
@@ -176,7 +181,7 @@ TEST_F(PanelDialogTest, WithoutMetricsTheNoticeStays) {
   emu_test::FreezeTime(71000);
   Sleep(100);  // room for the ticks that are due; none may change the text
   EXPECT_EQ(ItemText(panel, IDC_METRICS), KX7_PANEL_NOTICE);
-  Internals(*driver).CloseControlPanel();
+  PanelOf(*driver).Close();
 }
 
 // The latest device event has a line of its own, with or without the figures, whose texts stay.
@@ -193,14 +198,14 @@ TEST_F(PanelDialogTest, TheLatestDeviceEventShowsBesideTheFigures) {
       WaitUntil([&] { return ItemText(panel, IDC_LAST_EVENT) == "Last event: lost at 12.3 s"; }));
   EXPECT_EQ(ItemText(panel, IDC_METRICS), KX7_PANEL_NOTICE);
 
-  Internals(*driver).showMetrics.store(true);
+  PanelInternals(*driver).settings.showMetrics.store(true);
   Internals(*driver).deviceEvents.Record(DeviceEvent::kReturned, 14100);
   emu_test::FreezeTime(90800);
   EXPECT_TRUE(WaitUntil(
       [&] { return ItemText(panel, IDC_LAST_EVENT) == "Last event: returned at 14.1 s"; }));
   EXPECT_TRUE(
       WaitUntil([&] { return ItemText(panel, IDC_METRICS) == "DropOut:0 | Latency:256 (5.3ms)"; }));
-  Internals(*driver).CloseControlPanel();
+  PanelOf(*driver).Close();
 }
 
 }  // namespace

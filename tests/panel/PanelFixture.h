@@ -1,5 +1,5 @@
-// A driver object with its panel members open to the tests, and helpers that find the panel and
-// read it through the window functions of the headless dialog manager.
+// A driver object whose control panel's private state is open to the tests, and helpers that find
+// the panel and read it through the window functions of the headless dialog manager.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include "platform/emu/test_hooks.h"
 #include "product/Kx7Facts.h"
 #include "resources/resource.h"
+#include "support/ControlPanelTestAccess.h"
 #include "support/DriverHandle.h"
 #include "support/DriverTestAccess.h"
 #include "support/TestSupport.h"
@@ -50,6 +51,12 @@ inline std::vector<std::string> ComboEntries(HWND dialog) {
   return entries;
 }
 
+// The driver's control panel, and that panel's private state (its settings are the driver's).
+inline CControlPanel& PanelOf(CAsioDriver& driver) { return Internals(driver).panel; }
+inline CControlPanelTestAccess PanelInternals(CAsioDriver& driver) {
+  return CControlPanelTestAccess(PanelOf(driver));
+}
+
 inline int PreferredSize(CAsioDriver* driver) {
   int32_t minimum = 0, maximum = 0, preferred = 0, granularity = 0;
   driver->getBufferSize(&minimum, &maximum, &preferred, &granularity);
@@ -75,9 +82,10 @@ class PanelTest : public ::testing::Test {
 
   // Opens a panel that controlPanel does not wait for, and gives its window.
   HWND OpenModeless(CAsioDriver* driver) {
-    Internals(*driver).modelessPanel.store(true);
+    PanelInternals(*driver).settings.modelessPanel.store(true);
     EXPECT_EQ(driver->controlPanel(), ASE_OK);
-    const HWND panel = Internals(*driver).panelWindow.load();
+    EXPECT_TRUE(PanelOf(*driver).IsOpen());
+    const HWND panel = FindPanel();
     EXPECT_NE(panel, nullptr);
     return panel;
   }

@@ -14,15 +14,15 @@ TEST_F(PanelThreadTest, ASecondControlPanelReturnsAtOnceAndOpensNothing) {
   emu_test::FreezeTime(1000);
   DriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
-  EXPECT_EQ(Internals(*driver).panelOpenTime.load(), 1000u);
+  EXPECT_EQ(PanelInternals(*driver).panelOpenTime.load(), 1000u);
   const int windows = emu_test::WindowCount();
   emu_test::FreezeTime(5000);
-  Internals(*driver).modelessPanel.store(false);  // would make a new panel wait
+  PanelInternals(*driver).settings.modelessPanel.store(false);  // would make a new panel wait
   EXPECT_EQ(driver->controlPanel(), ASE_OK);
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), panel);
+  EXPECT_EQ(FindPanel(), panel);
   EXPECT_EQ(emu_test::WindowCount(), windows);
-  EXPECT_EQ(Internals(*driver).panelOpenTime.load(), 1000u);
-  Internals(*driver).CloseControlPanel();
+  EXPECT_EQ(PanelInternals(*driver).panelOpenTime.load(), 1000u);
+  PanelOf(*driver).Close();
 }
 
 TEST_F(PanelThreadTest, ClosingSoonAfterTheHostOpenedItSwitchesModelessOff) {
@@ -41,9 +41,9 @@ TEST_F(PanelThreadTest, ClosingSoonAfterTheHostOpenedItSwitchesModelessOff) {
     DriverHandle driver;
     OpenModeless(driver.operator->());
     emu_test::FreezeTime(c.openedAt + c.closedAfter);
-    Internals(*driver).CloseControlPanel();
-    EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
-    EXPECT_EQ(Internals(*driver).modelessPanel.load(), c.staysModeless);
+    PanelOf(*driver).Close();
+    EXPECT_FALSE(PanelOf(*driver).IsOpen());
+    EXPECT_EQ(PanelInternals(*driver).settings.modelessPanel.load(), c.staysModeless);
   }
 }
 
@@ -51,55 +51,55 @@ TEST_F(PanelThreadTest, APanelThatStartOpenedIsNotWaitedForNorCountedAsTheHosts)
   emu_test::FreezeTime(1000);
   DriverHandle driver;
   // Opened as start opens it: no waiting, although the panel is not modeless...
-  Internals(*driver).OpenControlPanel(true);
-  ASSERT_NE(Internals(*driver).panelWindow.load(), nullptr);
-  EXPECT_FALSE(Internals(*driver).panelOpenedByHost.load());
+  PanelOf(*driver).Open(true, false);
+  ASSERT_TRUE(PanelOf(*driver).IsOpen());
+  EXPECT_FALSE(PanelInternals(*driver).panelOpenedByHost.load());
   // ...and a quick close keeps the setting, since the host did not open it.
-  Internals(*driver).modelessPanel.store(true);
-  Internals(*driver).CloseControlPanel();
-  EXPECT_TRUE(Internals(*driver).modelessPanel.load());
+  PanelInternals(*driver).settings.modelessPanel.store(true);
+  PanelOf(*driver).Close();
+  EXPECT_TRUE(PanelInternals(*driver).settings.modelessPanel.load());
 }
 
 TEST_F(PanelThreadTest, ClosingWithoutAPanelLeavesModelessAlone) {
   emu_test::FreezeTime(1000);
   DriverHandle driver;
-  Internals(*driver).modelessPanel.store(true);
-  Internals(*driver).panelOpenedByHost.store(true);
-  Internals(*driver).panelOpenTime.store(1000);
-  Internals(*driver).CloseControlPanel();
-  EXPECT_TRUE(Internals(*driver).modelessPanel.load());
+  PanelInternals(*driver).settings.modelessPanel.store(true);
+  PanelInternals(*driver).panelOpenedByHost.store(true);
+  PanelInternals(*driver).panelOpenTime.store(1000);
+  PanelOf(*driver).Close();
+  EXPECT_TRUE(PanelInternals(*driver).settings.modelessPanel.load());
 }
 
 TEST_F(PanelThreadTest, AnotherThreadClosingThePanelEndsTheWaitingControlPanel) {
   DriverHandle driver;
   std::thread host([&] { EXPECT_EQ(driver->controlPanel(), ASE_OK); });
-  ASSERT_TRUE(WaitUntil([&] { return Internals(*driver).panelWindow.load() != nullptr; }));
-  Internals(*driver).CloseControlPanel();  // what stop does on the host's other thread
+  ASSERT_TRUE(WaitUntil([&] { return PanelOf(*driver).IsOpen(); }));
+  EXPECT_EQ(driver->stop(), ASE_OK);  // the host's other thread
   host.join();
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
 }
 
 TEST_F(PanelThreadTest, ADialogThatCannotBeCreatedIsNotWaitedFor) {
   DriverHandle driver;
   emu_test::FailDialogCreation(true);
   EXPECT_EQ(driver->controlPanel(), ASE_OK);  // modal, but there is nothing to wait for
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
-  EXPECT_FALSE(Internals(*driver).panelStarting.load());
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
+  EXPECT_FALSE(PanelInternals(*driver).panelStarting.load());
   emu_test::FailDialogCreation(false);
   OpenModeless(driver.operator->());
-  Internals(*driver).CloseControlPanel();
+  PanelOf(*driver).Close();
 }
 
 TEST_F(PanelThreadTest, AThreadThatCannotBeStartedIsNotWaitedFor) {
   DriverHandle driver;
   emu_test::FailNextThreadStart();
   EXPECT_EQ(driver->controlPanel(), ASE_OK);
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
-  EXPECT_FALSE(Internals(*driver).panelStarting.load());
-  EXPECT_FALSE(Internals(*driver).panelOpenedByHost.load());
-  EXPECT_EQ(Internals(*driver).panelThread, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
+  EXPECT_FALSE(PanelInternals(*driver).panelStarting.load());
+  EXPECT_FALSE(PanelInternals(*driver).panelOpenedByHost.load());
+  EXPECT_EQ(PanelInternals(*driver).panelThread, INVALID_HANDLE_VALUE);
   OpenModeless(driver.operator->());
-  Internals(*driver).CloseControlPanel();
+  PanelOf(*driver).Close();
 }
 
 // A thread that stands for a panel thread in its last steps: window already cleared, handle
@@ -123,10 +123,10 @@ TEST_F(PanelThreadTest, AnOpenerLetsAnEndingPanelThreadFinishBeforeStartingTheNe
   DriverHandle driver;
   EndingPanelThread ending;
   ASSERT_NE(ending.thread, nullptr);
-  Internals(*driver).panelThread = ending.thread;
+  PanelInternals(*driver).panelThread = ending.thread;
   std::atomic<bool> returned{false};
   std::thread host([&] {
-    Internals(*driver).OpenControlPanel(true);
+    PanelOf(*driver).Open(true, false);
     returned.store(true);
   });
   Sleep(50);
@@ -134,23 +134,24 @@ TEST_F(PanelThreadTest, AnOpenerLetsAnEndingPanelThreadFinishBeforeStartingTheNe
   EXPECT_EQ(emu_test::WindowCount(), 0) << "a second panel thread ran beside the ending one";
   SetEvent(ending.release);
   host.join();
-  EXPECT_NE(Internals(*driver).panelWindow.load(), nullptr);
-  EXPECT_NE(Internals(*driver).panelThread, ending.thread);  // released, and a new thread recorded
-  Internals(*driver).CloseControlPanel();
+  EXPECT_TRUE(PanelOf(*driver).IsOpen());
+  EXPECT_NE(PanelInternals(*driver).panelThread,
+            ending.thread);  // released, and a new thread recorded
+  PanelOf(*driver).Close();
 }
 
 TEST_F(PanelThreadTest, AnOpenerGivesUpOnAPanelThreadThatDoesNotEnd) {
   DriverHandle driver;
   EndingPanelThread ending;
   ASSERT_NE(ending.thread, nullptr);
-  Internals(*driver).panelThread = ending.thread;
-  Internals(*driver).OpenControlPanel(true);  // returns after its bounded wait
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+  PanelInternals(*driver).panelThread = ending.thread;
+  PanelOf(*driver).Open(true, false);  // returns after its bounded wait
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
   EXPECT_EQ(emu_test::WindowCount(), 0);
-  EXPECT_EQ(Internals(*driver).panelThread, ending.thread);  // still recorded, not closed
+  EXPECT_EQ(PanelInternals(*driver).panelThread, ending.thread);  // still recorded, not closed
   SetEvent(ending.release);
   OpenModeless(driver.operator->());
-  Internals(*driver).CloseControlPanel();
+  PanelOf(*driver).Close();
 }
 
 TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) {
@@ -160,20 +161,20 @@ TEST_F(PanelThreadTest, RepeatedOpeningAndClosingReleasesEveryThreadHandleOnce) 
     const HWND panel = OpenModeless(driver.operator->());
     switch (round % 3) {
       case 0:
-        Internals(*driver).CloseControlPanel();
+        PanelOf(*driver).Close();
         break;
       case 1:  // closed by the user; the next opener or closer finishes the thread off
         PostMessageA(panel, WM_KEYDOWN, VK_ESCAPE, 0);
-        ASSERT_TRUE(WaitUntil([&] { return Internals(*driver).panelWindow.load() == nullptr; }));
+        ASSERT_TRUE(WaitUntil([&] { return !PanelOf(*driver).IsOpen(); }));
         break;
       default:  // closed by the user while another thread closes it too
         PostMessageA(GetDlgItem(panel, IDOK), BM_CLICK, 0, 0);
-        Internals(*driver).CloseControlPanel();
+        PanelOf(*driver).Close();
         break;
     }
   }
-  Internals(*driver).CloseControlPanel();
-  EXPECT_EQ(Internals(*driver).panelThread, INVALID_HANDLE_VALUE);
+  PanelOf(*driver).Close();
+  EXPECT_EQ(PanelInternals(*driver).panelThread, INVALID_HANDLE_VALUE);
   // The counts of the fixture's TearDown check that no handle was closed twice or waited on late.
 }
 
@@ -181,7 +182,7 @@ TEST_F(PanelThreadTest, StopClosesAnOpenPanelAlsoWhenNotStreaming) {
   DriverHandle driver;
   const HWND panel = OpenModeless(driver.operator->());
   EXPECT_EQ(driver->stop(), ASE_OK);
-  EXPECT_EQ(Internals(*driver).panelWindow.load(), nullptr);
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
   EXPECT_FALSE(IsWindow(panel));
 }
 
