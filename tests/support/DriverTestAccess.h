@@ -1,7 +1,7 @@
 // The tests' and benchmarks' one way into a driver object's private state: the friend of
 // CAsioDriver, handing out references to what only the driver object shows: the running
-// stream's figures and thread, the time record, the buffers' channel table, the device events
-// and its control panel (whose own state ControlPanelTestAccess.h opens).
+// stream's figures and thread, the time record and position, the buffers' channel table, the
+// device events and its control panel (whose own state ControlPanelTestAccess.h opens).
 #pragma once
 
 #include "driver/AsioDriver.h"
