@@ -14,3 +14,5 @@ inline constexpr char kNoBuffersText[] = "Buffers must be created before start."
 inline constexpr char kHeldByEndedStreamText[] =
     "NORVA KX-7 is still held by a stream that has not ended.";
 inline constexpr char kDisconnectedText[] = "NORVA KX-7 was disconnected.";
+// Once the device is back and streaming.
+inline constexpr char kNoErrorText[] = "ASIO OK";
