@@ -51,6 +51,8 @@ ASIOError CAsioDriver::Start() {
   if (!device.HasPins()) return ASE_NotPresent;
   if (!StartStreamThread(device)) return StreamStartFailure();
   running.store(true, std::memory_order_relaxed);
+  // What went wrong before (a device that was lost, a start that failed) is over.
+  SetErrorMessage(kNoErrorText);
   if (settings.autoOpenPanel.load(std::memory_order_relaxed)) OpenControlPanel(true);
   return ASE_OK;
 }

@@ -148,6 +148,8 @@ class CRunningStream : public CBaseObject {
   // Whether render has completed nothing for the stall time, counted from the latest half's
   // end (never later than render's latest completion).
   bool RenderStalled(Wake wake);
+  // timeGetTime at the latest buffer switch (now, before the first).
+  DWORD LatestSwitchTime() const;
   // The device failed (`failed`) or has completed nothing for the stall time: the silence
   // clock runs until it streams again. False when the loop is to end.
   bool RideOutLoss(bool failed);

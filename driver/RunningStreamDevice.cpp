@@ -27,12 +27,17 @@ void CRunningStream::Note(DeviceEvent event) {
   if (binding.events != nullptr) binding.events->Record(event);
 }
 
+DWORD CRunningStream::LatestSwitchTime() const {
+  if (cycleCount.load(std::memory_order_relaxed) == 0) return timeGetTime();
+  return static_cast<DWORD>(binding.driver->systemTime.load(std::memory_order_relaxed) /
+                            kNanosecondsPerMs);
+}
+
 bool CRunningStream::RenderStalled(Wake wake) {
   const uint32_t cycles = cycleCount.load(std::memory_order_relaxed);
   if (cycles != stampedCycles) {
     stampedCycles = cycles;
-    lastHalfTime = static_cast<DWORD>(binding.driver->systemTime.load(std::memory_order_relaxed) /
-                                      kNanosecondsPerMs);
+    lastHalfTime = LatestSwitchTime();
   }
   if (wake == Wake::Render || cycles < kArmedCycles) {
     stallWaitMs = kStallMs;

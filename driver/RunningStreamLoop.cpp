@@ -85,7 +85,8 @@ bool CRunningStream::DeviceFailed() {
 bool CRunningStream::RunSilenceClock() {
   const uint32_t halfSize = binding.bufferSize;
   double due = 0.0;  // milliseconds after t0 at which the next half ends
-  const DWORD t0 = timeGetTime();
+  // The host's period goes on from its latest switch.
+  const DWORD t0 = LatestSwitchTime();
   while (!StopRequested()) {
     const double periodMs = halfSize * 1000.0 / CurrentRate();
     due += periodMs;
