@@ -62,7 +62,9 @@ class DeviceLifeTest : public StreamingTest {
     ASSERT_EQ(Start(), ASE_OK);
     startFrame = device.FramesElapsed();
     startMs = timeGetTime();
+    if (stallAfterStart) device.StallRender(true);
   }
+  void CallsInTheGap(const char* name, double intoMs, const char* event);
 
   // Lets both of the run's threads answer: the watch first, whose finding wakes the loop.
   bool Settle() {
@@ -199,6 +201,7 @@ class DeviceLifeTest : public StreamingTest {
     vkx7::ApplyScenario(device, scenario, vkx7::LifeTiming::AfterFrames(kTriggerFrames));
   }
 
+  bool stallAfterStart = false;  // the render pin stalls once the start has returned
   uint64_t startFrame = 0;
   DWORD startMs = 0;
   double carryMs = 0.0;
@@ -227,13 +230,13 @@ TEST_P(DeviceLifeTest, AnUnpluggedDeviceLeavesTheHostsClockRunningWithSilenceAnd
   Report("unplug", kHandshake);
 }
 
-// stop, disposeBuffers, init and the last Release while the device is away: each returns, and
-// the times are reported (the bounds are the driver's, not asserted here).
-TEST_P(DeviceLifeTest, HostCallsWorkWhileTheDeviceIsAway) {
-  Apply(vkx7::Kx7Scenario::Unplug);
+// stop, disposeBuffers, init and the last Release in a scenario's gap, `intoMs` into the run:
+// each returns and leaves nothing running. The times are reported, not asserted.
+void DeviceLifeTest::CallsInTheGap(const char* name, double intoMs, const char* event) {
   StartStreaming();
-  ASSERT_TRUE(AdvanceMs(400));
-  ASSERT_EQ(EventNames(), std::vector<std::string>{"lost"});
+  ASSERT_TRUE(AdvanceMs(intoMs));
+  ASSERT_FALSE(EventNames().empty());
+  EXPECT_EQ(EventNames().back(), event);
   const auto timed = [](auto&& call) {
     const auto t0 = std::chrono::steady_clock::now();
     call();
@@ -249,10 +252,29 @@ TEST_P(DeviceLifeTest, HostCallsWorkWhileTheDeviceIsAway) {
   EXPECT_EQ(disposed, ASE_OK);
   EXPECT_EQ(initialised, ASIOTrue) << "an initialised driver stays so";
   EXPECT_FALSE(Internals(*driver).HasStream());
-  EXPECT_EQ(Internals(*driver).WatchThreadId(), 0u);
   const double releaseMs = timed([&] { driver.Reset(); });
-  std::printf("[away] stop %.2f ms, disposeBuffers %.2f ms, init %.2f ms, Release %.2f ms\n",
-              stopMs, disposeMs, initMs, releaseMs);
+  std::printf("[%s gap] stop %.2f ms, disposeBuffers %.2f ms, init %.2f ms, Release %.2f ms\n",
+              name, stopMs, disposeMs, initMs, releaseMs);
+}
+
+TEST_P(DeviceLifeTest, HostCallsWorkWhileTheDeviceIsAway) {
+  Apply(vkx7::Kx7Scenario::Unplug);
+  CallsInTheGap("unplug", 400, "lost");
+}
+
+TEST_P(DeviceLifeTest, HostCallsWorkWhileTheDeviceSleeps) {
+  Apply(vkx7::Kx7Scenario::Suspend);
+  CallsInTheGap("suspend", 1000, "suspended");
+}
+
+TEST_P(DeviceLifeTest, HostCallsWorkWhileTheDeviceIsAwayInItsSleep) {
+  Apply(vkx7::Kx7Scenario::SuspendReenumerate);
+  CallsInTheGap("suspend-reenumerate", 2000, "lost");
+}
+
+TEST_P(DeviceLifeTest, HostCallsWorkWhileTheRenderPinIsStalled) {
+  stallAfterStart = true;
+  CallsInTheGap("stall", 1000, "lost");
 }
 
 TEST_P(DeviceLifeTest, AReturningDeviceIsReopenedAndHeardWithoutTheHost) {
