@@ -303,6 +303,28 @@ TEST_P(DeviceLifeTest, AReturningDeviceIsReopenedAndHeardWithoutTheHost) {
   Report("replug", kHandshake);
 }
 
+// A rate set while the device is away is the one it is reopened at.
+TEST_P(DeviceLifeTest, ARateSetWhileTheDeviceIsAwayIsTheOneItReturnsAt) {
+  Apply(vkx7::Kx7Scenario::Replug);
+  StartStreaming();
+  ASSERT_TRUE(AdvanceMs(500));
+  ASSERT_EQ(EventNames(), std::vector<std::string>{"lost"});
+  auto changed = std::async(std::launch::async, [this] { return driver->setSampleRate(96000.0); });
+  while (changed.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    ASSERT_TRUE(Advance(kStepFrames));
+  }
+  ASSERT_EQ(changed.get(), ASE_OK);
+  const size_t from = host.switches.size();
+  ASSERT_TRUE(AdvanceMs(2500));
+  ASSERT_EQ(EventNames(), (std::vector<std::string>{"lost", "returned"}));
+  EXPECT_EQ(LatestPinRate(device), 96000u);
+  for (size_t k = from + 1; k < host.switches.size(); ++k) {
+    ASSERT_EQ(host.switches[k].rateSeen, 96000.0) << k;
+  }
+  // The silence clock keeps the new period: a 96 kHz half of 128 frames is 1.33 ms.
+  EXPECT_LE(Look(from + 1, SwitchAt(Events()[1].ms)).longestGapMs, 2u);
+}
+
 TEST_P(DeviceLifeTest, AHostThatStoppedWhileTheDeviceWasAwayFindsItAtTheNextStart) {
   Apply(vkx7::Kx7Scenario::Replug);
   StartStreaming();
