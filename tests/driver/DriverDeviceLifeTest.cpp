@@ -392,6 +392,8 @@ TEST_P(DeviceLifeTest, AStalledDeviceIsLostAfterHalfASecondAndResumesWhenItMoves
   EXPECT_EQ(EventNames(), (std::vector<std::string>{"lost", "returned"}));
   EXPECT_EQ(ErrorText(), "ASIO OK");
   EXPECT_TRUE(Look(kHandshake, host.switches.size()).continuous);
+  std::printf("[stall] render stalled at %+.1f ms\n", static_cast<double>(stalledAt) - startMs);
+  Report("stall", kHandshake);
 }
 
 // setSampleRate while running: the pins run at the new rate before the call returns, and from
@@ -420,6 +422,10 @@ TEST_P(DeviceLifeTest, ANewRateRestartsTheRunningPinsBeforeTheCallReturns) {
   EXPECT_EQ(host.switches[first + 1].flagsSeen & kSampleRateChanged, 0u);
   EXPECT_EQ(EventNames(), std::vector<std::string>{"rate-restarted"});
   EXPECT_TRUE(Look(kHandshake, host.switches.size()).continuous);
+  std::printf(
+      "[rate] asked at switch %zu, first at 96 kHz %zu, %.1f ms apart; longest gap %lu ms\n", asked,
+      first, static_cast<double>(StampMs(host.switches[first]) - StampMs(host.switches[asked])),
+      static_cast<unsigned long>(Look(kHandshake, host.switches.size()).longestGapMs));
 }
 
 TEST_P(DeviceLifeTest, ANewRateFromInsideTheCallbackTakesEffectRightAfterIt) {
