@@ -144,6 +144,11 @@ class CAsioDriver : public IASIO, public CUnknown {
   void OpenControlPanel(bool noWait);
   void CloseControlPanel();
 
+  // setSampleRate while a run exists: its pins restart at `rate` (from inside the host's
+  // callback, once the callback has returned). ASE_NoClock when they cannot take it. `*taken`
+  // is set when the run has stored the rate and marked the time info itself.
+  ASIOError RestartRunAt(ASIOSampleRate rate, bool* taken);
+
   // Sets and clears time-info flags shared with the streaming thread.
   void SetTimeInfoFlags(uint32_t flags);
   void ClearTimeInfoFlags(uint32_t flags);

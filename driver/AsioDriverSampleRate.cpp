@@ -41,10 +41,15 @@ ASIOError CAsioDriver::SetSampleRate(ASIOSampleRate rate) {
     const TransportScope scope(this);
     if (!scope.Entered()) return ASE_InvalidMode;
     if (rate == sampleRate.load()) return ASE_OK;
-    SetTimeInfoFlags(kSampleRateChanged);
-    sampleRate.store(rate);
+    bool taken = false;
+    const ASIOError restarted = RestartRunAt(rate, &taken);
+    if (restarted != ASE_OK) return restarted;
+    if (!taken) {
+      SetTimeInfoFlags(kSampleRateChanged);
+      sampleRate.store(rate);
+    }
     // While a stream exists its thread owns the record and copies the rate in before each
-    // buffer switch; the pins keep their rate until the next start creates them anew.
+    // buffer switch.
     if (scope.Locked() && stream == nullptr) asioTime.timeInfo.sampleRate = rate;
   }
   return ASE_OK;

@@ -18,6 +18,16 @@ struct CKx7Device {
 
   // Closes pins and filters with their enumerators and forgets them.
   void ReleaseEnumerators();
+  // Finds the KX-7's capture and render filters anew (releasing what was held); false when
+  // either is missing.
+  bool FindFilters();
+  // Makes the capture pin, then the render pin, at `rate`, each in the extensible format or
+  // else in plain PCM. False, with no pin held, when either cannot be had.
+  bool CreatePins(double rate);
+  // Closes the pins, keeping the filters.
+  void ClosePins();
+  // Whether both pins' ranges take `rate`.
+  bool PinsTakeRate(double rate) const;
   bool HasPins() const { return capturePin != nullptr && renderPin != nullptr; }
   // Takes over another opening's filters and pins, which it then no longer holds.
   void TakeFrom(CKx7Device& other) {

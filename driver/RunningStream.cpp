@@ -32,12 +32,19 @@ CRunningStream::CRunningStream(const StreamBinding& binding_, CKx7Device& from)
     : binding(binding_) {
   device.TakeFrom(from);
   stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  rate.store(binding.sampleRate, std::memory_order_relaxed);
+  controlEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  rateAnswered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  watchStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  watchFound = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 CRunningStream::~CRunningStream() {
   // The last reference may be the thread's own: its handle can be closed from the thread itself.
   if (thread != nullptr) CloseHandle(thread);
-  if (stopEvent != nullptr) CloseHandle(stopEvent);
+  for (HANDLE event : {stopEvent, controlEvent, rateAnswered, watchStop, watchFound}) {
+    if (event != nullptr) CloseHandle(event);
+  }
   // Held still only when the thread never ran.
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
 }

@@ -87,6 +87,17 @@ class CRunningStream : public CBaseObject {
   bool Ended() const;
   CKsAudPin* CapturePin() const { return device.capturePin; }
   CKsAudPin* RenderPin() const { return device.renderPin; }
+  // The thread that looks for a device that left, while it looks (0 otherwise).
+  DWORD WatchThreadId() const { return watchThreadId.load(std::memory_order_acquire); }
+
+  // Host thread, under the transport lock: restarts the pins at `rate` on the streaming thread
+  // and waits for it, at most `milliseconds`. ASE_OK once the pins run at it (a lost device
+  // takes it when it returns); ASE_NoClock when the pins refuse it and go on at the old rate,
+  // or when the thread did not answer in time.
+  ASIOError ChangeRate(double rate, DWORD milliseconds);
+  // Streaming thread, inside the host's callback: whether the pins' ranges take `rate`; if so,
+  // they are restarted at it as soon as the callback has returned.
+  bool ChangeRateAfterCallback(double rate);
 
   // The thread's relation to the driver object. Working: it may touch the driver. InHost: it is
   // inside the host's callback. Detached: it only tears down what it owns. Abandoned: the driver
@@ -123,9 +134,46 @@ class CRunningStream : public CBaseObject {
   bool EndHalf();
   // Whether the device failed a request or refused one: it is gone.
   bool DeviceFailed();
-  // The device is gone: the host's clock goes on at the buffer period, with silence in, until
-  // the run is stopped. False when the driver let the thread go during the host's callback.
+  // The device is gone or silent: the host's clock goes on at the buffer period, with silence
+  // in, until the run is stopped or the streams run again. False when the driver let the
+  // thread go during the host's callback.
   bool RunSilenceClock();
+
+  // The device's comings and goings and the rate (RunningStreamDevice.cpp), streaming thread.
+  // After each wake of the loop: a device that failed or went silent is ridden out, a rate
+  // asked for is taken. False when the loop is to end.
+  bool TendDevice(Wake wake);
+  // How long the loop may wait before the render pin counts as silent.
+  DWORD StallWaitMs() const { return stallWaitMs; }
+  // Whether render has completed nothing for the stall time, counted from the latest half's
+  // end (never later than render's latest completion).
+  bool RenderStalled(Wake wake);
+  // timeGetTime at the latest buffer switch (now, before the first).
+  DWORD LatestSwitchTime() const;
+  // The device failed (`failed`) or has completed nothing for the stall time: the silence
+  // clock runs until it streams again. False when the loop is to end.
+  bool RideOutLoss(bool failed);
+  // Inside the silence clock: waits until `dueMs` after `t0` while watching for the device's
+  // return, its resumption and a rate asked for. False when the silence is over (the streams
+  // run again, or a stop was asked for).
+  bool AwaitSilentHalf(DWORD t0, double dueMs);
+  // A render completion while silent: false when the streams run again.
+  bool OnSilentRenderWake();
+  // The streams anew on the pins held, as at a start; the gap counts as one drop-out.
+  bool ReopenStreams();
+  // Closes the pins and makes them again at `rate`; false (pins closed) when they cannot be had.
+  bool RemakePins(double rate);
+  // The device is gone: its filters and pins go, and the watch for its return begins.
+  void LetDeviceGo();
+  // A rate asked for: taken on the running pins, or noted for a device that is away.
+  bool TakeRequestedRate();
+  void StartWatch();
+  void StopWatch();
+  static unsigned WINAPI WatchProc(void* argument);
+  void Watch();
+  // Streaming thread, while attached: records a device event.
+  void Note(DeviceEvent event);
+  double CurrentRate() const { return rate.load(std::memory_order_acquire); }
   float* CurrentCaptureHalf() const;
   uint32_t HalfStart() const;
 
@@ -146,6 +194,26 @@ class CRunningStream : public CBaseObject {
   std::atomic<bool> deviceLost{false};
   // Set by the thread when its streams cannot run; ends the start handshake at once.
   std::atomic<ASIOError> streamFailure{ASE_OK};
+  // The rate the pins run at (or are made at when the device returns).
+  std::atomic<double> rate{48000.0};
+  // A rate change asked for by a host thread: the rate, and where the request stands.
+  enum RateRequest : uint32_t { kNoRequest, kAsked, kTaken, kRateRunning, kRateRefused };
+  std::atomic<double> askedRate{0.0};
+  std::atomic<uint32_t> rateRequest{kNoRequest};
+  HANDLE controlEvent = nullptr;  // wakes the loop for a request (auto-reset)
+  HANDLE rateAnswered = nullptr;  // the thread's answer to a rate request (auto-reset)
+  // The rate asked for from inside the host's callback, taken once it has returned (0: none).
+  double rateAfterCallback = 0.0;
+
+  // The watch for a device that left: a thread of the run's own that polls the enumeration,
+  // opens the device when it is back and hands its filters and pins to the streaming thread.
+  HANDLE watchThread = nullptr;
+  std::atomic<DWORD> watchThreadId{0};
+  HANDLE watchStop = nullptr;   // manual-reset
+  HANDLE watchFound = nullptr;  // auto-reset: `returned` holds the device
+  std::atomic<bool> watchHasDevice{false};
+  CKx7Device returned;
+  double returnedRate = 0.0;  // the rate the watch made the returned device's pins at
 
   // The loop's state, the streaming thread's alone.
   CInputCapture* capture = nullptr;
@@ -161,4 +229,12 @@ class CRunningStream : public CBaseObject {
   // Empty or failed capture completions the pin may still be handed back at once this half.
   uint32_t quickRequeues = 0;
   CCaptureHalf captured;
+  // The device's life as the loop sees it.
+  // The latest half's time stamp (the one the host got) and the switches it was taken at: the
+  // loop reads the clock for the stall only on wakes that were not render completions.
+  uint32_t stampedCycles = 0;
+  DWORD lastHalfTime = 0;
+  DWORD stallWaitMs = 500;
+  bool suspended = false;  // the pins were paused under the run (system sleep)
+  bool away = false;       // the device is gone; the watch looks for it
 };

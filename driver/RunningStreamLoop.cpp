@@ -17,7 +17,6 @@ constexpr uint32_t kPacketCount = kx7::kPacketsInFlight;
 constexpr uint32_t kCaptureSamples = kx7::kPacketFrames * kx7::kCaptureChannels;
 constexpr uint32_t kRenderSamples = kx7::kPacketFrames * kx7::kRenderChannels;
 constexpr uint32_t kBlockFrames = kx7::kPacketFrames;
-constexpr DWORD kRenderWaitMs = 500;
 constexpr DWORD kIdlePollMs = 100;
 constexpr uint32_t kSilentCycles = 4;
 
@@ -56,7 +55,8 @@ void CRunningStream::RunLoop() {
   binding.latencyCount->store(binding.bufferSize, std::memory_order_relaxed);
   bool attached = true;
   while (attached) {
-    switch (AwaitCompletion()) {
+    const Wake wake = AwaitCompletion();
+    switch (wake) {
       case Wake::Stop:
         attached = false;
         break;
@@ -69,14 +69,9 @@ void CRunningStream::RunLoop() {
       case Wake::Nothing:
         break;
     }
-    if (attached && DeviceFailed()) {
-      // The pins are dead: they go at once, and the host's clock goes on without them.
-      CloseStreams();
-      deviceLost.store(true, std::memory_order_release);
-      binding.driver->SetErrorMessage(kDisconnectedText);
-      attached = RunSilenceClock();
-      break;
-    }
+    // A device that failed or went silent is ridden out on the silence clock until it streams
+    // again; a rate asked for restarts the pins.
+    if (attached) attached = TendDevice(wake);
   }
   CloseStreams();
 }
@@ -89,16 +84,17 @@ bool CRunningStream::DeviceFailed() {
 
 bool CRunningStream::RunSilenceClock() {
   const uint32_t halfSize = binding.bufferSize;
-  const double periodMs = halfSize * 1000.0 / binding.sampleRate;
   double due = 0.0;  // milliseconds after t0 at which the next half ends
-  const DWORD t0 = timeGetTime();
+  // The host's period goes on from its latest switch.
+  const DWORD t0 = LatestSwitchTime();
   while (!StopRequested()) {
+    const double periodMs = halfSize * 1000.0 / CurrentRate();
     due += periodMs;
     const double now = static_cast<double>(timeGetTime() - t0);
     // A clock that fell far behind (a machine that slept) starts afresh rather than catching up.
     if (now > due + 4 * periodMs) due = now;
-    if (due > now) WaitForSingleObject(stopEvent, static_cast<DWORD>(due - now) + 1);
-    if (StopRequested()) break;
+    // Until the half is due; the silence ends when the device streams again.
+    if (!AwaitSilentHalf(t0, due)) break;
     // Silence in: the half holds nothing of the device. The host's output goes nowhere.
     captured.NextHalf(CurrentCaptureHalf(), halfSize);
     for (int32_t c = 1; c < binding.activeInputs; ++c) {
@@ -162,15 +158,17 @@ CRunningStream::Wake CRunningStream::AwaitCompletion() {
   // Render completions pace the loop; once capture is aligned, its completions wake the loop
   // too, so the device gets its reads back at once whatever the phase of the two pins. A stop
   // wakes it at once.
-  HANDLE events[3] = {stopEvent, render->AwaitedEvent(), nullptr};
+  HANDLE events[4] = {stopEvent, render->AwaitedEvent(), nullptr, nullptr};
   DWORD count = 2;
   if (synced) {
     events[2] = capture->AwaitedEvent();
     if (events[2] != nullptr) count = 3;
   }
-  const DWORD woke = WaitForMultipleObjects(count, events, FALSE, kRenderWaitMs);
+  // A request of the host's (a new rate) wakes the loop too.
+  if (controlEvent != nullptr) events[count++] = controlEvent;
+  const DWORD woke = WaitForMultipleObjects(count, events, FALSE, StallWaitMs());
   if (StopRequested()) return Wake::Stop;
-  if (woke == WAIT_OBJECT_0 + 2) return Wake::Capture;
+  if (woke == WAIT_OBJECT_0 + 2 && events[2] != controlEvent) return Wake::Capture;
   // Whether a packet is done is read from its request, without a call; an event that woke the
   // loop for nothing carried the late signal of a completion already taken.
   if (!render->WaitPacket(0)) {

@@ -119,6 +119,7 @@ struct Core : std::enable_shared_from_this<Core> {
   std::vector<PropertyFault> propertyFaults;
   bool refuseExtensible = false;
   bool refusePlainPcm = false;
+  ULONG refusedRate = 0;
 
   DeviceLife life;
   bool lifeArmed = false;           // a pin ran: the life's moments are scheduled

@@ -95,7 +95,8 @@ class FilterFile : public DeviceFile {
     WAVEFORMATEX wfx;
     std::memcpy(&wfx, format + sizeof(KSDATAFORMAT), sizeof wfx);
     if ((core_->refuseExtensible && wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE) ||
-        (core_->refusePlainPcm && wfx.wFormatTag == WAVE_FORMAT_PCM)) {
+        (core_->refusePlainPcm && wfx.wFormatTag == WAVE_FORMAT_PCM) ||
+        (core_->refusedRate != 0 && wfx.nSamplesPerSec == core_->refusedRate)) {
       return ERROR_NO_MATCH;
     }
     const ULONG instances = core_->InstanceCount(filter_, header.PinId);

@@ -290,6 +290,11 @@ void VirtualKsDevice::RefusePlainPcmFormat(bool refuse) {
   core_->refusePlainPcm = refuse;
 }
 
+void VirtualKsDevice::RefuseRate(ULONG rate) {
+  std::lock_guard<std::mutex> guard(core_->lock);
+  core_->refusedRate = rate;
+}
+
 void VirtualKsDevice::SetStrictHeaders(bool strict) {
   std::lock_guard<std::mutex> guard(core_->lock);
   core_->strictHeaders = strict;

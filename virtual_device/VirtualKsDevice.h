@@ -292,6 +292,9 @@ class VirtualKsDevice {
   // Pin creation refuses every WAVE_FORMAT_EXTENSIBLE (plain WAVE_FORMAT_PCM) format.
   void RefuseExtensibleFormat(bool refuse);
   void RefusePlainPcmFormat(bool refuse);
+  // Pin creation refuses `rate` although the ranges offer it, as a device whose ranges are wider
+  // than the rates its clock can run; 0 refuses none again.
+  void RefuseRate(ULONG rate);
   // How many instances of a pin may exist at once (0 exhausts it).
   void SetPossibleInstances(size_t filter, ULONG pinId, ULONG possible);
 

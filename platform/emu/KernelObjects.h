@@ -52,4 +52,10 @@ void SetLastErrorValue(DWORD error);
 // Sets several events in one step: a waiter sees all of them signalled or none.
 void SetEventsTogether(const HANDLE* events, size_t count);
 
+// Whether timeGetTime is frozen, and its value then. Call with ObjectLock held.
+bool FrozenTimeNow(DWORD* now);
+// Ends, as timed out, every wait begun while the clock was frozen whose time-out has passed by
+// the frozen clock's `now`. Call with ObjectLock held.
+void ExpireFrozenWaits(DWORD now);
+
 }  // namespace emu

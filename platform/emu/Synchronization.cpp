@@ -26,6 +26,10 @@ struct BlockedWait {
   DWORD threadId = 0;
   std::vector<std::shared_ptr<KernelObject>> objects;
   bool waitAll = false;
+  // Begun while timeGetTime was frozen: the wait also ends when the frozen clock reaches this.
+  bool frozenTimed = false;
+  DWORD frozenDeadline = 0;
+  bool expired = false;
 };
 // The entries of the threads blocked now, each entry the thread's own: after a thread's first
 // wait, waiting allocates nothing.
@@ -56,23 +60,34 @@ class IdleRegistration {
   }
   IdleRegistration(const IdleRegistration&) = delete;
   IdleRegistration& operator=(const IdleRegistration&) = delete;
-  void Register(const std::shared_ptr<KernelObject>* objects, DWORD count, bool waitAll) {
+  void Register(const std::shared_ptr<KernelObject>* objects, DWORD count, bool waitAll,
+                bool frozenTimed, DWORD frozenDeadline) {
     thread_local BlockedWait own;
     own.threadId = GetCurrentThreadId();
     own.objects.assign(objects, objects + count);
     own.waitAll = waitAll;
+    own.frozenTimed = frozenTimed;
+    own.frozenDeadline = frozenDeadline;
+    own.expired = false;
     BlockedWaits().push_back(&own);
     entry_ = &own;
     if (idleWatchers > 0) emu::ObjectSignal().notify_all();
   }
   bool registered() const { return entry_ != nullptr; }
+  bool expired() const { return entry_ != nullptr && entry_->expired; }
 
  private:
   BlockedWait* entry_ = nullptr;
 };
 
+// Whether a frozen clock at `now` has reached a wait's deadline (with the clock's wrap-around).
+bool FrozenDeadlinePassed(const BlockedWait& wait, DWORD now) {
+  return wait.frozenTimed && static_cast<int32_t>(now - wait.frozenDeadline) >= 0;
+}
+
 // Whether a blocked wait would end now.
 bool Satisfied(const BlockedWait& wait) {
+  if (wait.expired) return true;
   bool all = true;
   bool any = false;
   for (const auto& object : wait.objects) {
@@ -108,6 +123,17 @@ bool WaitUntilIdle(DWORD threadId, DWORD milliseconds) {
 }  // namespace emu_test
 
 namespace emu {
+void ExpireFrozenWaits(DWORD now) {
+  bool any = false;
+  for (BlockedWait* wait : BlockedWaits()) {
+    if (!wait->expired && FrozenDeadlinePassed(*wait, now)) {
+      wait->expired = true;
+      any = true;
+    }
+  }
+  if (any) ObjectSignal().notify_all();
+}
+
 void SetEventsTogether(const HANDLE* events, size_t count) {
   std::lock_guard<std::mutex> guard(ObjectLock());
   for (size_t i = 0; i < count; ++i) {
@@ -170,6 +196,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     }
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  DWORD frozenStart = 0;
+  const bool frozenTimed = milliseconds != INFINITE && emu::FrozenTimeNow(&frozenStart);
   IdleRegistration idle;
   while (true) {
     if (waitAll) {
@@ -187,12 +215,14 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         }
       }
     }
-    if (milliseconds == 0) return WAIT_TIMEOUT;
+    if (milliseconds == 0 || idle.expired()) return WAIT_TIMEOUT;
     if (milliseconds == INFINITE) {
       emu::ObjectSignal().wait(lock);
       continue;
     }
-    if (!idle.registered()) idle.Register(objects, count, waitAll != FALSE);
+    if (!idle.registered()) {
+      idle.Register(objects, count, waitAll != FALSE, frozenTimed, frozenStart + milliseconds);
+    }
     if (emu::ObjectSignal().wait_until(lock, deadline) == std::cv_status::timeout) {
       // One last look: the signal may have come with the time-out.
       milliseconds = 0;

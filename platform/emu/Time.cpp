@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/emu/CallCount.h"
+#include "platform/emu/KernelObjects.h"
 #include "platform/emu/sync.h"
 #include "platform/emu/test_hooks.h"
 
@@ -28,7 +29,22 @@ void FreezeTime(DWORD valueMs) {
   timeFrozen.store(true);
 }
 void UnfreezeTime() { timeFrozen.store(false); }
+void AdvanceTime(DWORD ms) {
+  std::lock_guard<std::mutex> guard(emu::ObjectLock());
+  const DWORD now = frozenTime.load() + ms;
+  frozenTime.store(now);
+  timeFrozen.store(true);
+  emu::ExpireFrozenWaits(now);
+}
 }  // namespace emu_test
+
+namespace emu {
+bool FrozenTimeNow(DWORD* now) {
+  if (!timeFrozen.load()) return false;
+  *now = frozenTime.load();
+  return true;
+}
+}  // namespace emu
 
 extern "C" {
 

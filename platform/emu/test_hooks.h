@@ -12,6 +12,10 @@ namespace emu_test {
 void SetTimeOffset(DWORD offsetMs);
 void FreezeTime(DWORD valueMs);
 void UnfreezeTime();
+// Moves the frozen clock on by `ms`. A wait with a time-out begun while the clock was frozen
+// then also ends when the frozen clock passes its time-out, so a thread paced by timeGetTime
+// can be driven by a test's clock alone.
+void AdvanceTime(DWORD ms);
 
 // Text handed to OutputDebugStringA since the last clear.
 std::string DebugOutput();

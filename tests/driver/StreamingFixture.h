@@ -34,6 +34,8 @@ struct SwitchRecord {
   ASIOTimeStamp stamp{};
   bool viaTimeInfo = false;
   uint32_t flagsSeen = 0;
+  double rateSeen = 0.0;      // ASIOTime's sample rate (time-info callbacks)
+  double rateReported = 0.0;  // getSampleRate inside the callback
   std::vector<int32_t> inputs[2];
 };
 
@@ -73,7 +75,9 @@ struct StreamingHost {
     record.index = index;
     record.viaTimeInfo = time != nullptr;
     driver->getSamplePosition(&record.position, &record.stamp);
+    driver->getSampleRate(&record.rateReported);
     if (time != nullptr) {
+      record.rateSeen = time->timeInfo.sampleRate;
       record.flagsSeen = time->timeInfo.flags;
       record.position = time->timeInfo.samplePosition;
       record.stamp = time->timeInfo.systemTime;

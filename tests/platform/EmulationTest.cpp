@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -154,6 +155,37 @@ TEST(Emulation, TheClockCanBeSteered) {
   emu_test::FreezeTime(0x10u);
   EXPECT_EQ(timeGetTime() - 0xFFFFFFF0u, 0x20u) << "differences survive the wrap";
   emu_test::UnfreezeTime();
+}
+
+// A thread that waits with a time-out while the clock is frozen is woken by the test's clock as
+// well: its wait ends when the frozen clock reaches the time-out, not before, and is idle until
+// then.
+TEST(Emulation, WaitsBegunOnAFrozenClockEndWhenItPassesTheirTimeOut) {
+  emu_test::FreezeTime(1000);
+  struct Waiter {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<DWORD> endedAt{0};
+  } waiter;
+  DWORD id = 0;
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID parameter) -> DWORD {
+        auto* self = static_cast<Waiter*>(parameter);
+        // Far longer than the test takes in real time.
+        if (WaitForSingleObject(self->event, 10000) == WAIT_TIMEOUT) self->endedAt = timeGetTime();
+        return 0;
+      },
+      &waiter, 0, &id);
+  ASSERT_TRUE(emu_test::WaitUntilIdle(id, 5000));
+  emu_test::AdvanceTime(9999);
+  EXPECT_TRUE(emu_test::WaitUntilIdle(id, 5000)) << "still waiting one millisecond short";
+  EXPECT_EQ(waiter.endedAt.load(), 0u);
+  emu_test::AdvanceTime(1);
+  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(waiter.endedAt.load(), 11000u) << "ended by the frozen clock";
+  emu_test::UnfreezeTime();
+  CloseHandle(thread);
+  CloseHandle(waiter.event);
 }
 
 TEST(Emulation, PlatformCallsAreCountedForOneThreadOnlyAndOncePerCall) {

@@ -27,6 +27,8 @@ class CAsioDriverTestAccess {
   // Whether a run exists, and its render pin; read only while no host call runs.
   bool HasStream() const { return owner.stream != nullptr; }
   CKsAudPin* RenderPin() const { return owner.stream ? owner.stream->RenderPin() : nullptr; }
+  // The run's watch for a device that left, while it looks (0 otherwise).
+  DWORD WatchThreadId() const { return owner.stream ? owner.stream->WatchThreadId() : 0; }
 
   decltype(CAsioDriver::activeInputs)& activeInputs;
   decltype(CAsioDriver::asioTime)& asioTime;

@@ -1,0 +1,292 @@
+// The device's life under a running stream: a device that fails or goes silent is ridden out on
+// the silence clock, and the stream resumes by itself when the device streams again, returns as a
+// new instance, or wakes from sleep. A rate asked for while running restarts the pins at it.
+#include <cmath>
+
+#include "driver/AsioDriver.h"
+#include "driver/RunningStream.h"
+#include "driver/StartFailureText.h"
+#include "ks/KsAudPin.h"
+#include "streaming/InputCapture.h"
+#include "streaming/OutputRender.h"
+
+namespace {
+
+// A render pin that completes nothing for this long is silent: sleeping, stalled or gone.
+constexpr DWORD kStallMs = 500;
+// Silence counts only once the start has seen its buffer switches: a device that never streams
+// fails the start instead.
+constexpr uint32_t kArmedCycles = 2;
+// How often the watch looks for a device that left.
+constexpr DWORD kWatchPollMs = 250;
+constexpr uint64_t kNanosecondsPerMs = 1000000;
+
+}  // namespace
+
+void CRunningStream::Note(DeviceEvent event) {
+  if (binding.events != nullptr) binding.events->Record(event);
+}
+
+DWORD CRunningStream::LatestSwitchTime() const {
+  if (cycleCount.load(std::memory_order_relaxed) == 0) return timeGetTime();
+  return static_cast<DWORD>(binding.driver->systemTime.load(std::memory_order_relaxed) /
+                            kNanosecondsPerMs);
+}
+
+bool CRunningStream::RenderStalled(Wake wake) {
+  const uint32_t cycles = cycleCount.load(std::memory_order_relaxed);
+  if (cycles != stampedCycles) {
+    stampedCycles = cycles;
+    lastHalfTime = LatestSwitchTime();
+  }
+  if (wake == Wake::Render || cycles < kArmedCycles) {
+    stallWaitMs = kStallMs;
+    return false;
+  }
+  // Render completes within a half of the half's end: silence counted from there is never
+  // longer than the time since render's latest completion.
+  const DWORD silent = timeGetTime() - lastHalfTime;
+  stallWaitMs = silent >= kStallMs ? kStallMs : kStallMs - silent;
+  return silent >= kStallMs;
+}
+
+bool CRunningStream::TendDevice(Wake wake) {
+  if (DeviceFailed()) return RideOutLoss(true);
+  if (RenderStalled(wake)) return RideOutLoss(false);
+  if (rateAfterCallback != 0.0 || rateRequest.load(std::memory_order_acquire) == kAsked) {
+    if (!TakeRequestedRate()) return RideOutLoss(true);
+  }
+  return !StopRequested();
+}
+
+bool CRunningStream::RideOutLoss(bool failed) {
+  // A pin that answers and says it is paused was paused under the run: the system sleeps.
+  bool gone = failed || device.renderPin == nullptr;
+  if (!gone) {
+    KSSTATE state = KSSTATE_STOP;
+    gone = FAILED(device.renderPin->GetState(&state));
+    suspended = !gone && state == KSSTATE_PAUSE;
+  }
+  // The whole gap is one drop-out, however long it lasts.
+  binding.dropOutCount->fetch_add(1, std::memory_order_relaxed);
+  if (suspended) {
+    Note(DeviceEvent::kSuspended);
+  } else {
+    Note(DeviceEvent::kLost);
+    deviceLost.store(true, std::memory_order_release);
+    binding.driver->SetErrorMessage(kDisconnectedText);
+  }
+  if (gone) LetDeviceGo();
+  const bool attached = RunSilenceClock();
+  StopWatch();
+  returned.ReleaseEnumerators();
+  watchHasDevice.store(false, std::memory_order_relaxed);
+  return attached && !StopRequested() && !away && render != nullptr;
+}
+
+void CRunningStream::LetDeviceGo() {
+  if (suspended) {
+    // The device left in its sleep (its hub lost power): it is lost now.
+    suspended = false;
+    Note(DeviceEvent::kLost);
+    deviceLost.store(true, std::memory_order_release);
+    binding.driver->SetErrorMessage(kDisconnectedText);
+  }
+  CloseStreams();
+  device.ReleaseEnumerators();
+  away = true;
+  StartWatch();
+}
+
+bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
+  while (!StopRequested()) {
+    if (rateAfterCallback != 0.0 || rateRequest.load(std::memory_order_acquire) == kAsked) {
+      if (!TakeRequestedRate()) LetDeviceGo();
+    }
+    const double now = static_cast<double>(timeGetTime() - t0);
+    if (now >= dueMs) return true;
+    HANDLE events[4] = {stopEvent, controlEvent, nullptr, nullptr};
+    DWORD count = 2;
+    const DWORD foundAt = count;
+    if (away && watchFound != nullptr) events[count++] = watchFound;
+    const DWORD renderAt = count;
+    if (!away && render != nullptr && render->AwaitedEvent() != nullptr) {
+      events[count++] = render->AwaitedEvent();
+    }
+    const auto wait = static_cast<DWORD>(std::ceil(dueMs - now));
+    const DWORD woke = WaitForMultipleObjects(count, events, FALSE, wait);
+    if (StopRequested()) break;
+    if (woke == WAIT_OBJECT_0 + foundAt && away && watchHasDevice.load(std::memory_order_acquire)) {
+      // The device is back as a new instance, opened by the watch at the rate it read.
+      StopWatch();
+      device.TakeFrom(returned);
+      watchHasDevice.store(false, std::memory_order_relaxed);
+      away = false;
+      const bool atRate = returnedRate == CurrentRate() || RemakePins(CurrentRate());
+      if (!atRate || !ReopenStreams()) {
+        LetDeviceGo();
+        continue;
+      }
+      Note(DeviceEvent::kReturned);
+      binding.driver->SetErrorMessage(kAsioOkText);
+      return false;
+    }
+    if (woke == WAIT_OBJECT_0 + renderAt && !away && !OnSilentRenderWake()) return false;
+  }
+  return false;
+}
+
+bool CRunningStream::OnSilentRenderWake() {
+  if (!render->WaitPacket(0)) {
+    render->DismissWake();
+    return true;
+  }
+  const bool refused = render->TakeRefusal() | capture->TakeRefusal();
+  if (refused || render->PacketFailed()) {
+    LetDeviceGo();
+    return true;
+  }
+  // The pins complete again: after a sleep, or a stall that ended.
+  if (suspended) {
+    Note(DeviceEvent::kResumed);
+  } else {
+    Note(DeviceEvent::kReturned);
+    binding.driver->SetErrorMessage(kAsioOkText);
+  }
+  suspended = false;
+  if (!ReopenStreams()) {
+    LetDeviceGo();
+    return true;
+  }
+  return false;
+}
+
+bool CRunningStream::ReopenStreams() {
+  CloseStreams();
+  if (!OpenStreams()) {
+    CloseStreams();
+    streamFailure.store(ASE_OK, std::memory_order_release);
+    return false;
+  }
+  // As at a start: capture aligns anew by its first packet, render fades in.
+  renderFrames = 0;
+  synced = false;
+  fadeInPending = true;
+  halfDue = false;
+  captureFailed = false;
+  captured = CCaptureHalf();
+  captured.NextHalf(CurrentCaptureHalf(), binding.bufferSize);
+  binding.latencyCount->store(binding.bufferSize, std::memory_order_relaxed);
+  stampedCycles = cycleCount.load(std::memory_order_relaxed);
+  lastHalfTime = timeGetTime();
+  return true;
+}
+
+bool CRunningStream::RemakePins(double newRate) {
+  CloseStreams();
+  device.ClosePins();
+  return device.CreatePins(newRate);
+}
+
+bool CRunningStream::TakeRequestedRate() {
+  double wanted = rateAfterCallback;
+  const bool fromHost = wanted == 0.0;
+  rateAfterCallback = 0.0;
+  if (fromHost) {
+    uint32_t asked = kAsked;
+    if (!rateRequest.compare_exchange_strong(asked, kTaken, std::memory_order_acq_rel)) return true;
+    wanted = askedRate.load(std::memory_order_acquire);
+  }
+  const double old = CurrentRate();
+  bool streams = true;
+  bool refused = false;
+  if (!away && wanted != old) {
+    if (RemakePins(wanted)) {
+      Note(DeviceEvent::kRateRestarted);
+    } else {
+      refused = true;
+      streams = RemakePins(old);
+    }
+    streams = streams && ReopenStreams();
+  }
+  if (!refused) rate.store(wanted, std::memory_order_release);
+  // The rate the pins run at is what the host reads from here on, and the next callback's
+  // time info is marked. A change asked from inside a callback that the pins refused after all
+  // goes back to the old rate.
+  if (!refused || !fromHost) {
+    binding.driver->sampleRate.store(CurrentRate());
+    binding.driver->SetTimeInfoFlags(kSampleRateChanged);
+  }
+  if (fromHost) {
+    rateRequest.store(refused ? kRateRefused : kRateRunning, std::memory_order_release);
+    SetEvent(rateAnswered);
+  }
+  return streams;
+}
+
+ASIOError CRunningStream::ChangeRate(double wanted, DWORD milliseconds) {
+  if (controlEvent == nullptr || rateAnswered == nullptr || Ended()) return ASE_NoClock;
+  ResetEvent(rateAnswered);
+  askedRate.store(wanted, std::memory_order_release);
+  rateRequest.store(kAsked, std::memory_order_release);
+  SetEvent(controlEvent);
+  if (WaitForSingleObject(rateAnswered, milliseconds) != WAIT_OBJECT_0) {
+    // Not taken in time (the thread is inside a callback that does not return): withdrawn.
+    uint32_t asked = kAsked;
+    if (rateRequest.compare_exchange_strong(asked, kNoRequest, std::memory_order_acq_rel)) {
+      return ASE_NoClock;
+    }
+    // Taken: the thread is in the driver's own bounded steps of the restart.
+    WaitForSingleObject(rateAnswered, milliseconds);
+  }
+  return rateRequest.exchange(kNoRequest, std::memory_order_acq_rel) == kRateRunning ? ASE_OK
+                                                                                     : ASE_NoClock;
+}
+
+bool CRunningStream::ChangeRateAfterCallback(double wanted) {
+  if (!away && !device.PinsTakeRate(wanted)) return false;
+  rateAfterCallback = wanted;
+  return true;
+}
+
+void CRunningStream::StartWatch() {
+  if (watchThread != nullptr || watchStop == nullptr || watchFound == nullptr) return;
+  ResetEvent(watchStop);
+  watchHasDevice.store(false, std::memory_order_relaxed);
+  unsigned id = 0;
+  const uintptr_t handle = _beginthreadex(nullptr, 0, WatchProc, this, 0, &id);
+  // Without a watch the silence clock goes on until the host stops.
+  if (handle == 0) return;
+  watchThread = reinterpret_cast<HANDLE>(handle);
+  watchThreadId.store(id, std::memory_order_release);
+}
+
+void CRunningStream::StopWatch() {
+  if (watchThread == nullptr) return;
+  SetEvent(watchStop);
+  // Its steps are bounded as the streaming thread's own requests to the device are.
+  WaitForSingleObject(watchThread, INFINITE);
+  CloseHandle(watchThread);
+  watchThread = nullptr;
+  watchThreadId.store(0, std::memory_order_release);
+}
+
+unsigned WINAPI CRunningStream::WatchProc(void* argument) {
+  static_cast<CRunningStream*>(argument)->Watch();
+  return 0;
+}
+
+void CRunningStream::Watch() {
+  // The streaming thread ends the watch before it lets the run go: `this` stays valid.
+  while (WaitForSingleObject(watchStop, kWatchPollMs) == WAIT_TIMEOUT) {
+    CKx7Device found;
+    if (!found.FindFilters()) continue;
+    const double at = CurrentRate();
+    if (!found.CreatePins(at)) continue;
+    returned.TakeFrom(found);
+    returnedRate = at;
+    watchHasDevice.store(true, std::memory_order_release);
+    SetEvent(watchFound);
+    return;
+  }
+}
