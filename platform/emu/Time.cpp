@@ -13,6 +13,7 @@ namespace {
 std::atomic<DWORD> timeOffset{0};
 std::atomic<bool> timeFrozen{false};
 std::atomic<DWORD> frozenTime{0};
+std::atomic<int> periodsHeld{0};
 
 uint64_t MillisecondsSinceBoot() {
   using namespace std::chrono;
@@ -36,6 +37,7 @@ void AdvanceTime(DWORD ms) {
   timeFrozen.store(true);
   emu::ExpireFrozenWaits(now);
 }
+int TimerPeriodsHeld() { return periodsHeld.load(); }
 }  // namespace emu_test
 
 namespace emu {
@@ -60,6 +62,18 @@ DWORD timeGetTime(void) {
   emu::CountedCall counted(emu_test::PlatformCall::timeGetTime);
   if (timeFrozen.load()) return frozenTime.load();
   return static_cast<DWORD>(MillisecondsSinceBoot()) + timeOffset.load();
+}
+
+MMRESULT timeBeginPeriod(UINT period) {
+  if (period == 0) return TIMERR_NOCANDO;
+  periodsHeld.fetch_add(1);
+  return TIMERR_NOERROR;
+}
+
+MMRESULT timeEndPeriod(UINT period) {
+  if (period == 0) return TIMERR_NOCANDO;
+  periodsHeld.fetch_sub(1);
+  return TIMERR_NOERROR;
 }
 
 DWORD GetTickCount(void) { return static_cast<DWORD>(MillisecondsSinceBoot()); }

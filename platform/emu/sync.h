@@ -57,6 +57,13 @@ BOOL QueryThreadCycleTime(HANDLE thread, PULONG64 cycleTime);
 
 void Sleep(DWORD milliseconds);
 DWORD timeGetTime(void);
+// The system timer's resolution for timed waits: each begin is matched by an end of the same
+// period. This machine's waits are always fine-grained; the emulation counts the requests.
+typedef UINT MMRESULT;
+#define TIMERR_NOERROR 0
+#define TIMERR_NOCANDO 97
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
 DWORD GetTickCount(void);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);

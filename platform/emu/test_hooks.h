@@ -16,6 +16,8 @@ void UnfreezeTime();
 // then also ends when the frozen clock passes its time-out, so a thread paced by timeGetTime
 // can be driven by a test's clock alone.
 void AdvanceTime(DWORD ms);
+// How many timeBeginPeriod requests are not yet ended.
+int TimerPeriodsHeld();
 
 // Text handed to OutputDebugStringA since the last clear.
 std::string DebugOutput();

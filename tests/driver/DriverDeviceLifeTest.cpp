@@ -220,6 +220,7 @@ TEST_P(DeviceLifeTest, AnUnpluggedDeviceLeavesTheHostsClockRunningWithSilenceAnd
   // The clock steps behind the device by less than a step and a millisecond.
   EXPECT_NEAR(Events()[0].ms, MsOf("removed"), 2.0) << "a failed request is noticed at once";
   EXPECT_EQ(ErrorText(), "NORVA KX-7 was disconnected.");
+  EXPECT_EQ(emu_test::TimerPeriodsHeld(), 1) << "the silence clock's waits are fine-grained";
   EXPECT_EQ(Internals(*driver).dropOutCount.load(), 1u) << "the gap is one drop-out";
   const size_t lost = SwitchAt(MsOf("removed") + 1);
   const Seen seen = Look(lost, host.switches.size());
@@ -288,6 +289,7 @@ TEST_P(DeviceLifeTest, AReturningDeviceIsReopenedAndHeardWithoutTheHost) {
   EXPECT_GE(Events()[1].ms, arrived);
   EXPECT_LE(Events()[1].ms, arrived + 2000) << "back within 2 s of its interface";
   EXPECT_EQ(ErrorText(), "ASIO OK");
+  EXPECT_EQ(emu_test::TimerPeriodsHeld(), 0) << "the timer is let go with the silence";
   EXPECT_EQ(Internals(*driver).dropOutCount.load(), 1u);
   EXPECT_EQ(Internals(*driver).latencyCount.load(), freshLatency) << "as at a fresh start";
   EXPECT_EQ(LatestPinRate(device), 48000u);
