@@ -114,12 +114,24 @@ class CRunningStream : public CBaseObject {
   void ClearHostHalves();
   enum class Wake { Stop, Render, Capture, Nothing };
   Wake AwaitCompletion();
-  void OnCaptureWake(bool* attached);
-  // A render packet came back: feeds it the next block, and ends the half when it is full.
-  // False when the driver let the thread go during the host's callback.
+  // One wake: the render packets that came back, the capture that came in, the halves that are
+  // complete handed to the host, the host's output to the device. False when the driver let
+  // the thread go during the host's callback.
+  bool OnWake(Wake wake);
+  // Takes every render packet that has come back; true when one did.
   bool OnRenderPacket();
+  void OnCaptureWake(bool took);
+  // Takes the capture packets that completed, into the current half as far as they belong to
+  // it; true when one was taken.
   bool DrainCapture();
-  void FillRenderBlock(uint32_t halfStart);
+  // Where the current capture packet's first frame belongs in the capture stream.
+  uint64_t PlaceOfPacket(uint32_t frames);
+  // Whether the current half is to be handed over: capture has filled it, or it is so late that
+  // its missing frames count as lost.
+  bool HalfDue() const;
+  // Feeds the packets that came back with the host's output that is due.
+  void FeedRender();
+  void FillRenderBlock(uint32_t first);
   bool EndHalf();
   // Whether the device failed a request or refused one: it is gone.
   bool DeviceFailed();
@@ -151,11 +163,17 @@ class CRunningStream : public CBaseObject {
   CInputCapture* capture = nullptr;
   COutputRender* render = nullptr;
   int32_t renderBlock[kx7::kPacketFrames * kx7::kRenderChannels] = {};
-  uint32_t renderFrames = 0;  // frames of the current half already sent to render
-  bool synced = false;        // capture aligned to render by its first packet
-  bool fadeInPending = true;
-  // The half whose frames have all gone to the render pin while its capture is still coming.
-  bool halfDue = false;
+  uint32_t packetCount = 0;    // in each pin's ring, for this buffer size
+  uint64_t renderDone = 0;     // frames of render packets that have come back
+  uint32_t outputCursor = 0;   // first frame of the host's output not yet sent, in the two halves
+  uint32_t outputPending = 0;  // frames of host output not yet sent
+  uint64_t outputSent = 0;     // frames of host output sent since the start
+  bool starved = false;        // the device ran out of output (counted once per time)
+  bool synced = false;         // capture has delivered its first frames
+  uint64_t captureNext = 0;    // the place of the frame after the last captured one
+  bool packetHeld = false;     // the current capture packet belongs partly to a later half
+  uint64_t packetPlace = 0;    // the held packet's place and frames already taken
+  uint32_t packetTaken = 0;
   // A capture read completed with an error since the last look.
   bool captureFailed = false;
   // Empty or failed capture completions the pin may still be handed back at once this half.

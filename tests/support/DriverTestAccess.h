@@ -14,6 +14,7 @@ class CAsioDriverTestAccess {
         autoOpenPanel(driver.settings.autoOpenPanel),
         bufferSize(driver.bufferSize),
         callbacks(driver.callbacks),
+        deviceEvents(driver.deviceEvents),
         dropOutCount(driver.dropOutCount),
         inputBuffers(driver.inputBuffers),
         inputChannels(driver.inputChannels),
@@ -53,6 +54,7 @@ class CAsioDriverTestAccess {
   decltype(DriverSettings::autoOpenPanel)& autoOpenPanel;
   decltype(CAsioDriver::bufferSize)& bufferSize;
   decltype(CAsioDriver::callbacks)& callbacks;
+  decltype(CAsioDriver::deviceEvents)& deviceEvents;
   decltype(CAsioDriver::dropOutCount)& dropOutCount;
   decltype(CAsioDriver::inputBuffers)& inputBuffers;
   decltype(CAsioDriver::inputChannels)& inputChannels;
