@@ -189,7 +189,7 @@ bool CRunningStream::OnWake(Wake wake) {
   if (wake == Wake::Render && !rendered) render->DismissWake();
   OnCaptureWake(wake == Wake::Capture);
   FeedRender();
-  while (HalfDue()) {
+  while (!StopRequested() && HalfDue()) {
     // Each half goes to the device before the next switch: the host writes over its floats two
     // switches later, and capture may complete several halves at once.
     if (!EndHalf()) return false;

@@ -75,13 +75,22 @@ TEST_P(LoadTest, NinetyPercentLoadAtTheSmallestBufferInEveryProfile) {
   }
 }
 
-// Every larger buffer, in the profile whose completions come latest.
+// Every larger buffer at every rate, in the profile whose completions come latest.
 TEST_P(LoadTest, NinetyPercentLoadAtEveryBufferSizeWithTwoMillisecondTransfers) {
-  for (int32_t bufferSize = 128; bufferSize <= 2048; bufferSize *= 2) {
-    ExpectNothingLost("urb-2ms", 48000, bufferSize);
+  for (double rate : {44100.0, 48000.0, 96000.0}) {
+    for (int32_t bufferSize = 128; bufferSize <= 2048; bufferSize *= 2) {
+      ExpectNothingLost("urb-2ms", rate, bufferSize);
+    }
   }
-  ExpectNothingLost("urb-2ms", 44100, 2048);
-  ExpectNothingLost("urb-2ms", 96000, 2048);
+}
+
+// Every larger buffer in the other two profiles, at 48 kHz.
+TEST_P(LoadTest, NinetyPercentLoadAtEveryBufferSizeWithPromptCompletions) {
+  for (const char* profile : {"ideal", "usb-1ms"}) {
+    for (int32_t bufferSize = 128; bufferSize <= 2048; bufferSize *= 2) {
+      ExpectNothingLost(profile, 48000, bufferSize);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layout, LoadTest, ::testing::Values(vkx7::Kx7Layout::UsbAudio),
