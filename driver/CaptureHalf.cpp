@@ -8,7 +8,6 @@ uint32_t CCaptureHalf::Take(const SampleConverter& converter, const int32_t* sam
   uint32_t taken = 0;
   if (place < base) {
     taken = static_cast<uint32_t>(std::min<uint64_t>(count, base - place));
-    late += taken;
     place += taken;
   }
   const uint64_t end = base + halfSize;
@@ -31,12 +30,6 @@ uint32_t CCaptureHalf::Missing(uint32_t halfSize) const {
   const uint64_t from = std::max(base, std::min(syncedFrom, end));
   const uint64_t due = end - from;
   return due > written ? static_cast<uint32_t>(due - written) : 0;
-}
-
-uint32_t CCaptureHalf::TakeLate() {
-  const uint32_t was = late;
-  late = 0;
-  return was;
 }
 
 void CCaptureHalf::NextHalf(float* half, uint32_t halfSize) {

@@ -22,8 +22,6 @@ class CCaptureHalf {
   bool Complete(uint32_t halfSize) const { return reached >= halfSize; }
   // Frames that should have come for this half and did not.
   uint32_t Missing(uint32_t halfSize) const;
-  // Frames dropped since the last call because their half had gone.
-  uint32_t TakeLate();
   // The place of the half's first frame.
   uint64_t Base() const { return base; }
   // The next half begins, all silence until capture fills it.
@@ -34,5 +32,4 @@ class CCaptureHalf {
   uint64_t syncedFrom = UINT64_MAX;
   uint32_t reached = 0;  // frames from the half's start up to the furthest place taken
   uint32_t written = 0;
-  uint32_t late = 0;
 };

@@ -255,31 +255,30 @@ bool CRunningStream::DrainCapture() {
     captureNext = packetPlace + frames;
     capture->ReleasePacket();
   }
-  if (took && binding.events != nullptr) {
-    if (captured.TakeLate() != 0) binding.events->Record(DeviceEvent::kCaptureLost);
-    // A whole ring at once: the device had no read left to fill.
-    if (k == packetCount) binding.events->Record(DeviceEvent::kCaptureOverrun);
+  // A whole ring at once: the device had no read left to fill.
+  if (k == packetCount && binding.events != nullptr) {
+    binding.events->Record(DeviceEvent::kCaptureOverrun);
   }
   return took;
 }
 
 uint64_t CRunningStream::PlaceOfPacket(uint32_t frames) {
-  // A pin that stamps its packets tells each one's place in its stream, lost packets before it
-  // included; otherwise packets follow each other.
+  // Packets follow each other, and the first ends where render stands. A pin that stamps its
+  // packets tells each one's place, lost packets before it included; a stamp further off than a
+  // ring's worth is not believed.
+  const uint64_t expected =
+      synced ? captureNext : (renderDone > frames ? renderDone - frames : uint64_t{0});
+  uint64_t place = expected;
   LONGLONG stamp = 0;
-  uint64_t place = captureNext;
   if (capture->PacketTime(&stamp)) {
-    place = static_cast<uint64_t>(
+    const auto stamped = static_cast<uint64_t>(
         static_cast<double>(stamp) * binding.sampleRate / kHundredNanosecondsPerSecond + 0.5);
-  } else if (!synced) {
-    // The first packet ends where render stands.
-    place = renderDone > frames ? renderDone - frames : 0;
+    const uint64_t reach = uint64_t{packetCount} * kBlockFrames;
+    if (stamped + reach >= expected && stamped <= expected + reach) place = stamped;
   }
   if (!synced) {
     synced = true;
     captured.SyncAt(place);
-  } else if (place > captureNext && binding.events != nullptr) {
-    binding.events->Record(DeviceEvent::kCaptureLost);
   }
   return place;
 }
