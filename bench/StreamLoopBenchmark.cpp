@@ -18,6 +18,8 @@
 #include "platform/emu/test_hooks.h"
 #include "product/Kx7Facts.h"
 #include "streaming/SampleConverter.h"
+#include "support/DeviceStepping.h"
+#include "support/DriverTestAccess.h"
 #include "virtual_device/VirtualKsDevice.h"
 
 namespace {
@@ -43,6 +45,12 @@ struct Host {
 
 void WaitFor(vkx7::VirtualKx7& device, size_t queuedWrites) {
   while (device.QueuedWrites() != queuedWrites) std::this_thread::yield();
+}
+
+// One packet of device time, each completion in it answered by the streaming thread.
+bool StepPacket(vkx7::VirtualKx7& device, CAsioDriver& driver) {
+  return kx7test::StepFrames(device, kx7::kPacketFrames,
+                             [&driver] { return Internals(driver).streamThreadId.load(); });
 }
 
 // The streaming thread's platform calls per packet as benchmark counters, one per call it made.
@@ -83,19 +91,17 @@ void BM_StreamLoopPerSwitch(benchmark::State& state) {
   while (device.PinState(vkx7::Direction::Capture) != KSSTATE_RUN) {
     std::this_thread::yield();
   }
-  WaitFor(device, 4);
-  for (int p = 0; p < 2 * packetsPerHalf; ++p) {
-    device.Step(1);
-    WaitFor(device, 4);
+  WaitFor(device, kx7::StreamPacketsFor(static_cast<uint32_t>(bufferSize)));
+  for (int p = 0; p < 8 * packetsPerHalf + 64 &&
+                  started.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+       ++p) {
+    StepPacket(device, *driver);
   }
   if (started.get() != ASE_OK) state.SkipWithError("start failed");
   emu_test::CountPlatformCalls(Host::threadId.load(std::memory_order_relaxed));
   meter.Begin();
   for (auto _ : state) {
-    for (int p = 0; p < packetsPerHalf; ++p) {
-      device.Step(1);
-      WaitFor(device, 4);
-    }
+    for (int p = 0; p < packetsPerHalf; ++p) StepPacket(device, *driver);
   }
   meter.End();
   CountCalls(state, static_cast<uint64_t>(state.iterations()) * packetsPerHalf);

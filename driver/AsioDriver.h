@@ -194,8 +194,9 @@ class CAsioDriver : public IASIO, public CUnknown {
   int32_t inputChannels[2] = {0, 0};
   int32_t outputChannels[2] = {0, 0};
   uint32_t bufferSize = 128;
-  std::atomic<uint32_t> inputLatency{128};  // read by getLatencies on any thread
-  uint32_t outputLatency = 256;
+  // Read by getLatencies on any thread; set by createBuffers, so they hold for a whole run.
+  std::atomic<uint32_t> inputLatency{128};
+  std::atomic<uint32_t> outputLatency{kx7::OutputLatencyFrames(128)};
   int32_t activeInputs = 0;
   int32_t activeOutputs = 0;
   // Bit c: input c is active; bit 2 + c: output c. What getChannelInfo reads on any thread.

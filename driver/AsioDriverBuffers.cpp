@@ -56,7 +56,7 @@ ASIOError CAsioDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t
 ASIOError CAsioDriver::getLatencies(int32_t* inputLatencyOut, int32_t* outputLatencyOut) {
   if (inputLatencyOut == nullptr || outputLatencyOut == nullptr) return ASE_InvalidParameter;
   *inputLatencyOut = static_cast<int32_t>(inputLatency.load(std::memory_order_relaxed));
-  *outputLatencyOut = static_cast<int32_t>(outputLatency);
+  *outputLatencyOut = static_cast<int32_t>(outputLatency.load(std::memory_order_relaxed));
   return ASE_OK;
 }
 
@@ -103,7 +103,10 @@ ASIOError CAsioDriver::CreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   if (requestedSize <= 0 || requestedSize % kPacketFrames != 0) return ASE_InvalidMode;
 
   bufferSize = static_cast<uint32_t>(requestedSize);
+  // The host's input half is one period old when it gets it; its output half reaches the
+  // device behind what the device still holds then.
   inputLatency.store(bufferSize, std::memory_order_relaxed);
+  outputLatency.store(kx7::OutputLatencyFrames(bufferSize), std::memory_order_relaxed);
 
   bool allocationFailed = false;
   for (int32_t i = 0; i < numChannels; ++i) {

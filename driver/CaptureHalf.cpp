@@ -3,31 +3,39 @@
 #include <algorithm>
 #include <cstring>
 
-void CCaptureHalf::AlignTo(uint32_t frame) { frames = frame; }
+uint32_t CCaptureHalf::Take(const SampleConverter& converter, const int32_t* samples,
+                            uint32_t count, uint64_t place, float* half, uint32_t halfSize) {
+  uint32_t taken = 0;
+  if (place < base) {
+    taken = static_cast<uint32_t>(std::min<uint64_t>(count, base - place));
+    place += taken;
+  }
+  const uint64_t end = base + halfSize;
+  if (taken < count && place < end) {
+    const uint32_t at = static_cast<uint32_t>(place - base);
+    const uint32_t direct = std::min(count - taken, halfSize - at);
+    if (half != nullptr) converter.CaptureInt32ToFloat(samples + taken, half + at, direct);
+    taken += direct;
+    written += direct;
+    reached = std::max(reached, at + direct);
+    place += direct;
+  }
+  // A frame of a later half: nothing more is coming for this one.
+  if (taken < count) reached = halfSize;
+  return taken;
+}
 
-void CCaptureHalf::Take(const SampleConverter& converter, const int32_t* samples, uint32_t count,
-                        float* half, uint32_t halfSize) {
-  const uint32_t room = frames < halfSize ? halfSize - frames : 0;
-  const uint32_t direct = std::min(count, room);
-  if (half != nullptr) converter.CaptureInt32ToFloat(samples, half + frames, direct);
-  frames += direct;
-  const uint32_t beyond = count - direct;
-  const uint32_t kept = std::min(beyond, kCarryFrames - carried);
-  converter.CaptureInt32ToFloat(samples + direct, carry + carried, kept);
-  carried += kept;
-  dropped += beyond - kept;
+uint32_t CCaptureHalf::Missing(uint32_t halfSize) const {
+  const uint64_t end = base + halfSize;
+  const uint64_t from = std::max(base, std::min(syncedFrom, end));
+  const uint64_t due = end - from;
+  return due > written ? static_cast<uint32_t>(due - written) : 0;
 }
 
 void CCaptureHalf::NextHalf(float* half, uint32_t halfSize) {
-  const uint32_t moved = std::min(carried, halfSize);
-  if (half != nullptr) {
-    std::memcpy(half, carry, moved * sizeof(float));
-    // What capture does not deliver in time stays silence: the half still holds last round's
-    // samples, already converted for the host.
-    std::memset(half + moved, 0, (halfSize - moved) * sizeof(float));
-  }
-  std::memmove(carry, carry + moved, (carried - moved) * sizeof(float));
-  carried -= moved;
-  frames = moved;
-  dropped = 0;
+  base += halfSize;
+  // The half still holds the samples of two periods ago, already converted for the host.
+  if (half != nullptr) std::memset(half, 0, halfSize * sizeof(float));
+  reached = 0;
+  written = 0;
 }

@@ -1,6 +1,7 @@
-// The capture side of the input half being filled: where the next captured frame goes, and the
-// frames that arrived beyond the half's end, which open the next half. Capture packets can so be
-// taken from the device as soon as they complete, however far capture runs ahead of render.
+// The capture side of the input half being filled. Every captured frame has a place in the
+// capture stream, and the half takes the frames whose places fall inside it: a frame that comes
+// after its half has gone is dropped, and a place no frame came for stays silence, so a lost or
+// late packet never moves the input against the output.
 #pragma once
 
 #include <cstdint>
@@ -9,25 +10,26 @@
 
 class CCaptureHalf {
  public:
-  // Room for eight packets beyond the half's end: more than four packets in flight per direction
-  // can put there.
-  static constexpr uint32_t kCarryFrames = 512;
-
-  // Capture starts at `frame` of the half (where render stands when capture first arrives).
-  void AlignTo(uint32_t frame);
-  // Puts `count` device samples at the capture position of `half` (null: counted, not written),
-  // carries what lies beyond `halfSize`, and drops what the carry cannot hold.
-  void Take(const SampleConverter& converter, const int32_t* samples, uint32_t count, float* half,
-            uint32_t halfSize);
-  // Frames written into the half, and frames of this half's packets that were dropped.
-  uint32_t Frames() const { return frames; }
-  uint32_t Dropped() const { return dropped; }
-  // The next half begins: the carried frames go to its start.
+  // Frames before `place` were never captured (the microphone had not started): their silence
+  // is not a loss.
+  void SyncAt(uint64_t place) { syncedFrom = place; }
+  // Puts device samples whose first frame has place `place` into `half` (null: counted, not
+  // written). Returns how many of the `count` frames it took: those of earlier halves (dropped)
+  // and of this one; it stops at the first frame of a later half, which completes this one.
+  uint32_t Take(const SampleConverter& converter, const int32_t* samples, uint32_t count,
+                uint64_t place, float* half, uint32_t halfSize);
+  // Whether the half has every frame it will get: capture has reached its end.
+  bool Complete(uint32_t halfSize) const { return reached >= halfSize; }
+  // Frames that should have come for this half and did not.
+  uint32_t Missing(uint32_t halfSize) const;
+  // The place of the half's first frame.
+  uint64_t Base() const { return base; }
+  // The next half begins, all silence until capture fills it.
   void NextHalf(float* half, uint32_t halfSize);
 
  private:
-  float carry[kCarryFrames] = {};
-  uint32_t carried = 0;
-  uint32_t frames = 0;
-  uint32_t dropped = 0;
+  uint64_t base = 0;
+  uint64_t syncedFrom = UINT64_MAX;
+  uint32_t reached = 0;  // frames from the half's start up to the furthest place taken
+  uint32_t written = 0;
 };

@@ -120,17 +120,31 @@ class CRunningStream : public CBaseObject {
   // The loop and its steps (RunningStreamLoop.cpp), all on the streaming thread.
   void RunLoop();
   bool OpenStreams();
+  // The loop's positions as at a start, for streams just opened.
+  void ResetStreamState();
   void IdleUntilStopped();
   void CloseStreams();
   void ClearHostHalves();
   enum class Wake { Stop, Render, Capture, Nothing };
   Wake AwaitCompletion();
-  void OnCaptureWake(bool* attached);
-  // A render packet came back: feeds it the next block, and ends the half when it is full.
-  // False when the driver let the thread go during the host's callback.
+  // One wake: the render packets that came back, the capture that came in, the halves that are
+  // complete handed to the host, the host's output to the device. False when the driver let
+  // the thread go during the host's callback.
+  bool OnWake(Wake wake);
+  // Takes every render packet that has come back; true when one did.
   bool OnRenderPacket();
+  void OnCaptureWake(bool took);
+  // Takes the capture packets that completed, into the current half as far as they belong to
+  // it; true when one was taken.
   bool DrainCapture();
-  void FillRenderBlock(uint32_t halfStart);
+  // Where the current capture packet's first frame belongs in the capture stream.
+  uint64_t PlaceOfPacket(uint32_t frames);
+  // Whether the current half is to be handed over: capture has filled it, or it is so late that
+  // its missing frames count as lost.
+  bool HalfDue() const;
+  // Feeds the packets that came back with the host's output that is due.
+  void FeedRender();
+  void FillRenderBlock(uint32_t first);
   bool EndHalf();
   // Whether the device failed a request or refused one: it is gone.
   bool DeviceFailed();
@@ -219,20 +233,32 @@ class CRunningStream : public CBaseObject {
   CInputCapture* capture = nullptr;
   COutputRender* render = nullptr;
   int32_t renderBlock[kx7::kPacketFrames * kx7::kRenderChannels] = {};
-  uint32_t renderFrames = 0;  // frames of the current half already sent to render
-  bool synced = false;        // capture aligned to render by its first packet
-  bool fadeInPending = true;
-  // The half whose frames have all gone to the render pin while its capture is still coming.
-  bool halfDue = false;
-  // A capture read completed with an error since the last look.
+  uint32_t packetCount = 0;    // in each pin's ring, for this buffer size
+  uint64_t renderDone = 0;     // frames of render packets that have come back
+  uint32_t outputCursor = 0;   // first frame of the host's output not yet sent, in the two halves
+  uint32_t outputPending = 0;  // frames of host output not yet sent
+  uint64_t outputSent = 0;     // frames of host output sent since the start
+  bool starved = false;        // the device ran out of output (counted once per time)
+  bool synced = false;         // capture has delivered its first frames
+  uint64_t captureNext = 0;    // the place of the frame after the last captured one
+  bool packetHeld = false;     // the current capture packet belongs partly to a later half
+  uint64_t packetPlace = 0;    // the held packet's place and frames already taken
+  uint32_t packetTaken = 0;
+  // A capture read or a render write completed with an error.
   bool captureFailed = false;
+  bool renderFailed = false;
   // Empty or failed capture completions the pin may still be handed back at once this half.
   uint32_t quickRequeues = 0;
   CCaptureHalf captured;
   // The device's life as the loop sees it.
-  // The latest half's time stamp (the one the host got) and the switches it was taken at: the
-  // loop reads the clock for the stall only on wakes that were not render completions.
+  // Render's progress as the stall rule last saw it, and where capture stood then: a render pin
+  // that stays silent while capture goes on is stalled after 500 ms of captured frames.
+  uint64_t stampedRenderDone = 0;
+  uint64_t captureAtRender = 0;
+  // The latest switch in whose period render completed, its time stamp (the one the host got)
+  // and render's progress at it: with nothing completing the clock is read only on time-outs.
   uint32_t stampedCycles = 0;
+  uint64_t renderAtSwitch = 0;
   DWORD lastHalfTime = 0;
   DWORD stallWaitMs = 500;
   bool suspended = false;  // the pins were paused under the run (system sleep)

@@ -35,16 +35,28 @@ DWORD CRunningStream::LatestSwitchTime() const {
 
 bool CRunningStream::RenderStalled(Wake wake) {
   const uint32_t cycles = cycleCount.load(std::memory_order_relaxed);
+  const bool rendered = renderDone != stampedRenderDone;
+  if (rendered) {
+    stampedRenderDone = renderDone;
+    captureAtRender = captureNext;
+  }
+  // The latest switch in whose period render completed: its stamp is the host's, no clock read.
   if (cycles != stampedCycles) {
     stampedCycles = cycles;
-    lastHalfTime = LatestSwitchTime();
+    if (renderDone != renderAtSwitch) lastHalfTime = LatestSwitchTime();
+    renderAtSwitch = renderDone;
   }
-  if (wake == Wake::Render || cycles < kArmedCycles) {
+  if (rendered || cycles < kArmedCycles) {
     stallWaitMs = kStallMs;
     return false;
   }
-  // Render completes within a half of the half's end: silence counted from there is never
-  // longer than the time since render's latest completion.
+  if (wake == Wake::Capture) {
+    // Capture goes on while render is silent: counted in captured frames, without the clock.
+    const double capturedMs =
+        static_cast<double>(captureNext - captureAtRender) * 1000.0 / CurrentRate();
+    return capturedMs >= kStallMs;
+  }
+  // Nothing completes: silence counted from the latest switch in whose period render completed.
   const DWORD silent = timeGetTime() - lastHalfTime;
   stallWaitMs = silent >= kStallMs ? kStallMs : kStallMs - silent;
   return silent >= kStallMs;
@@ -168,16 +180,10 @@ bool CRunningStream::ReopenStreams() {
     streamFailure.store(ASE_OK, std::memory_order_release);
     return false;
   }
-  // As at a start: capture aligns anew by its first packet, render fades in.
-  renderFrames = 0;
-  synced = false;
-  fadeInPending = true;
-  halfDue = false;
-  captureFailed = false;
-  captured = CCaptureHalf();
-  captured.NextHalf(CurrentCaptureHalf(), binding.bufferSize);
-  binding.latencyCount->store(binding.bufferSize, std::memory_order_relaxed);
+  ResetStreamState();
   stampedCycles = cycleCount.load(std::memory_order_relaxed);
+  stampedRenderDone = renderAtSwitch = renderDone;
+  captureAtRender = captureNext;
   lastHalfTime = timeGetTime();
   return true;
 }

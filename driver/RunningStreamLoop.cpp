@@ -1,6 +1,8 @@
-// The streaming loop: paced by the render packets' completions, it takes every completed capture
-// packet into the current input half, feeds the render pin 64 frames at a time from the current
-// output half, and at the end of each half hands both halves to the host.
+// The streaming loop. The render pin starts with its whole ring of silence queued: the output
+// latency and the half the host fills next. Each capture packet goes to its place in the current
+// input half; a complete half goes to the host, and the output half it has just filled goes to
+// the render pin at once, into the packets that have come back. So at every buffer switch the
+// device still holds the output latency's frames, and the host has its whole period and more.
 #include <cstring>
 #include <new>
 
@@ -13,20 +15,26 @@
 
 namespace {
 
-constexpr uint32_t kPacketCount = kx7::kPacketsInFlight;
 constexpr uint32_t kCaptureSamples = kx7::kPacketFrames * kx7::kCaptureChannels;
 constexpr uint32_t kRenderSamples = kx7::kPacketFrames * kx7::kRenderChannels;
 constexpr uint32_t kBlockFrames = kx7::kPacketFrames;
 constexpr DWORD kIdlePollMs = 100;
-constexpr uint32_t kSilentCycles = 4;
+// The host's first two output halves are played as silence, and the first block of the third
+// fades in: a host's first buffers are often not yet its signal.
+constexpr uint32_t kSilentHalves = 2;
+// How long after render has passed a half's end its capture may still come: longer than the
+// completion delays of USB frames and URBs, and shorter than the output margin, so a lost packet
+// costs the host part of its margin but never its output.
+constexpr uint64_t kCaptureGraceFrames = kx7::kOutputMarginFrames;
+constexpr double kHundredNanosecondsPerSecond = 1e7;
 
 // Streams are made with a nothrow allocation and dropped when their pin refused to pause or
 // their storage is missing; `hr` tells which.
-template <typename Stream, typename Pin>
-Stream* NewStream(uint32_t samples, Pin* pin, HRESULT* hr) {
+template <typename Stream, typename Pin, typename... Rest>
+Stream* NewStream(uint32_t packets, uint32_t samples, Pin* pin, HRESULT* hr, Rest... rest) {
   *hr = E_FAIL;
   if (pin == nullptr) return nullptr;
-  auto* stream = new (std::nothrow) Stream(kPacketCount, samples, pin, hr);
+  auto* stream = new (std::nothrow) Stream(packets, samples, pin, hr, rest...);
   if (stream == nullptr) *hr = E_OUTOFMEMORY;
   if (stream != nullptr && FAILED(*hr)) {
     delete stream;
@@ -67,23 +75,12 @@ void CRunningStream::RunLoop() {
     CloseStreams();
     return;
   }
-  binding.latencyCount->store(binding.bufferSize, std::memory_order_relaxed);
+  ResetStreamState();
   bool attached = true;
   while (attached) {
     const Wake wake = AwaitCompletion();
-    switch (wake) {
-      case Wake::Stop:
-        attached = false;
-        break;
-      case Wake::Capture:
-        OnCaptureWake(&attached);
-        break;
-      case Wake::Render:
-        attached = OnRenderPacket();
-        break;
-      case Wake::Nothing:
-        break;
-    }
+    if (wake == Wake::Stop) break;
+    attached = OnWake(wake);
     // A device that failed or went silent is ridden out on the silence clock until it streams
     // again; a rate asked for restarts the pins.
     if (attached) attached = TendDevice(wake);
@@ -94,7 +91,7 @@ void CRunningStream::RunLoop() {
 bool CRunningStream::DeviceFailed() {
   // Each is read once per wake: whether a request completed with an error or was refused.
   const bool refused = render->TakeRefusal() | capture->TakeRefusal();
-  return refused || captureFailed || render->PacketFailed();
+  return refused || captureFailed || renderFailed;
 }
 
 bool CRunningStream::RunSilenceClock() {
@@ -142,13 +139,19 @@ void CRunningStream::ClearHostHalves() {
 bool CRunningStream::OpenStreams() {
   HRESULT captureResult = E_FAIL;
   HRESULT renderResult = E_FAIL;
-  capture = NewStream<CInputCaptureKS>(kCaptureSamples, device.capturePin, &captureResult);
-  render = NewStream<COutputRenderKS>(kRenderSamples, device.renderPin, &renderResult);
+  // The render pin starts with the output latency and one half of silence queued; both rings
+  // have spare packets for a device that hands its requests back late.
+  const uint32_t primed = kx7::StreamPacketsFor(binding.bufferSize);
+  packetCount = primed + kx7::kSpareStreamPackets;
+  capture =
+      NewStream<CInputCaptureKS>(packetCount, kCaptureSamples, device.capturePin, &captureResult);
+  render = NewStream<COutputRenderKS>(packetCount, kRenderSamples, device.renderPin, &renderResult,
+                                      primed);
   if (capture != nullptr && render != nullptr) {
     renderResult = render->Start();
     if (SUCCEEDED(renderResult)) captureResult = capture->Start();
   }
-  quickRequeues = kPacketCount;
+  quickRequeues = packetCount;
   if (SUCCEEDED(captureResult) && SUCCEEDED(renderResult)) return true;
   // Without both streams running no buffer switch can happen: the start handshake is told why
   // at once rather than after its time-out.
@@ -156,6 +159,27 @@ bool CRunningStream::OpenStreams() {
                                            : StreamFailureOf(device.capturePin, captureResult),
                       std::memory_order_release);
   return false;
+}
+
+void CRunningStream::ResetStreamState() {
+  // Fresh pins count their frames from zero: render primes and fades in again, and capture
+  // places itself anew.
+  renderDone = 0;
+  outputCursor = 0;
+  outputPending = 0;
+  outputSent = 0;
+  starved = false;
+  synced = false;
+  captureNext = 0;
+  packetHeld = false;
+  packetPlace = 0;
+  packetTaken = 0;
+  captureFailed = false;
+  renderFailed = false;
+  captured = CCaptureHalf();
+  if (float* half = CurrentCaptureHalf()) std::memset(half, 0, binding.bufferSize * sizeof(float));
+  binding.latencyCount->store(binding.bufferSize + kx7::OutputLatencyFrames(binding.bufferSize),
+                              std::memory_order_relaxed);
 }
 
 void CRunningStream::IdleUntilStopped() {
@@ -172,105 +196,175 @@ void CRunningStream::CloseStreams() {
 }
 
 CRunningStream::Wake CRunningStream::AwaitCompletion() {
-  // Render completions pace the loop; once capture is aligned, its completions wake the loop
-  // too, so the device gets its reads back at once whatever the phase of the two pins. A stop
-  // wakes it at once.
-  HANDLE events[4] = {stopEvent, render->AwaitedEvent(), nullptr, nullptr};
-  DWORD count = 2;
-  if (synced) {
-    events[2] = capture->AwaitedEvent();
-    if (events[2] != nullptr) count = 3;
+  // Render and capture completions both wake the loop, so the device gets its requests back at
+  // once whatever the phase of the two pins; a stop wakes it at once.
+  HANDLE events[4] = {stopEvent, nullptr, nullptr, nullptr};
+  Wake woken[4] = {Wake::Stop, Wake::Nothing, Wake::Nothing, Wake::Nothing};
+  DWORD count = 1;
+  if (HANDLE renderEvent = render->AwaitedEvent()) {
+    woken[count] = Wake::Render;
+    events[count++] = renderEvent;
+  }
+  if (HANDLE captureEvent = capture->AwaitedEvent()) {
+    woken[count] = Wake::Capture;
+    events[count++] = captureEvent;
   }
   // A request of the host's (a new rate) wakes the loop too.
   if (controlEvent != nullptr) events[count++] = controlEvent;
   const DWORD woke = WaitForMultipleObjects(count, events, FALSE, StallWaitMs());
   if (StopRequested()) return Wake::Stop;
-  if (woke == WAIT_OBJECT_0 + 2 && events[2] != controlEvent) return Wake::Capture;
-  // Whether a packet is done is read from its request, without a call; an event that woke the
-  // loop for nothing carried the late signal of a completion already taken.
-  if (!render->WaitPacket(0)) {
-    if (woke == WAIT_OBJECT_0 + 1) render->DismissWake();
-    return Wake::Nothing;
-  }
-  return Wake::Render;
+  return woke < WAIT_OBJECT_0 + count ? woken[woke - WAIT_OBJECT_0] : Wake::Nothing;
 }
 
-void CRunningStream::OnCaptureWake(bool* attached) {
-  if (!DrainCapture()) capture->DismissWake();
-  if (halfDue && captured.Frames() >= binding.bufferSize) *attached = EndHalf();
+bool CRunningStream::OnWake(Wake wake) {
+  // Whether a packet is done is read from its request, without a call; an event that woke the
+  // loop for nothing carried the late signal of a completion already taken.
+  const bool rendered = OnRenderPacket();
+  if (wake == Wake::Render && !rendered) render->DismissWake();
+  OnCaptureWake(wake == Wake::Capture);
+  // Requests the device failed end the streaming; the device's tending takes over.
+  if (renderFailed || captureFailed) return true;
+  FeedRender();
+  while (!StopRequested() && HalfDue()) {
+    // Each half goes to the device before the next switch: the host writes over its floats two
+    // switches later, and capture may complete several halves at once.
+    if (!EndHalf()) return false;
+    FeedRender();
+    DrainCapture();
+  }
+  return true;
 }
 
 bool CRunningStream::OnRenderPacket() {
-  // Capture that did not fill the due half before this render packet came back is late.
-  if (halfDue && !EndHalf()) return false;
-  const uint32_t halfStart = HalfStart();
-  if (!synced) binding.latencyCount->fetch_add(kBlockFrames, std::memory_order_relaxed);
-  DrainCapture();
-  FillRenderBlock(halfStart);
-  renderFrames += kBlockFrames;
-  if (renderFrames >= binding.bufferSize) {
-    // Capture still short of the half waits for its next packet, up to the next render one.
-    halfDue = true;
-    if ((!synced || captured.Frames() >= binding.bufferSize) && !EndHalf()) return false;
+  bool took = false;
+  while (render->WaitPacket(0)) {
+    took = true;
+    // A write the device failed played nothing: the device is going, not running dry.
+    if (render->PacketFailed()) renderFailed = true;
+    if (!renderFailed) renderDone += kBlockFrames;
   }
-  render->WriteFrames(renderBlock);
-  render->Submit();
-  return true;
+  if (renderFailed) return took;
+  // Every packet back and nothing to send: the device is playing nothing.
+  const bool dry = render->FreePackets() == render->PacketCount() && outputPending == 0;
+  if (dry && !starved && binding.events != nullptr) {
+    binding.events->Record(DeviceEvent::kRenderUnderrun);
+  }
+  starved = dry;
+  return took;
+}
+
+void CRunningStream::OnCaptureWake(bool woken) {
+  if (!DrainCapture() && woken) capture->DismissWake();
 }
 
 bool CRunningStream::DrainCapture() {
   // At most one ring's worth per wake: a pin that hands its reads back at once cannot keep the
   // thread here.
   bool took = false;
-  for (uint32_t k = 0; k < kPacketCount && capture->WaitPacket(0); ++k) {
-    took = true;
-    if (capture->PacketFailed()) captureFailed = true;
-    const uint32_t frames = capture->GetFrameCount();
-    if (frames != 0) {
-      if (!synced) {
-        synced = true;
-        captured.AlignTo(renderFrames);
+  const uint32_t halfSize = binding.bufferSize;
+  uint32_t k = 0;
+  for (; k < packetCount; ++k) {
+    if (!packetHeld) {
+      if (!capture->WaitPacket(0)) break;
+      took = true;
+      if (capture->PacketFailed()) captureFailed = true;
+      const uint32_t frames = capture->GetFrameCount();
+      if (frames == 0) {
+        if (quickRequeues > 0) {
+          // Empty or failed reads go back at once only up to one ring's worth per half; after
+          // that they wait for the half's end.
+          --quickRequeues;
+          capture->ReleasePacket();
+        } else {
+          capture->HoldPacket();
+        }
+        continue;
       }
-      captured.Take(binding.converter, capture->GetData(), frames, CurrentCaptureHalf(),
-                    binding.bufferSize);
-      capture->ReleasePacket();
-    } else if (quickRequeues > 0) {
-      // Empty or failed reads go back at once only up to one ring's worth per half; after that
-      // they wait for the half's end.
-      --quickRequeues;
-      capture->ReleasePacket();
-    } else {
-      capture->HoldPacket();
+      packetPlace = PlaceOfPacket(frames);
+      packetTaken = 0;
+      packetHeld = true;
     }
+    const uint32_t frames = capture->GetFrameCount();
+    packetTaken +=
+        captured.Take(binding.converter, capture->GetData() + packetTaken, frames - packetTaken,
+                      packetPlace + packetTaken, CurrentCaptureHalf(), halfSize);
+    // The rest belongs to a later half: the packet waits for it.
+    if (packetTaken < frames) break;
+    packetHeld = false;
+    captureNext = packetPlace + frames;
+    capture->ReleasePacket();
+  }
+  // A whole ring of data at once: the device had no read left to fill. (Reads a lost device
+  // fails all come back at once too; that is no overrun.)
+  if (k == packetCount && !captureFailed && binding.events != nullptr) {
+    binding.events->Record(DeviceEvent::kCaptureOverrun);
   }
   return took;
 }
 
-void CRunningStream::FillRenderBlock(uint32_t halfStart) {
-  if (cycleCount.load(std::memory_order_relaxed) < kSilentCycles) {
+uint64_t CRunningStream::PlaceOfPacket(uint32_t frames) {
+  // Packets follow each other, and the first ends where render stands. A pin that stamps its
+  // packets tells each one's place, lost packets before it included; a stamp further off than a
+  // ring's worth is not believed.
+  const uint64_t expected =
+      synced ? captureNext : (renderDone > frames ? renderDone - frames : uint64_t{0});
+  uint64_t place = expected;
+  LONGLONG stamp = 0;
+  if (capture->PacketTime(&stamp)) {
+    const auto stamped = static_cast<uint64_t>(
+        static_cast<double>(stamp) * CurrentRate() / kHundredNanosecondsPerSecond + 0.5);
+    const uint64_t reach = uint64_t{packetCount} * kBlockFrames;
+    if (stamped + reach >= expected && stamped <= expected + reach) place = stamped;
+  }
+  if (!synced) {
+    synced = true;
+    captured.SyncAt(place);
+  }
+  return place;
+}
+
+bool CRunningStream::HalfDue() const {
+  if (captured.Complete(binding.bufferSize)) return true;
+  // Render has passed the half's end by the grace: what capture has not brought is lost.
+  return renderDone >= captured.Base() + binding.bufferSize + kCaptureGraceFrames;
+}
+
+void CRunningStream::FeedRender() {
+  const uint32_t span = 2 * binding.bufferSize;
+  while (outputPending > 0 && render->FreePackets() > 0) {
+    FillRenderBlock(outputCursor);
+    render->WriteFrames(renderBlock);
+    render->Submit();
+    outputCursor = (outputCursor + kBlockFrames) % span;
+    outputPending -= kBlockFrames;
+    outputSent += kBlockFrames;
+  }
+}
+
+void CRunningStream::FillRenderBlock(uint32_t first) {
+  const uint64_t silentFrames = uint64_t{kSilentHalves} * binding.bufferSize;
+  if (outputSent < silentFrames) {
     std::memset(renderBlock, 0, sizeof renderBlock);
     return;
   }
-  const uint32_t first = halfStart + renderFrames;
   const auto channel = [&](int32_t c) -> const float* {
     return c < binding.activeOutputs && binding.outputFloatBuffers[c] != nullptr
                ? binding.outputFloatBuffers[c] + first
                : nullptr;
   };
   binding.converter.RenderFloatToInt32Block(channel(0), channel(1), renderBlock, kBlockFrames,
-                                            fadeInPending);
-  fadeInPending = false;
+                                            outputSent == silentFrames);
 }
 
 bool CRunningStream::EndHalf() {
-  // Ends the half: a drop-out when capture did not fill it exactly, then the host's turn.
-  halfDue = false;
+  // Ends the half: a drop-out when capture did not fill it, then the host's turn, then its
+  // output half goes to the device.
   const uint32_t halfSize = binding.bufferSize;
   const uint32_t halfStart = HalfStart();
-  if (synced && (captured.Frames() != halfSize || captured.Dropped() != 0)) {
+  const uint32_t missing = synced ? captured.Missing(halfSize) : 0;
+  if (missing != 0) {
     binding.dropOutCount->fetch_add(1, std::memory_order_relaxed);
-    binding.latencyCount->fetch_add(halfSize - captured.Frames() - captured.Dropped(),
-                                    std::memory_order_relaxed);
+    if (binding.events != nullptr) binding.events->Record(DeviceEvent::kCaptureLost);
   }
   for (int32_t c = 1; c < binding.activeInputs; ++c) {
     if (binding.inputBuffers[c] != nullptr && binding.inputBuffers[0] != nullptr) {
@@ -280,12 +374,20 @@ bool CRunningStream::EndHalf() {
   }
   if (!binding.driver->DeliverCycle(*this)) return false;
   cycleCount.fetch_add(1, std::memory_order_release);
-  renderFrames = 0;
+  // The device ran out of output while the host was in its callback.
+  OnRenderPacket();
+  if (starved && binding.events != nullptr) binding.events->Record(DeviceEvent::kLateCallback);
+  // The half the host has just filled follows what is still pending; a backlog longer than both
+  // halves has been overwritten by the host and is dropped.
+  const uint32_t span = 2 * halfSize;
+  outputPending += halfSize;
+  if (outputPending > span) outputPending = span;
+  outputCursor = (halfStart + span + halfSize - outputPending) % span;
   captured.NextHalf(CurrentCaptureHalf(), halfSize);
   // Reads held back this half go out again, within the same one-ring budget per half.
   const uint32_t held = capture->HeldCount();
   capture->RequeueHeld();
-  quickRequeues = kPacketCount - held;
+  quickRequeues = packetCount > held ? packetCount - held : 0;
   return true;
 }
 

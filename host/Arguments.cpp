@@ -124,7 +124,7 @@ bool TakeDeviceOption(const std::vector<std::string>& args, size_t& i, StreamOpt
 
 // probe [--driver NAME | --driver=NAME] [--json]
 // stream [--seconds S] [--buffer N] [--rate R] [--inputs N] [--outputs M]
-//        [--tone HZ | --wav FILE] [--record FILE] [--bits 24|32]
+//        [--tone HZ | --wav FILE] [--record FILE] [--bits 24|32] [--callback-load PERCENT]
 //        [--device loopback|tone|silence] [--driver NAME] [--json]
 // latency [--buffer N] [--rate R] [--driver NAME] [--json]
 // stream and latency, on Linux: [--device-profile NAME] [--device-scenario NAME[,NAME...]]
@@ -172,6 +172,13 @@ ParsedArguments ParseDriverCommand(const std::vector<std::string>& args, Command
       if (!error.empty()) return Refuse(command + ": " + error);
       if (!ParseNumber(value, 0.0, 1e7, &options.sampleRate)) {
         return refuseValue("is not a sample rate in Hz");
+      }
+      continue;
+    }
+    if (kind == CommandKind::kStream && option("--callback-load")) {
+      if (!error.empty()) return Refuse(command + ": " + error);
+      if (!ParseNumber(value, -1.0, 100.0, &options.callbackLoad) || options.callbackLoad < 0) {
+        return refuseValue("is not a share of the buffer period in percent (0 to 100)");
       }
       continue;
     }
@@ -339,6 +346,7 @@ const char* UsageText() {
          "                      create a driver as a host does and print what it answers\n"
          "  stream [--seconds S] [--buffer N] [--rate R] [--inputs N] [--outputs M]\n"
          "         [--tone HZ | --wav FILE] [--record FILE [--bits 24|32]]"
+         " [--callback-load PERCENT]"
 #ifndef _WIN32
          " [--device loopback|tone|silence]"
 #endif
@@ -346,7 +354,9 @@ const char* UsageText() {
          "                      stream through inputs and outputs (default 5 s, 2 inputs,\n"
          "                      2 outputs, the driver's buffer size and rate, a 1000 Hz\n"
          "                      tone), record the inputs to a WAV file and report the timing;\n"
-         "                      --inputs and --outputs take 0 to 2, not both 0\n"
+         "                      --inputs and --outputs take 0 to 2, not both 0;\n"
+         "                      --callback-load busy-waits that share of each buffer period\n"
+         "                      in the callback before it fills its outputs\n"
 #ifndef _WIN32
          "                      --device picks the virtual KX-7's microphone (loopback)\n"
 #endif

@@ -38,6 +38,7 @@ struct StreamOptions {
   int outputs = 2;          // outputs 0 .. outputs-1 are streamed (stream: 0 to 2, not both 0)
   std::string recordPath;   // the streamed inputs are recorded here when not empty
   int recordBits = 24;      // 24 or 32
+  double callbackLoad = 0;  // stream: percent of each period the callback busy-waits
   MicrophoneKind microphone = MicrophoneKind::kLoopback;
   // The virtual KX-7's timing profile and named scenarios (see DeviceUnderTest.h).
   std::string deviceProfile = "ideal";

@@ -11,7 +11,7 @@ int64_t Magnitude(int32_t sample) { return sample < 0 ? -int64_t{sample} : int64
 ClickPlan PlanClicks(int32_t bufferSize, double rate, size_t clicks, int32_t clickValue) {
   ClickPlan plan;
   const uint64_t size = static_cast<uint64_t>(std::max(bufferSize, 64));
-  // The driver plays silence for its first four halves and fades in over the fifth.
+  // The driver plays silence for its first two halves and fades in over the third.
   plan.firstFrame = std::max<uint64_t>(16 * size, static_cast<uint64_t>(rate / 10));
   // A round trip through the driver is a few halves plus the device's packets in flight.
   plan.periodFrames = std::max<uint64_t>(8 * size + 4096, static_cast<uint64_t>(rate / 4));

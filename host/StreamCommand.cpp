@@ -82,6 +82,8 @@ int RunStream(const HostCommand& command, std::ostream& out, std::ostream& err) 
   plan.bufferSize = frames;
   plan.inputs = options.inputs;
   plan.outputs = options.outputs;
+  plan.callbackLoad = options.callbackLoad / 100.0;
+  plan.sampleRate = rate;
   const double switchesPlanned = std::ceil(options.seconds * rate / frames * 1.25) + 64;
   plan.maxTimedSwitches = static_cast<size_t>(
       std::min<double>(switchesPlanned, static_cast<double>(kMaxTimedSwitches)));

@@ -94,6 +94,13 @@ void StreamSession::OnBufferSwitch(int32_t index) {
     const ASIOBufferInfo& info = infos_[(input ? 0 : plan_.inputs) + channel];
     return static_cast<int32_t*>(info.buffers[index]);
   };
+  if (plan_.callbackLoad > 0 && plan_.sampleRate > 0) {
+    const auto busy = std::chrono::nanoseconds(static_cast<int64_t>(
+        plan_.callbackLoad * static_cast<double>(frames) * 1e9 / plan_.sampleRate));
+    const auto until = std::chrono::steady_clock::now() + busy;
+    while (std::chrono::steady_clock::now() < until) {
+    }
+  }
   signal_.Fill(half(false, 0), half(false, 1), frames);
 
   const int32_t* inputLeft = half(true, 0);

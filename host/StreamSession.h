@@ -22,6 +22,10 @@ struct SessionPlan {
   size_t maxTimedSwitches = 0;  // switches whose time stamp and position are kept
   size_t recordRingFrames = 0;  // frames of room for the recording; 0 records nothing
   size_t captureFrames = 0;     // frames of input L kept from the start; 0 keeps none
+  // The callback busy-waits this share (0 to 1) of the buffer period at `sampleRate` before it
+  // fills its outputs: a host whose processing takes that long.
+  double callbackLoad = 0;
+  double sampleRate = 0;
 };
 
 class StreamSession {

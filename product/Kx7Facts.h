@@ -7,9 +7,26 @@
 
 namespace kx7 {
 
-// Frames the device moves per packet in each direction, and the packets kept queued on each pin.
+// Frames the device moves per packet in each direction, and the packets a diagnosis keeps queued
+// on each pin.
 inline constexpr uint32_t kPacketFrames = 64;
 inline constexpr uint32_t kPacketsInFlight = 4;
+
+// The driver's output timing for a host buffer of `bufferSize` frames: at each buffer switch the
+// device still holds the margin beyond one whole half, so the host has its whole period and the
+// margin for its callback. The output latency is what the device holds then; each pin's ring
+// holds that and the half the host has just filled.
+inline constexpr uint32_t kOutputMarginFrames = 192;
+constexpr uint32_t OutputLatencyFrames(uint32_t bufferSize) {
+  return bufferSize + kOutputMarginFrames;
+}
+constexpr uint32_t StreamPacketsFor(uint32_t bufferSize) {
+  return (OutputLatencyFrames(bufferSize) + bufferSize + kPacketFrames - 1) / kPacketFrames;
+}
+// Packets each ring has beyond those, free at the start: they carry the next frames while the
+// device holds on to packets it has done with until the end of its transfer (up to 8 ms at
+// 96 kHz), so a device that hands back in bursts costs no latency.
+inline constexpr uint32_t kSpareStreamPackets = 12;
 // Packed 24-bit PCM: one capture channel (the microphone), two render channels.
 inline constexpr uint32_t kBytesPerSample = 3;
 inline constexpr uint32_t kCaptureChannels = 1;

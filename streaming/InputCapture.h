@@ -27,6 +27,9 @@ class CInputCapture {
   virtual uint32_t GetPacketFrames() = 0;
   // Queues the current packet for the next read.
   virtual void ReleasePacket() = 0;
+  // The current packet's time stamp, in 100-ns units of the pin's stream time, when the pin
+  // gave a valid one; false otherwise.
+  virtual bool PacketTime(LONGLONG* /*hundredNanoseconds*/) { return false; }
   // Whether the current packet's read completed with an error.
   virtual bool PacketFailed() { return false; }
   // Keeps the current packet back instead of queuing it: a pin that hands reads back at once,

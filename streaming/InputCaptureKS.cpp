@@ -77,6 +77,18 @@ void CInputCaptureKS::ReleasePacket() {
   currentPacket = stream.packetCount;
 }
 
+bool CInputCaptureKS::PacketTime(LONGLONG* hundredNanoseconds) {
+  if (currentPacket == stream.packetCount) return false;
+  const KSSTREAM_HEADER& header = stream.ring.packets[currentPacket].header;
+  const KSTIME& time = header.PresentationTime;
+  if ((header.OptionsFlags & KSSTREAM_HEADER_OPTIONSF_TIMEVALID) == 0 || time.Denominator == 0 ||
+      time.Time < 0) {
+    return false;
+  }
+  *hundredNanoseconds = time.Time * static_cast<LONGLONG>(time.Numerator) / time.Denominator;
+  return true;
+}
+
 bool CInputCaptureKS::PacketFailed() {
   return currentPacket != stream.packetCount && stream.ring.CompletedWithError(currentPacket);
 }

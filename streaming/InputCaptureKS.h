@@ -26,6 +26,7 @@ class CInputCaptureKS : public CInputCapture {
   uint32_t GetFrameCount() override;
   uint32_t GetPacketFrames() override;
   void ReleasePacket() override;
+  bool PacketTime(LONGLONG* hundredNanoseconds) override;
   bool PacketFailed() override;
   void HoldPacket() override;
   void RequeueHeld() override;

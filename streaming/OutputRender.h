@@ -10,14 +10,18 @@ class COutputRender {
  public:
   virtual ~COutputRender() = default;
   virtual HRESULT Start() = 0;
-  // Fills the next packet from a block of interleaved 32-bit samples.
+  // Fills the oldest packet that has come back from a block of interleaved 32-bit samples.
   virtual void WriteFrames(const int32_t* block) = 0;
-  // Queues the next packet and moves on to the one after it.
+  // Queues that packet and moves on to the next one that has come back.
   virtual void Submit() = 0;
-  // True when the next packet has come back within the time-out.
+  // True when the oldest packet still at the device has come back within the time-out; it is
+  // then free to be refilled, and the one after it is awaited.
   virtual bool WaitPacket(DWORD milliseconds) = 0;
-  // The event the next packet's completion signals, for a wait on several streams at once;
-  // such a wait leaves the completion to WaitPacket.
+  // Packets that have come back and are not queued again yet, and packets in the ring.
+  virtual uint32_t FreePackets() const = 0;
+  virtual uint32_t PacketCount() const = 0;
+  // The event the awaited packet's completion signals, for a wait on several streams at once;
+  // such a wait leaves the completion to WaitPacket. Null when no packet is at the device.
   virtual HANDLE AwaitedEvent() = 0;
   // The awaited event woke the caller, yet WaitPacket(0) found nothing: clears the event, which
   // then wakes only for the next packet's completion.

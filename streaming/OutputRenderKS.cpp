@@ -9,10 +9,13 @@ constexpr ULONG kBytesPerSample = 3;
 }  // namespace
 
 COutputRenderKS::COutputRenderKS(uint32_t packetCount, uint32_t packetSamples, CKsAudPin* pin,
-                                 HRESULT* phr)
+                                 HRESULT* phr, uint32_t primed)
     : stream(pin, packetCount, packetSamples, packetSamples * kBytesPerSample, phr), audioPin(pin) {
   if (!stream.Ready()) return;
-  for (uint32_t i = 0; i < packetCount; ++i) QueueWrite(i);
+  const uint32_t queued = primed < packetCount ? primed : packetCount;
+  for (uint32_t i = 0; i < queued; ++i) QueueWrite(i);
+  nextPacket = queued % packetCount;
+  freeCount = packetCount - queued;
 }
 
 HRESULT COutputRenderKS::Start() { return stream.Start(); }
@@ -32,23 +35,36 @@ void COutputRenderKS::Submit() {
     QueueWrite(nextPacket);
   }
   nextPacket = (nextPacket + 1) % stream.packetCount;
+  if (freeCount > 0) {
+    --freeCount;
+  } else {
+    // Queued without having come back: the ring is served in order all the same.
+    awaitedPacket = nextPacket;
+  }
 }
 
 HANDLE COutputRenderKS::AwaitedEvent() {
-  return stream.Ready() ? stream.ring.packetEvents[nextPacket] : nullptr;
+  if (!stream.Ready() || freeCount == stream.packetCount) return nullptr;
+  return stream.ring.packetEvents[awaitedPacket];
 }
 
 bool COutputRenderKS::WaitPacket(DWORD milliseconds) {
-  if (!stream.Ready()) return false;
-  return stream.ring.AwaitCompletion(nextPacket, milliseconds);
+  if (!stream.Ready() || freeCount == stream.packetCount) return false;
+  if (!stream.ring.AwaitCompletion(awaitedPacket, milliseconds)) return false;
+  lastDone = awaitedPacket;
+  awaitedPacket = (awaitedPacket + 1) % stream.packetCount;
+  ++freeCount;
+  return true;
 }
 
 void COutputRenderKS::DismissWake() {
-  if (stream.Ready()) stream.ring.DismissStaleSignal(nextPacket);
+  if (stream.Ready() && freeCount != stream.packetCount) {
+    stream.ring.DismissStaleSignal(awaitedPacket);
+  }
 }
 
 bool COutputRenderKS::PacketFailed() {
-  return stream.Ready() && stream.ring.CompletedWithError(nextPacket);
+  return stream.Ready() && stream.ring.CompletedWithError(lastDone);
 }
 
 bool COutputRenderKS::TakeRefusal() {

@@ -49,7 +49,10 @@ struct PinInstance {
   std::deque<StreamRequest> queue;     // waiting to be played or filled
   std::deque<StreamRequest> finished;  // played or filled, waiting to be handed back
   uint64_t lastHandBack = 0;
-  uint64_t bytesDone = 0;    // played or captured since the last stop
+  uint64_t bytesDone = 0;  // played or captured since the last stop
+  // Capture: frames the pin has run through since the last stop, delivered or not. A read's
+  // time stamp is taken from it, so a packet lost before it shows as a gap in the stamps.
+  uint64_t framesRun = 0;
   uint64_t bytesQueued = 0;  // written or read in total since the last stop
 };
 

@@ -117,6 +117,7 @@ class PinFile : public DeviceFile {
         core_->CancelRequests(*pin_, ERROR_OPERATION_ABORTED);
         pin_->bytesDone = 0;
         pin_->bytesQueued = 0;
+        pin_->framesRun = 0;
       }
       pin_->state = state;
       pin_->sleeping = false;

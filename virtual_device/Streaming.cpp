@@ -138,6 +138,8 @@ void Core::CaptureTick(PinInstance& pin) {
   const ULONG channels = pin.wfx.nChannels;
   const uint64_t firstFrame = (ticks - 1) * kPacketFrames;
   const bool loopback = source.kind == MicrophoneSource::Kind::Loopback && !loopLine.empty();
+  const uint64_t packetTime = pin.framesRun;
+  pin.framesRun += kPacketFrames;
 
   // The packet is made whether or not it is delivered, so that the signal keeps its time.
   std::vector<BYTE> packet(static_cast<size_t>(kPacketFrames) * block);
@@ -158,7 +160,7 @@ void Core::CaptureTick(PinInstance& pin) {
     // A microphone that is not delivering yet hands a read back with nothing in it.
     --emptyReads;
     if (!pin.queue.empty()) {
-      pin.queue.front().firstFrame = pin.bytesDone / block;
+      pin.queue.front().firstFrame = packetTime;
       Finish(pin);
     }
     return;
@@ -168,7 +170,7 @@ void Core::CaptureTick(PinInstance& pin) {
   while (offset < packet.size() && !pin.queue.empty()) {
     StreamRequest& request = pin.queue.front();
     const ULONG room = request.frameExtent - request.frameExtent % block;
-    if (request.done == 0) request.firstFrame = pin.bytesDone / block;
+    if (request.done == 0) request.firstFrame = packetTime + offset / block;
     if (request.done < room) {
       const size_t left = packet.size() - offset;
       const ULONG bytes =

@@ -10,7 +10,11 @@ namespace kx7test {
 namespace {
 
 constexpr size_t kPacketBytes = kx7::kRenderPacketBytes;
-constexpr unsigned kSilentPackets = 4;  // queued by the render stream before it starts
+
+// Packets of silence the render stream queues before it starts: the output latency and a half.
+unsigned PrimedPackets(int32_t bufferSize) {
+  return kx7::StreamPacketsFor(static_cast<uint32_t>(bufferSize));
+}
 
 int32_t HostSample(int k, int c, int f) {
   const int32_t value = (k + 1) * 0x01000000 / 64 + f * 0x1000;
@@ -28,10 +32,10 @@ void ExpectedBytes(int32_t value, float gain, bool fade, uint8_t out[3]) {
   std::memcpy(out, &device, 3);
 }
 
-// The device's bytes of frame `frame` of loop block `block`, channel `channel`.
-const uint8_t* RenderedSample(const std::vector<BYTE>& bytes, size_t block, int frame,
+// The device's bytes of frame `frame` of its packet `packet`, channel `channel`.
+const uint8_t* RenderedSample(const std::vector<BYTE>& bytes, size_t packet, int frame,
                               int channel) {
-  return bytes.data() + (kSilentPackets + block) * kPacketBytes + frame * 6 + channel * 3;
+  return bytes.data() + packet * kPacketBytes + frame * 6 + channel * 3;
 }
 
 TEST_P(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBufferSize) {
@@ -60,32 +64,32 @@ TEST_P(StreamingTest, StartAnswersAfterTwoSwitchesAndPositionsAdvanceByTheBuffer
   EXPECT_EQ(device.QueuedWrites(), 0u);
   EXPECT_EQ(device.QueuedReads(), 0u);
   EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
-  // The first capture packet came with the first render packet: one packet before alignment.
-  EXPECT_EQ(Internals(*driver).latencyCount.load(), 128u + 64u);
+  // The input half's age and what the device holds at the switch.
+  EXPECT_EQ(Internals(*driver).latencyCount.load(), 128u + 128u + 192u);
 }
 
-TEST_P(StreamingTest, FourSilentCyclesThenAFadeInThenTheHostHalfOfTwoSwitchesBefore) {
+TEST_P(StreamingTest, TwoSilentHalvesThenAFadeInEachHalfRightBehindThePrimedSilence) {
   Prepare(128);
   host.output = HostSample;
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(9);
-  ASSERT_TRUE(StepPackets(kSilentPackets + 2));  // play what the loop has queued
+  const unsigned primed = PrimedPackets(128);
+  ASSERT_TRUE(StepPackets(primed));  // play what the loop has queued
   const std::vector<BYTE> bytes = device.RenderedBytes();
-  ASSERT_GE(bytes.size(), (kSilentPackets + 18) * kPacketBytes);
-  for (size_t i = 0; i < (kSilentPackets + 8) * kPacketBytes; ++i) {
+  ASSERT_GE(bytes.size(), (primed + 18) * kPacketBytes);
+  for (size_t i = 0; i < (primed + 4) * kPacketBytes; ++i) {
     ASSERT_EQ(bytes[i], 0) << "byte " << i << " of the silent start";
   }
-  // Cycle c >= 4 plays what the host wrote at switch c - 2 into the same half.
-  for (size_t block = 8; block < 18; ++block) {
-    const int cycle = static_cast<int>(block / 2);
-    const int k = cycle - 2;
+  // The half of switch k follows the primed silence and the halves before it.
+  for (size_t block = 4; block < 18; ++block) {
+    const int k = static_cast<int>(block / 2);
     for (int f = 0; f < 64; ++f) {
       const int frame = static_cast<int>(block % 2) * 64 + f;
       for (int c = 0; c < 2; ++c) {
         uint8_t expected[3];
-        ExpectedBytes(HostSample(k, c, frame), static_cast<float>(f) * 0.015625f, block == 8,
+        ExpectedBytes(HostSample(k, c, frame), static_cast<float>(f) * 0.015625f, block == 4,
                       expected);
-        ASSERT_EQ(std::memcmp(RenderedSample(bytes, block, f, c), expected, 3), 0)
+        ASSERT_EQ(std::memcmp(RenderedSample(bytes, primed + block, f, c), expected, 3), 0)
             << "block " << block << " frame " << f << " channel " << c;
       }
     }
@@ -97,17 +101,30 @@ TEST_P(StreamingTest, OneActiveOutputPlaysLeftAndSilenceRight) {
   host.output = [](int, int, int) { return 0x40000000; };
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(8);
-  ASSERT_TRUE(StepPackets(kSilentPackets));
+  const unsigned primed = PrimedPackets(64);
+  ASSERT_TRUE(StepPackets(primed));
   const std::vector<BYTE> bytes = device.RenderedBytes();
   uint8_t left[3];
   ExpectedBytes(0x40000000, 1.0f, false, left);
-  for (size_t block = 5; block < 8; ++block) {
+  for (size_t k = 3; k < 8; ++k) {
     for (int f = 0; f < 64; ++f) {
-      EXPECT_EQ(std::memcmp(RenderedSample(bytes, block, f, 0), left, 3), 0);
-      const uint8_t* right = RenderedSample(bytes, block, f, 1);
+      EXPECT_EQ(std::memcmp(RenderedSample(bytes, primed + k, f, 0), left, 3), 0);
+      const uint8_t* right = RenderedSample(bytes, primed + k, f, 1);
       EXPECT_EQ(right[0] | right[1] | right[2], 0);
     }
   }
+}
+
+// Where frame `f` of the output of switch k comes back, on a loopback with no delay of its own:
+// the switch and frame of the input that carries it.
+struct Return {
+  size_t switchIndex;
+  int frame;
+};
+Return ReturnOf(int32_t bufferSize, int k, int f) {
+  const int64_t roundTrip = 2 * int64_t{bufferSize} + 192;
+  const int64_t at = roundTrip + int64_t{k} * bufferSize + f;
+  return {static_cast<size_t>(at / bufferSize), static_cast<int>(at % bufferSize)};
 }
 
 TEST_P(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHostOutput) {
@@ -119,13 +136,13 @@ TEST_P(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHost
   for (const SwitchRecord& record : host.switches) {
     ASSERT_EQ(record.inputs[0], record.inputs[1]);
   }
-  // Output of switch k is played in cycle k + 2; four packets of silence ahead of it delay its
-  // return by two more halves.
-  for (int k = 3; k + 4 < static_cast<int>(host.switches.size()); ++k) {
-    const std::vector<int32_t>& input = host.switches[k + 4].inputs[0];
+  // The output of switch k is heard the reported input and output latencies later.
+  for (int k = 3; ReturnOf(128, k + 1, 0).switchIndex < host.switches.size(); ++k) {
     for (int f = 0; f < 128; ++f) {
+      const Return back = ReturnOf(128, k, f);
       const int32_t sent = HostSample(k, 0, f) & ~0xFF;  // the device keeps 24 bits
-      ASSERT_NEAR(input[f], sent, 1) << "switch " << k << " frame " << f;
+      ASSERT_NEAR(host.switches[back.switchIndex].inputs[0][back.frame], sent, 1)
+          << "switch " << k << " frame " << f;
     }
   }
   EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);

@@ -15,6 +15,7 @@
 
 #include "driver/DriverFixture.h"
 #include "platform/emu/test_hooks.h"
+#include "product/Kx7Facts.h"
 #include "support/DeviceStepping.h"
 #include "virtual_device/VirtualKsDevice.h"
 
@@ -142,7 +143,8 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
   // Both pins run (render first, then capture) with their packets queued.
   bool PinsReady() {
     return device.PinState(vkx7::Direction::Render) == KSSTATE_RUN &&
-           device.PinState(vkx7::Direction::Capture) == KSSTATE_RUN && device.QueuedWrites() == 4;
+           device.PinState(vkx7::Direction::Capture) == KSSTATE_RUN &&
+           device.QueuedWrites() == kx7::StreamPacketsFor(static_cast<uint32_t>(host.bufferSize));
   }
 
   // One packet of device time, each completion in it answered by the streaming loop.

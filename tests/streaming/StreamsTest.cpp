@@ -36,9 +36,9 @@ class StreamsTest : public Kx7Test {
     EXPECT_EQ(hr, S_OK);
     return stream;
   }
-  std::unique_ptr<COutputRenderKS> NewRender() {
+  std::unique_ptr<COutputRenderKS> NewRender(uint32_t primed = 4) {
     HRESULT hr = E_FAIL;
-    auto stream = std::make_unique<COutputRenderKS>(4, 128, renderPin, &hr);
+    auto stream = std::make_unique<COutputRenderKS>(4, 128, renderPin, &hr, primed);
     EXPECT_EQ(hr, S_OK);
     return stream;
   }
@@ -97,6 +97,26 @@ TEST_F(StreamsTest, DestroyingAStreamWithRequestsQueuedWaitsForTheirCancellation
   EXPECT_EQ(device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin), KSSTATE_STOP);
 }
 
+// Packets beyond the primed ones start free: they are filled first, after the primed silence.
+TEST_F(StreamsTest, RenderPrimesPartOfItsRingAndFillsTheFreePacketsFirst) {
+  auto render = NewRender(2);
+  EXPECT_EQ(device.QueuedWrites(), 2u);
+  EXPECT_EQ(render->FreePackets(), 2u);
+  EXPECT_FALSE(render->WaitPacket(0)) << "the primed packets are still at the device";
+  int32_t block[128] = {};
+  block[0] = 0x7F000000;
+  render->WriteFrames(block);
+  render->Submit();
+  EXPECT_EQ(render->FreePackets(), 1u);
+  render->Start();
+  device.Step(3);
+  const std::vector<BYTE> played = device.RenderedBytes();
+  ASSERT_EQ(played.size(), 3u * kx7::kRenderPacketBytes);
+  EXPECT_EQ(played[2 * kx7::kRenderPacketBytes + 2], 0x7F) << "after the two primed packets";
+  for (int packet = 0; packet < 3; ++packet) ASSERT_TRUE(render->WaitPacket(0)) << packet;
+  EXPECT_EQ(render->FreePackets(), 4u);
+}
+
 TEST_F(StreamsTest, RenderQueuesSilenceThenPacksTheLoopsBlocks) {
   auto render = NewRender();
   EXPECT_EQ(device.QueuedWrites(), 4u);
@@ -115,9 +135,11 @@ TEST_F(StreamsTest, RenderQueuesSilenceThenPacksTheLoopsBlocks) {
     render->Submit();
     if (packet < 4) device.Step(1);
   }
-  device.Step(1);  // plays the second packet: the one awaited after five submissions
-  ASSERT_TRUE(render->WaitPacket(0));
-  EXPECT_FALSE(render->WaitPacket(0)) << "the next one is still queued";
+  device.Step(1);  // plays the fifth submission: every packet has come back
+  for (int packet = 0; packet < 4; ++packet) ASSERT_TRUE(render->WaitPacket(0)) << packet;
+  EXPECT_EQ(render->FreePackets(), 4u);
+  EXPECT_FALSE(render->WaitPacket(0)) << "nothing is at the device";
+  EXPECT_EQ(render->AwaitedEvent(), nullptr) << "nothing to wake for";
   const std::vector<BYTE> played = device.RenderedBytes();
   const BYTE expected[6] = {0x56, 0x34, 0x12, 0x01, 0x00, 0x00};
   EXPECT_EQ(std::memcmp(played.data() + 4 * kx7::kRenderPacketBytes, expected, 6), 0);
