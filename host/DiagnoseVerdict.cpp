@@ -102,8 +102,9 @@ void JudgePin(uint32_t rate, const char* direction, const PinRun& pin, Verdict* 
         where + " ran dry " + Times(figures.gaps) + ", at least " +
         std::to_string(figures.framesLost) + " frames lost: its completions came up to " +
         FixedText(figures.intervals.maxMs, 2) +
-        " ms apart, longer than the driver's four packets " + "in flight last (" +
-        FixedText(InFlightMs(rate), 2) + " ms); the driver loses audio at " + "this rate");
+        " ms apart, longer than four packets in flight last (" + FixedText(InFlightMs(rate), 2) +
+        " ms), the least the driver keeps queued (at 64 frames); the driver loses audio at " +
+        "this rate with small buffers");
   } else if (figures.gaps > 0) {
     verdict->observations.push_back(where + " went " + FixedText(figures.intervals.maxMs, 2) +
                                     " ms without a completion " + Times(figures.gaps) +
