@@ -6,47 +6,20 @@
 
 #include "host/DriverSession.h"
 #include "host/StreamSession.h"
+#include "support/StubAsioDriver.h"
 
 namespace kx7host {
 namespace {
 
 // Answers getSamplePosition with a settable position; nothing else is used.
-class PositionDriver : public IASIO {
+class PositionDriver : public kx7test::StubAsioDriver {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  ASIOBool init(void*) override { return ASIOTrue; }
-  void getDriverName(char* name) override { name[0] = '\0'; }
-  int32_t getDriverVersion() override { return 1; }
-  void getErrorMessage(char* text) override { text[0] = '\0'; }
-  ASIOError start() override { return ASE_OK; }
-  ASIOError stop() override { return ASE_OK; }
-  ASIOError getChannels(int32_t*, int32_t*) override { return ASE_OK; }
-  ASIOError getLatencies(int32_t*, int32_t*) override { return ASE_OK; }
-  ASIOError getBufferSize(int32_t*, int32_t*, int32_t*, int32_t*) override { return ASE_OK; }
-  ASIOError canSampleRate(ASIOSampleRate) override { return ASE_OK; }
-  ASIOError getSampleRate(ASIOSampleRate*) override { return ASE_OK; }
-  ASIOError setSampleRate(ASIOSampleRate) override { return ASE_OK; }
-  ASIOError getClockSources(ASIOClockSource*, int32_t*) override { return ASE_OK; }
-  ASIOError setClockSource(int32_t) override { return ASE_OK; }
   ASIOError getSamplePosition(ASIOSamples* position, ASIOTimeStamp* stamp) override {
     position->hi = static_cast<uint32_t>(samplePosition >> 32);
     position->lo = static_cast<uint32_t>(samplePosition);
     stamp->hi = stamp->lo = 0;
     return ASE_OK;
   }
-  ASIOError getChannelInfo(ASIOChannelInfo*) override { return ASE_OK; }
-  ASIOError createBuffers(ASIOBufferInfo*, int32_t, int32_t, ASIOCallbacks*) override {
-    return ASE_OK;
-  }
-  ASIOError disposeBuffers() override { return ASE_OK; }
-  ASIOError controlPanel() override { return ASE_OK; }
-  ASIOError future(int32_t, void*) override { return ASE_OK; }
-  ASIOError outputReady() override { return ASE_NotPresent; }
 
   uint64_t samplePosition = 0;
 };
