@@ -6,6 +6,7 @@
 #include <new>
 
 #include "ks/KsLayer.h"
+#include "platform/module_of.h"
 
 namespace {
 
@@ -14,17 +15,6 @@ thread_local CRunningStream* currentStream = nullptr;
 // How often a driver that could not let a thread go yet looks again: the thread is then in the
 // driver's own bounded code.
 constexpr DWORD kDetachPollMs = 2;
-
-#ifdef _WIN32
-// A reference of the streaming thread's own to the module its code is in, so that the module
-// stays loaded until the thread has left it: the thread lets go of it as it exits.
-HMODULE HoldOwnModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                     reinterpret_cast<LPCSTR>(&HoldOwnModule), &module);
-  return module;
-}
-#endif
 
 }  // namespace
 
@@ -57,7 +47,9 @@ bool CRunningStream::StartThread(const std::shared_ptr<CRunningStream>& self) {
   }
   unsigned id = 0;
 #ifdef _WIN32
-  self->module = HoldOwnModule();
+  // The thread's own reference to the module its code is in, so that the module stays loaded
+  // until the thread has left it: the thread lets go of it as it exits.
+  self->module = ModuleHolding(reinterpret_cast<const void*>(&CRunningStream::ThreadProc), true);
 #endif
   if (self->binding.avRevertMmThreadCharacteristics != nullptr) {
     self->avrtModule = LoadLibraryA("Avrt.dll");

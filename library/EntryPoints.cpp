@@ -3,6 +3,7 @@
 
 #include "library/ClassFactory.h"
 #include "library/EntryPoints.h"
+#include "platform/module_of.h"
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) {
@@ -53,16 +54,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID /*reserved
 // No loader calls DllMain here: the library does its process attach and detach work itself.
 namespace {
 
-HINSTANCE OwnModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&DllMain), &module);
-  return module;
-}
-
 __attribute__((constructor)) void AttachLibrary() {
-  DllMain(OwnModule(), DLL_PROCESS_ATTACH, nullptr);
+  DllMain(ModuleHolding(reinterpret_cast<const void*>(&DllMain), false), DLL_PROCESS_ATTACH,
+          nullptr);
 }
 __attribute__((destructor)) void DetachLibrary() {
   DllMain(moduleHandle, DLL_PROCESS_DETACH, nullptr);

@@ -1,6 +1,7 @@
 // The library's resources on Linux, where there is no resource compiler: the control panel dialog
 // from the shared layout and the version block, registered with the emulation when the library
 // (or the program it is linked into) loads.
+#include "platform/module_of.h"
 #include "platform/windows.h"
 #include "resources/PanelLayout.h"
 
@@ -53,16 +54,8 @@ const VersionResource kVersion = {
      0x00040004 /* VOS_NT_WINDOWS32 */, 2 /* VFT_DLL */, 0, 0, 0},
 };
 
-HMODULE OwnModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(
-      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCSTR>(&kPanelDialog), &module);
-  return module;
-}
-
 struct Registration {
-  HMODULE module = OwnModule();
+  HMODULE module = ModuleHolding(&kPanelDialog, false);
   Registration() {
     PlatformRegisterResource(module, RT_DIALOG, MAKEINTRESOURCEA(IDD_CONTROL_PANEL), &kPanelDialog,
                              sizeof kPanelDialog);
