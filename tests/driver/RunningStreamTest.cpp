@@ -269,6 +269,27 @@ TEST_P(RunningStreamTest, CapturePacketsKeepTheirPlacesWhenLateOrLost) {
   EXPECT_EQ(owner.latency.load(), kOffset);
 }
 
+// A rate asked for by the host: the pins restart at it, the owner is told, and the halves go
+// on; a rate the pins refuse leaves them, and the owner, at the old one.
+TEST_P(RunningStreamTest, ARateTakenIsHandedToTheOwnerAndARefusedOneIsNot) {
+  Start();
+  ASSERT_TRUE(StepToHalf(4));
+  const auto changeTo = [&](double rate) {
+    auto changed = std::async(std::launch::async, [&] { return run->ChangeRate(rate, 2000); });
+    while (changed.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+      device.Step(1);
+    }
+    return changed.get();
+  };
+  EXPECT_EQ(changeTo(96000.0), ASE_OK);
+  EXPECT_EQ(owner.takenRate.load(), 96000.0);
+  owner.takenRate.store(0.0);
+  EXPECT_EQ(changeTo(12345.0), ASE_NoClock);
+  EXPECT_EQ(owner.takenRate.load(), 0.0) << "a refused rate is not the owner's";
+  const unsigned before = owner.calls.load();
+  ASSERT_TRUE(StepToHalf(before + 4)) << "the halves go on at the rate taken";
+}
+
 // An owner whose callback does not return: the run's end keeps its bound and lets the thread
 // go with the device; once released the thread touches the owner no more, then lets the device
 // go and ends.
