@@ -16,6 +16,7 @@
 #include "driver/DeviceEventReport.h"
 #include "driver/Kx7Device.h"
 #include "driver/RunningStream.h"
+#include "driver/StreamOwner.h"
 #include "panel/ControlPanel.h"
 #include "panel/DriverSettings.h"
 #include "platform/avrt.h"
@@ -32,7 +33,8 @@ struct ComInitialization {
   bool initialized;
 };
 
-class CAsioDriver : public IASIO, public CUnknown {
+// The running stream reaches the driver only through IStreamOwner, which hosts do not see.
+class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
  public:
   CAsioDriver(IUnknown* outerUnknown, HRESULT* phr);
   ~CAsioDriver() override;
@@ -68,8 +70,6 @@ class CAsioDriver : public IASIO, public CUnknown {
  private:
   // The tests' and benchmarks' view of the private state.
   friend class CAsioDriverTestAccess;
-  // The run calls DeliverCycle on its thread.
-  friend class CRunningStream;
 
   // Runs a host call inside the call gate, turning any exception into `failure`: the last
   // release waits for calls that have entered, and calls that come after it are refused.
@@ -131,9 +131,13 @@ class CAsioDriver : public IASIO, public CUnknown {
   // After StartStreamThread failed: the error start reports, with its text in errorMessage.
   ASIOError StreamStartFailure();
   void StopStreamThread();
-  // Streaming thread: the per-cycle delivery to the host. False when the driver let the thread
-  // go during the host's callback; it must then touch nothing of the driver.
-  bool DeliverCycle(CRunningStream& run);
+  // The run's owner, on its streaming thread: the per-cycle delivery to the host (false when the
+  // driver let the thread go during the host's callback; it must then touch nothing of the
+  // driver), the error text, the latest switch's stamp, a rate the pins have taken.
+  bool DeliverCycle(CRunningStream& run) override;
+  void SetErrorMessage(const char* text) override;
+  uint64_t LatestSwitchStamp() const override;
+  void TakeRate(double rate) override;
   // True on the streaming thread, that is inside the host's buffer-switch callback.
   bool OnStreamThread() const;
   // The last reference dropped: waits (bounded) for host calls still inside, then deletes the
@@ -154,9 +158,6 @@ class CAsioDriver : public IASIO, public CUnknown {
   void ClearTimeInfoFlags(uint32_t flags);
   // getSamplePosition's answer, for the driver's own use.
   void ReadSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) const;
-
-  // Replaces the text getErrorMessage answers.
-  void SetErrorMessage(const char* text);
 
   // Frees every buffer block and forgets the channel tables.
   void FreeBuffers();

@@ -43,3 +43,7 @@ bool CAsioDriver::DeliverCycle(CRunningStream& run) {
   bufferIndex.store(index ^ 1u, std::memory_order_relaxed);
   return true;
 }
+
+uint64_t CAsioDriver::LatestSwitchStamp() const {
+  return systemTime.load(std::memory_order_relaxed);
+}

@@ -48,7 +48,8 @@ void CAsioDriver::OnLastRelease() {
   // From inside the host's callback the run is let go at once: its thread ends when the callback
   // returns, touching nothing of this object.
   CRunningStream* run = CRunningStream::Current();
-  if (run != nullptr && run->DriverOf() == this) run->AbandonFromCallback();
+  if (run != nullptr && run->Owner() == static_cast<const IStreamOwner*>(this))
+    run->AbandonFromCallback();
   // A controlPanel call waiting for the user is let go, then calls still inside are waited for.
   panel.Close();
   if (calls.CloseAndDrain(kReleaseWaitMs)) delete this;

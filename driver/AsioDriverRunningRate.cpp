@@ -23,3 +23,8 @@ ASIOError CAsioDriver::RestartRunAt(ASIOSampleRate rate, bool* taken) {
   *taken = result == ASE_OK;
   return result;
 }
+
+void CAsioDriver::TakeRate(double rate) {
+  sampleRate.store(rate);
+  SetTimeInfoFlags(kSampleRateChanged);
+}

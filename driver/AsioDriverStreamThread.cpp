@@ -18,7 +18,7 @@ bool CAsioDriver::StartStreamThread(CKx7Device& device) {
   dropOutCount.store(0, std::memory_order_relaxed);
   latencyCount.store(0, std::memory_order_relaxed);
   StreamBinding binding;
-  binding.driver = this;
+  binding.owner = this;
   binding.bufferSize = bufferSize;
   binding.activeInputs = activeInputs;
   binding.activeOutputs = activeOutputs;

@@ -96,7 +96,7 @@ bool CAsioDriver::DeviceHeldByEndedRun() {
 
 bool CAsioDriver::OnStreamThread() const {
   const CRunningStream* run = CRunningStream::Current();
-  return run != nullptr && run->DriverOf() == this;
+  return run != nullptr && run->Owner() == static_cast<const IStreamOwner*>(this);
 }
 
 ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {

@@ -4,9 +4,9 @@
 // does not return) still has everything it uses, and nothing is freed under it.
 //
 // Threads: Start, EndWithin and the getters run on a host thread; RunLoop and its steps on the
-// streaming thread; RequestStop and AbandonFromCallback on either. The thread touches the driver
-// object (its buffers, its counters, DeliverCycle) only while attached: once the driver has let
-// it go, it ends without touching the driver again.
+// streaming thread; RequestStop and AbandonFromCallback on either. The thread touches its owner
+// (the driver object: its buffers, its counters, DeliverCycle) only while attached: once the
+// owner has let it go, it ends without touching the owner again.
 #pragma once
 
 #include <atomic>
@@ -18,19 +18,19 @@
 #include "driver/CaptureHalf.h"
 #include "driver/DeviceEventLog.h"
 #include "driver/Kx7Device.h"
+#include "driver/StreamOwner.h"
 #include "platform/avrt.h"
 #include "platform/windows.h"
 #include "product/Kx7Facts.h"
 #include "streaming/SampleConverter.h"
 
-class CAsioDriver;
 class CInputCapture;
 class COutputRender;
 
-// What a run uses of the driver object, fixed for the run: the buffers cannot change while a
-// stream exists, since createBuffers and disposeBuffers end it first.
+// What a run uses of its owner, fixed for the run: the buffers cannot change while a stream
+// exists, since createBuffers and disposeBuffers end it first.
 struct StreamBinding {
-  CAsioDriver* driver = nullptr;
+  IStreamOwner* owner = nullptr;
   uint32_t bufferSize = 0;
   int32_t activeInputs = 0;
   int32_t activeOutputs = 0;
@@ -73,7 +73,7 @@ class CRunningStream : public CBaseObject {
   bool OnThread() const;
   // The run whose streaming thread is the calling thread; null on any other thread.
   static CRunningStream* Current();
-  const CAsioDriver* DriverOf() const { return binding.driver; }
+  const IStreamOwner* Owner() const { return binding.owner; }
   bool StopRequested() const;
   DWORD ThreadId() const { return threadId.load(std::memory_order_relaxed); }
   // Whether the device was lost while this run streamed.

@@ -3,7 +3,6 @@
 // new instance, or wakes from sleep. A rate asked for while running restarts the pins at it.
 #include <cmath>
 
-#include "driver/AsioDriver.h"
 #include "driver/RunningStream.h"
 #include "driver/StartFailureText.h"
 #include "ks/KsAudPin.h"
@@ -29,8 +28,7 @@ void CRunningStream::Note(DeviceEvent event) {
 
 DWORD CRunningStream::LatestSwitchTime() const {
   if (cycleCount.load(std::memory_order_relaxed) == 0) return timeGetTime();
-  return static_cast<DWORD>(binding.driver->systemTime.load(std::memory_order_relaxed) /
-                            kNanosecondsPerMs);
+  return static_cast<DWORD>(binding.owner->LatestSwitchStamp() / kNanosecondsPerMs);
 }
 
 bool CRunningStream::RenderStalled(Wake wake) {
@@ -86,7 +84,7 @@ bool CRunningStream::RideOutLoss(bool failed) {
   } else {
     Note(DeviceEvent::kLost);
     deviceLost.store(true, std::memory_order_release);
-    binding.driver->SetErrorMessage(kDisconnectedText);
+    binding.owner->SetErrorMessage(kDisconnectedText);
   }
   if (gone) LetDeviceGo();
   const bool attached = RunSilenceClock();
@@ -102,7 +100,7 @@ void CRunningStream::LetDeviceGo() {
     suspended = false;
     Note(DeviceEvent::kLost);
     deviceLost.store(true, std::memory_order_release);
-    binding.driver->SetErrorMessage(kDisconnectedText);
+    binding.owner->SetErrorMessage(kDisconnectedText);
   }
   CloseStreams();
   device.ReleaseEnumerators();
@@ -140,7 +138,7 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
         continue;
       }
       Note(DeviceEvent::kReturned);
-      binding.driver->SetErrorMessage(kAsioOkText);
+      binding.owner->SetErrorMessage(kAsioOkText);
       return false;
     }
     if (woke == WAIT_OBJECT_0 + renderAt && !away && !OnSilentRenderWake()) return false;
@@ -163,7 +161,7 @@ bool CRunningStream::OnSilentRenderWake() {
     Note(DeviceEvent::kResumed);
   } else {
     Note(DeviceEvent::kReturned);
-    binding.driver->SetErrorMessage(kAsioOkText);
+    binding.owner->SetErrorMessage(kAsioOkText);
   }
   suspended = false;
   if (!ReopenStreams()) {
@@ -220,8 +218,7 @@ bool CRunningStream::TakeRequestedRate() {
   // time info is marked. A change asked from inside a callback that the pins refused after all
   // goes back to the old rate.
   if (!refused || !fromHost) {
-    binding.driver->sampleRate.store(CurrentRate());
-    binding.driver->SetTimeInfoFlags(kSampleRateChanged);
+    binding.owner->TakeRate(CurrentRate());
   }
   if (fromHost) {
     rateRequest.store(refused ? kRateRefused : kRateRunning, std::memory_order_release);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "driver/AsioDriver.h"
 #include "driver/RunningStream.h"
 #include "driver/StartFailureText.h"
 #include "ks/KsAudPin.h"
@@ -116,7 +115,7 @@ bool CRunningStream::RunSilenceClock() {
         std::memset(binding.inputBuffers[c] + HalfStart(), 0, halfSize * sizeof(int32_t));
       }
     }
-    if (!binding.driver->DeliverCycle(*this)) return false;
+    if (!binding.owner->DeliverCycle(*this)) return false;
     cycleCount.fetch_add(1, std::memory_order_release);
   }
   return true;
@@ -372,7 +371,7 @@ bool CRunningStream::EndHalf() {
                   halfSize * sizeof(int32_t));
     }
   }
-  if (!binding.driver->DeliverCycle(*this)) return false;
+  if (!binding.owner->DeliverCycle(*this)) return false;
   cycleCount.fetch_add(1, std::memory_order_release);
   // The device ran out of output while the host was in its callback.
   OnRenderPacket();
