@@ -97,6 +97,21 @@ TEST_F(StreamsTest, DestroyingAStreamWithRequestsQueuedWaitsForTheirCancellation
   EXPECT_EQ(device.PinState(vkx7::kRenderFilter, vkx7::kStreamingPin), KSSTATE_STOP);
 }
 
+// Cancelled requests cost nothing of the ring's release bound, however deep the ring: each is
+// taken back and the storage freed (the sanitizer build's leak check sees storage kept).
+TEST_F(StreamsTest, ADeepRingIsFreedOnceItsCancelledRequestsAreBack) {
+  {
+    HRESULT hr = E_FAIL;
+    CInputCaptureKS capture(67, 64, capturePin, &hr);
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(device.QueuedReads(), 67u);
+    capture.Start();
+    device.Step(1);
+  }
+  EXPECT_EQ(device.QueuedReads(), 0u);
+  EXPECT_EQ(device.PinState(vkx7::kCaptureFilter, vkx7::kStreamingPin), KSSTATE_STOP);
+}
+
 // Packets beyond the primed ones start free: they are filled first, after the primed silence.
 TEST_F(StreamsTest, RenderPrimesPartOfItsRingAndFillsTheFreePacketsFirst) {
   auto render = NewRender(2);
