@@ -19,9 +19,7 @@ ASIOError CAsioDriver::RestartRunAt(ASIOSampleRate rate, bool* taken) {
   }
   // Without a run (or with one on its way out) the next start makes the pins at the rate.
   if (stream == nullptr || stream->StopRequested() || stream->Ended()) return ASE_OK;
-  const ASIOError result = stream->ChangeRate(rate, kRateRestartMs);
-  *taken = result == ASE_OK;
-  return result;
+  return stream->ChangeRate(rate, kRateRestartMs, taken);
 }
 
 void CAsioDriver::TakeRate(double rate) {

@@ -92,9 +92,10 @@ class CRunningStream : public CBaseObject {
 
   // Host thread, under the transport lock: restarts the pins at `rate` on the streaming thread
   // and waits for it, at most `milliseconds`. ASE_OK once the pins run at it (a lost device
-  // takes it when it returns); ASE_NoClock when the pins refuse it and go on at the old rate,
-  // or when the thread did not answer in time.
-  ASIOError ChangeRate(double rate, DWORD milliseconds);
+  // takes it when it returns), or, with `*restarted` false, when the run was asked to stop
+  // before it took the rate (the next start makes the pins at it); ASE_NoClock when the pins
+  // refuse it and go on at the old rate, or when the thread did not answer in time.
+  ASIOError ChangeRate(double rate, DWORD milliseconds, bool* restarted);
   // Streaming thread, inside the host's callback: whether the pins' ranges take `rate`; if so,
   // they are restarted at it as soon as the callback has returned.
   bool ChangeRateAfterCallback(double rate);

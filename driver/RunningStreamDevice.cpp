@@ -227,23 +227,26 @@ bool CRunningStream::TakeRequestedRate() {
   return streams;
 }
 
-ASIOError CRunningStream::ChangeRate(double wanted, DWORD milliseconds) {
+ASIOError CRunningStream::ChangeRate(double wanted, DWORD milliseconds, bool* restarted) {
+  *restarted = false;
   if (controlEvent == nullptr || rateAnswered == nullptr || Ended()) return ASE_NoClock;
   ResetEvent(rateAnswered);
   askedRate.store(wanted, std::memory_order_release);
   rateRequest.store(kAsked, std::memory_order_release);
   SetEvent(controlEvent);
-  if (WaitForSingleObject(rateAnswered, milliseconds) != WAIT_OBJECT_0) {
-    // Not taken in time (the thread is inside a callback that does not return): withdrawn.
+  // A stop asked meanwhile (from inside the callback) ends the loop before it takes the rate.
+  HANDLE waits[2] = {rateAnswered, stopEvent};
+  if (WaitForMultipleObjects(2, waits, FALSE, milliseconds) != WAIT_OBJECT_0) {
+    // Not taken: the run is stopping, or the thread is inside a callback that does not return.
     uint32_t asked = kAsked;
     if (rateRequest.compare_exchange_strong(asked, kNoRequest, std::memory_order_acq_rel)) {
-      return ASE_NoClock;
+      return StopRequested() ? ASE_OK : ASE_NoClock;
     }
     // Taken: the thread is in the driver's own bounded steps of the restart.
     WaitForSingleObject(rateAnswered, milliseconds);
   }
-  return rateRequest.exchange(kNoRequest, std::memory_order_acq_rel) == kRateRunning ? ASE_OK
-                                                                                     : ASE_NoClock;
+  *restarted = rateRequest.exchange(kNoRequest, std::memory_order_acq_rel) == kRateRunning;
+  return *restarted ? ASE_OK : ASE_NoClock;
 }
 
 bool CRunningStream::ChangeRateAfterCallback(double wanted) {

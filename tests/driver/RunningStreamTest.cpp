@@ -275,7 +275,12 @@ TEST_P(RunningStreamTest, ARateTakenIsHandedToTheOwnerAndARefusedOneIsNot) {
   Start();
   ASSERT_TRUE(StepToHalf(4));
   const auto changeTo = [&](double rate) {
-    auto changed = std::async(std::launch::async, [&] { return run->ChangeRate(rate, 2000); });
+    auto changed = std::async(std::launch::async, [&] {
+      bool restarted = false;
+      const ASIOError result = run->ChangeRate(rate, 2000, &restarted);
+      EXPECT_EQ(restarted, result == ASE_OK);
+      return result;
+    });
     while (changed.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
       device.Step(1);
     }
@@ -288,6 +293,29 @@ TEST_P(RunningStreamTest, ARateTakenIsHandedToTheOwnerAndARefusedOneIsNot) {
   EXPECT_EQ(owner.takenRate.load(), 0.0) << "a refused rate is not the owner's";
   const unsigned before = owner.calls.load();
   ASSERT_TRUE(StepToHalf(before + 4)) << "the halves go on at the rate taken";
+}
+
+// A rate asked for while the callback runs, and a stop asked before the loop takes it (a host
+// that stops from inside its callback): the request is answered at once, not after its bound,
+// and nothing was restarted; the next start makes the pins at the rate.
+TEST_P(RunningStreamTest, ARateAskedForWhenTheRunIsStoppingIsAnsweredAtOnce) {
+  owner.blockAt = 3;
+  Start();
+  ASSERT_TRUE(StepPackets(3 * kPacketsPerHalf));
+  ASSERT_TRUE(WaitFor([&] { return owner.blocked.load(); }));
+  bool restarted = true;
+  auto changed =
+      std::async(std::launch::async, [&] { return run->ChangeRate(96000.0, 2000, &restarted); });
+  EXPECT_EQ(changed.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+      << "the request waits for the thread";
+  const auto t0 = std::chrono::steady_clock::now();
+  run->RequestStop();
+  EXPECT_EQ(changed.get(), ASE_OK);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+  EXPECT_FALSE(restarted);
+  EXPECT_EQ(owner.takenRate.load(), 0.0);
+  SetEvent(owner.release);
+  EXPECT_TRUE(End());
 }
 
 // An owner whose callback does not return: the run's end keeps its bound and lets the thread
