@@ -245,9 +245,7 @@ bool CRunningStream::OnRenderPacket() {
   if (renderFailed) return took;
   // Every packet back and nothing to send: the device is playing nothing.
   const bool dry = render->FreePackets() == render->PacketCount() && outputPending == 0;
-  if (dry && !starved && binding.events != nullptr) {
-    binding.events->Record(DeviceEvent::kRenderUnderrun);
-  }
+  if (dry && !starved) Note(DeviceEvent::kRenderUnderrun);
   starved = dry;
   return took;
 }
@@ -295,9 +293,7 @@ bool CRunningStream::DrainCapture() {
   }
   // A whole ring of data at once: the device had no read left to fill. (Reads a lost device
   // fails all come back at once too; that is no overrun.)
-  if (k == packetCount && !captureFailed && binding.events != nullptr) {
-    binding.events->Record(DeviceEvent::kCaptureOverrun);
-  }
+  if (k == packetCount && !captureFailed) Note(DeviceEvent::kCaptureOverrun);
   return took;
 }
 
@@ -363,7 +359,7 @@ bool CRunningStream::EndHalf() {
   const uint32_t missing = synced ? captured.Missing(halfSize) : 0;
   if (missing != 0) {
     binding.dropOutCount->fetch_add(1, std::memory_order_relaxed);
-    if (binding.events != nullptr) binding.events->Record(DeviceEvent::kCaptureLost);
+    Note(DeviceEvent::kCaptureLost);
   }
   for (int32_t c = 1; c < binding.activeInputs; ++c) {
     if (binding.inputBuffers[c] != nullptr && binding.inputBuffers[0] != nullptr) {
@@ -375,7 +371,7 @@ bool CRunningStream::EndHalf() {
   cycleCount.fetch_add(1, std::memory_order_release);
   // The device ran out of output while the host was in its callback.
   OnRenderPacket();
-  if (starved && binding.events != nullptr) binding.events->Record(DeviceEvent::kLateCallback);
+  if (starved) Note(DeviceEvent::kLateCallback);
   // The half the host has just filled follows what is still pending; a backlog longer than both
   // halves has been overwritten by the host and is dropped.
   const uint32_t span = 2 * halfSize;
