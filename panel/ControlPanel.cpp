@@ -24,9 +24,9 @@ constexpr char kVersionPrefix[] = KX7_PRODUCT_NAME " Control Panel Version: ";
 
 // Waits a bounded time for a panel thread that is ending, then releases its handle. Gives false
 // when the thread is still running; its handle then stays recorded.
-bool ReleaseEndedThread(HANDLE* thread) {
+bool ReleaseEndedThread(HANDLE* thread, DWORD milliseconds = kThreadEndWaitMs) {
   if (*thread == INVALID_HANDLE_VALUE) return true;
-  if (WaitForSingleObject(*thread, kThreadEndWaitMs) != WAIT_OBJECT_0) return false;
+  if (WaitForSingleObject(*thread, milliseconds) != WAIT_OBJECT_0) return false;
   CloseHandle(*thread);
   *thread = INVALID_HANDLE_VALUE;
   return true;
@@ -70,7 +70,8 @@ void CControlPanel::Open(bool noWait, bool onStreamThread) {
       // A panel that another opener started is on its way: that is the panel.
       if (panelStarting.load()) return;
       // The previous panel thread is ending; a second one must not run before it has ended.
-      if (!ReleaseEndedThread(&panelThread)) return;
+      // The streaming thread does not wait for it: the next callback's call may find it gone.
+      if (!ReleaseEndedThread(&panelThread, onStreamThread ? 0 : kThreadEndWaitMs)) return;
     }
     panelQuit.store(false);
     panelStarting.store(true);
@@ -85,13 +86,19 @@ void CControlPanel::Open(bool noWait, bool onStreamThread) {
     panelThread = reinterpret_cast<HANDLE>(thread);
     panelThreadId = threadId;
   }
+  // Inside the host's callback the window comes up on its own thread: making it takes longer
+  // than a buffer period.
+  if (onStreamThread) return;
   while (panelStarting.load()) Sleep(2);
   if (noWait || settings->modelessPanel.load()) return;
   WaitForClose();
 }
 
 void CControlPanel::WaitForClose() {
-  while (panelWindow.load() != nullptr && !settings->modelessPanel.load()) Sleep(20);
+  while ((panelWindow.load() != nullptr || panelStarting.load()) &&
+         !settings->modelessPanel.load()) {
+    Sleep(20);
+  }
   // The panel has closed: let its thread finish before the host goes on (it may unload us).
   std::lock_guard<std::mutex> guard(panelLock);
   if (panelWindow.load() == nullptr && !panelStarting.load()) ReleaseEndedThread(&panelThread);
@@ -99,9 +106,9 @@ void CControlPanel::WaitForClose() {
 
 void CControlPanel::Close() {
   std::lock_guard<std::mutex> guard(panelLock);
-  if (panelWindow.load() == nullptr) {
+  if (panelWindow.load() == nullptr && !panelStarting.load()) {
     // No panel; a thread whose panel closed by itself is finished off.
-    if (!panelStarting.load()) ReleaseEndedThread(&panelThread);
+    ReleaseEndedThread(&panelThread);
     return;
   }
   AskToClose();
@@ -116,7 +123,9 @@ void CControlPanel::TryAskToClose() {
 }
 
 void CControlPanel::AskToClose() {
-  if (panelWindow.load() == nullptr) return;
+  // A panel still coming up (opened from inside the callback) closes as soon as it is made: its
+  // thread reads the flag before its message loop, and a thread with a queue gets the message.
+  if (panelWindow.load() == nullptr && !panelStarting.load()) return;
   if (panelOpenedByHost.load() && timeGetTime() - panelOpenTime.load() < kQuickCloseMs) {
     settings->modelessPanel.store(false);
   }

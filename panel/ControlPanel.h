@@ -40,7 +40,8 @@ class CControlPanel {
   void NoteOpenedByHost();
   // Starts the panel thread unless a panel is open or on its way, and waits until its window
   // exists; unless `noWait`, or the panel is modeless, also until it has closed. On the streaming
-  // thread (`onStreamThread`) it only tries the lock, and opens nothing when that fails.
+  // thread (`onStreamThread`) it waits for nothing: it only tries the lock, opens nothing when
+  // that fails or an old panel thread is still ending, and returns once the thread is started.
   void Open(bool noWait, bool onStreamThread);
   // Waits while a panel that does not let its opener go is open, then lets its thread finish.
   void WaitForClose();

@@ -59,6 +59,7 @@ struct WindowManagerState {
   uintptr_t nextHandle = 0x20000;
   UINT_PTR nextTimerId = 0x7000;
   bool failDialogs = false;
+  HANDLE holdDialogs = nullptr;  // dialog creation waits until this is set
 };
 
 WindowManagerState& Manager();

@@ -93,6 +93,11 @@ void FailDialogCreation(bool fail) {
   Manager().failDialogs = fail;
 }
 
+void HoldDialogCreation(HANDLE release) {
+  std::lock_guard<std::mutex> guard(Manager().lock);
+  Manager().holdDialogs = release;
+}
+
 }  // namespace emu_test
 
 extern "C" {
@@ -104,6 +109,12 @@ HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DL
   const auto* layout =
       static_cast<const EmuDialogTemplate*>(LockResource(LoadResource(instance, resource)));
   if (layout == nullptr) return nullptr;
+  HANDLE hold = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(Manager().lock);
+    hold = Manager().holdDialogs;
+  }
+  if (hold != nullptr) WaitForSingleObject(hold, INFINITE);
   const HWND dialog = BuildDialog(*layout, parent, dialogProc);
   if (dialog == nullptr) return nullptr;
   if (dialogProc != nullptr) dialogProc(dialog, WM_INITDIALOG, 0, initParam);

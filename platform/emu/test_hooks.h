@@ -40,10 +40,12 @@ struct AvrtRecord {
 AvrtRecord Avrt();
 
 // The headless window manager: posts a user's pick of a combo-box entry (the box selects it and
-// tells its dialog CBN_SELCHANGE); counts the live windows; makes dialog creation fail.
+// tells its dialog CBN_SELCHANGE); counts the live windows; makes dialog creation fail, or wait
+// until `release` is set (null: no waiting), as a window that is slow to come up.
 bool PostComboPick(HWND comboBox, int index);
 int WindowCount();
 void FailDialogCreation(bool fail);
+void HoldDialogCreation(HANDLE release);
 
 // Makes the next thread start (CreateThread, _beginthreadex) fail.
 void FailNextThreadStart();

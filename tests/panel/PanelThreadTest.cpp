@@ -1,5 +1,8 @@
 // Opening and closing the panel from the host's threads: waiting, the quick-close rule, failures
 // and the hand-over with an ending panel thread.
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "panel/PanelFixture.h"
@@ -100,6 +103,33 @@ TEST_F(PanelThreadTest, AThreadThatCannotBeStartedIsNotWaitedFor) {
   EXPECT_EQ(PanelInternals(*driver).panelThread, INVALID_HANDLE_VALUE);
   OpenModeless(driver.operator->());
   PanelOf(*driver).Close();
+}
+
+// Inside the host's callback the panel is opened without waiting for its window, which can take
+// longer than a buffer period to come up; a stop meanwhile closes it as soon as it is made.
+TEST_F(PanelThreadTest, APanelOpenedInsideTheCallbackIsNotWaitedForAndAStopMeanwhileClosesIt) {
+  DriverHandle driver;
+  const HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  emu_test::HoldDialogCreation(release);
+  auto opened = std::async(std::launch::async, [&] { PanelOf(*driver).Open(true, true); });
+  EXPECT_EQ(opened.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "the streaming thread waited for the window";
+  EXPECT_TRUE(PanelInternals(*driver).panelStarting.load());
+  std::atomic<DWORD> closer{0};
+  std::thread stop([&] {
+    closer.store(GetCurrentThreadId());
+    PanelOf(*driver).Close();
+  });
+  // The stop waits for the panel thread (in a bounded wait) while the window is still held.
+  EXPECT_TRUE(
+      WaitUntil([&] { return closer.load() != 0 && emu_test::WaitUntilIdle(closer.load(), 10); }));
+  emu_test::HoldDialogCreation(nullptr);
+  SetEvent(release);
+  stop.join();
+  opened.wait();
+  EXPECT_FALSE(PanelOf(*driver).IsOpen());
+  EXPECT_EQ(PanelInternals(*driver).panelThread, INVALID_HANDLE_VALUE) << "the thread has ended";
+  CloseHandle(release);
 }
 
 // A thread that stands for a panel thread in its last steps: window already cleared, handle
