@@ -180,8 +180,13 @@ class CRunningStream : public CBaseObject {
   bool RemakePins(double rate);
   // The device is gone: its filters and pins go, and the watch for its return begins.
   void LetDeviceGo();
+  // Whether the callback or the host has asked for a rate not yet taken.
+  bool RateAsked() const;
   // A rate asked for: taken on the running pins, or noted for a device that is away.
   bool TakeRequestedRate();
+  // Restarts the pins at `wanted`, or back at the old rate when they refuse it; answers the
+  // host's request when it is one. False when the pins could not be had at all.
+  bool RestartAtRate(double wanted, bool fromHost);
   void StartWatch();
   void StopWatch();
   static unsigned WINAPI WatchProc(void* argument);

@@ -63,9 +63,7 @@ bool CRunningStream::RenderStalled(Wake wake) {
 bool CRunningStream::TendDevice(Wake wake) {
   if (DeviceFailed()) return RideOutLoss(true);
   if (RenderStalled(wake)) return RideOutLoss(false);
-  if (rateAfterCallback != 0.0 || rateRequest.load(std::memory_order_acquire) == kAsked) {
-    if (!TakeRequestedRate()) return RideOutLoss(true);
-  }
+  if (RateAsked() && !TakeRequestedRate()) return RideOutLoss(true);
   return !StopRequested();
 }
 
@@ -110,9 +108,7 @@ void CRunningStream::LetDeviceGo() {
 
 bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
   while (!StopRequested()) {
-    if (rateAfterCallback != 0.0 || rateRequest.load(std::memory_order_acquire) == kAsked) {
-      if (!TakeRequestedRate()) LetDeviceGo();
-    }
+    if (RateAsked() && !TakeRequestedRate()) LetDeviceGo();
     const double now = static_cast<double>(timeGetTime() - t0);
     if (now >= dueMs) return true;
     HANDLE events[4] = {stopEvent, controlEvent, nullptr, nullptr};
@@ -192,15 +188,25 @@ bool CRunningStream::RemakePins(double newRate) {
   return device.CreatePins(newRate);
 }
 
+bool CRunningStream::RateAsked() const {
+  return rateAfterCallback != 0.0 || rateRequest.load(std::memory_order_acquire) == kAsked;
+}
+
 bool CRunningStream::TakeRequestedRate() {
-  double wanted = rateAfterCallback;
-  const bool fromHost = wanted == 0.0;
-  rateAfterCallback = 0.0;
-  if (fromHost) {
-    uint32_t asked = kAsked;
-    if (!rateRequest.compare_exchange_strong(asked, kTaken, std::memory_order_acq_rel)) return true;
-    wanted = askedRate.load(std::memory_order_acquire);
+  // The callback's own request first, then the host's: a callback that asks at every switch
+  // must not keep the host's request waiting until its bound runs out.
+  if (rateAfterCallback != 0.0) {
+    const double wanted = rateAfterCallback;
+    rateAfterCallback = 0.0;
+    // Pins that could not be had again leave the host's request to the device's tending.
+    if (!RestartAtRate(wanted, false)) return false;
   }
+  uint32_t asked = kAsked;
+  if (!rateRequest.compare_exchange_strong(asked, kTaken, std::memory_order_acq_rel)) return true;
+  return RestartAtRate(askedRate.load(std::memory_order_acquire), true);
+}
+
+bool CRunningStream::RestartAtRate(double wanted, bool fromHost) {
   const double old = CurrentRate();
   bool streams = true;
   bool refused = false;

@@ -224,7 +224,8 @@ bool CRunningStream::OnWake(Wake wake) {
   // Requests the device failed end the streaming; the device's tending takes over.
   if (renderFailed || captureFailed) return true;
   FeedRender();
-  while (!StopRequested() && HalfDue()) {
+  // A callback slower than its period keeps halves due: a rate asked for is taken between them.
+  while (!StopRequested() && !RateAsked() && HalfDue()) {
     // Each half goes to the device before the next switch: the host writes over its floats two
     // switches later, and capture may complete several halves at once.
     if (!EndHalf()) return false;

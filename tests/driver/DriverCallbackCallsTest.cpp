@@ -169,7 +169,7 @@ TEST_F(ConcurrencyTest, CallsFromInsideTheCallbackWhileAnotherThreadStopsNeverDe
         ASSERT_EQ(CreateBuffers(host), ASE_OK);
         break;
       default:
-        EXPECT_TRUE(OneOf(host.driver->setSampleRate(96000.0), {ASE_OK}));
+        EXPECT_TRUE(OneOf(host.driver->setSampleRate(96000.0), {ASE_OK})) << "call " << what;
         EXPECT_TRUE(OneOf(host.driver->stop(), {ASE_OK}));
         EXPECT_TRUE(OneOf(host.driver->setSampleRate(48000.0), {ASE_OK}));
         break;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -78,6 +79,7 @@ class TestOwner final : public IStreamOwner {
     stamp.store(static_cast<uint64_t>(timeGetTime()) * 1000000u);
     calls.fetch_add(1);
     run.EnterHost();
+    if (insideCallback) insideCallback();
     if (blockAt != 0 && calls.load() == blockAt) {
       blocked.store(true);
       // In finite waits, so the test's stepping sees the thread idle meanwhile.
@@ -113,6 +115,8 @@ class TestOwner final : public IStreamOwner {
   std::atomic<unsigned> calls{0};
   std::atomic<uint64_t> stamp{0};
   std::atomic<double> takenRate{0.0};
+  // Runs inside each callback on the streaming thread (a host's work, say).
+  std::function<void()> insideCallback;
   // The call (counted from 1) that blocks inside the callback until `release` is set; 0: none.
   unsigned blockAt = 0;
   std::atomic<bool> blocked{false};
@@ -293,6 +297,31 @@ TEST_P(RunningStreamTest, ARateTakenIsHandedToTheOwnerAndARefusedOneIsNot) {
   EXPECT_EQ(owner.takenRate.load(), 0.0) << "a refused rate is not the owner's";
   const unsigned before = owner.calls.load();
   ASSERT_TRUE(StepToHalf(before + 4)) << "the halves go on at the rate taken";
+}
+
+// A callback that always takes longer than its period keeps halves due: the host's rate is still
+// taken between them, not left to wait out its bound while the loop catches up.
+TEST_P(RunningStreamTest, ARateIsTakenWhileTheCallbackIsSlowerThanItsPeriod) {
+  Start();
+  ASSERT_TRUE(StepToHalf(4));
+  std::atomic<bool> slow{true};
+  owner.insideCallback = [&] {
+    // Device time passes while the host works: one and a half periods.
+    for (uint64_t left = 3 * kBufferSize / 2; slow.load() && left > 0;) {
+      left -= device.StepToNextCompletion(left);
+    }
+  };
+  const unsigned before = owner.calls.load();
+  // Once a callback has come the loop keeps itself busy: each callback makes the next half due.
+  ASSERT_TRUE(WaitFor([&] {
+    device.Step(1);
+    return owner.calls.load() > before + 8;
+  }));
+  bool restarted = false;
+  EXPECT_EQ(run->ChangeRate(96000.0, 2000, &restarted), ASE_OK);
+  EXPECT_TRUE(restarted);
+  EXPECT_EQ(owner.takenRate.load(), 96000.0);
+  slow.store(false);
 }
 
 // A rate asked for while the callback runs, and a stop asked before the loop takes it (a host
