@@ -92,11 +92,13 @@ TEST_P(LoadTest, NinetyPercentLoadAtEveryBufferSizeWithTwoMillisecondTransfers) 
   }
 }
 
-// Every larger buffer in the other two profiles, at 48 kHz.
+// Every larger buffer at every rate in the other two profiles.
 TEST_P(LoadTest, NinetyPercentLoadAtEveryBufferSizeWithPromptCompletions) {
   for (const char* profile : {"ideal", "usb-1ms"}) {
-    for (int32_t bufferSize = 128; bufferSize <= 2048; bufferSize *= 2) {
-      ExpectNothingLost(profile, 48000, bufferSize);
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+      for (int32_t bufferSize = 128; bufferSize <= 2048; bufferSize *= 2) {
+        ExpectNothingLost(profile, rate, bufferSize);
+      }
     }
   }
 }
