@@ -145,6 +145,11 @@ class CRunningStream : public CBaseObject {
   bool HalfDue() const;
   // Feeds the packets that came back with the host's output that is due.
   void FeedRender();
+  // Frames (whole packets) by which the device's clock has gone past the end of its output.
+  uint64_t PlayedPastOutput();
+  // The device ran dry and its clock went on past the end of its output: the host's output for
+  // that time is dropped, so that what follows plays at its place.
+  void SkipPlayedSilence();
   void FillRenderBlock(uint32_t first);
   bool EndHalf();
   // Whether the device failed a request or refused one: it is gone.
@@ -243,12 +248,20 @@ class CRunningStream : public CBaseObject {
   uint64_t renderDone = 0;     // frames of render packets that have come back
   uint32_t outputCursor = 0;   // first frame of the host's output not yet sent, in the two halves
   uint32_t outputPending = 0;  // frames of host output not yet sent
-  uint64_t outputSent = 0;     // frames of host output sent since the start
-  bool starved = false;        // the device ran out of output (counted once per time)
-  bool synced = false;         // capture has delivered its first frames
-  uint64_t captureNext = 0;    // the place of the frame after the last captured one
-  bool packetHeld = false;     // the current capture packet belongs partly to a later half
-  uint64_t packetPlace = 0;    // the held packet's place and frames already taken
+  uint64_t outputSent = 0;     // frames of host output sent (or dropped) since the start
+  uint32_t primedPackets = 0;  // packets of silence the render pin started with
+  // When the device ran out of output and the clock went on.
+  struct DryRecord {
+    uint64_t keptShift = 0;       // frames by which the output stays late after dry bursts
+    bool beforeCallback = false;  // it was dry when the latest callback began
+    bool now = false;             // it is dry now
+    bool keeping = false;         // this time the shift is kept
+  } dryRun;
+  bool starved = false;      // the device ran out of output (counted once per time)
+  bool synced = false;       // capture has delivered its first frames
+  uint64_t captureNext = 0;  // the place of the frame after the last captured one
+  bool packetHeld = false;   // the current capture packet belongs partly to a later half
+  uint64_t packetPlace = 0;  // the held packet's place and frames already taken
   uint32_t packetTaken = 0;
   // A capture read or a render write completed with an error.
   bool captureFailed = false;

@@ -25,6 +25,7 @@ constexpr uint32_t kSilentHalves = 2;
 // completion delays of USB frames and URBs, and shorter than the output margin, so a lost packet
 // costs the host part of its margin but never its output.
 constexpr uint64_t kCaptureGraceFrames = kx7::kOutputMarginFrames;
+
 constexpr double kHundredNanosecondsPerSecond = 1e7;
 
 // Streams are made with a nothrow allocation and dropped when their pin refused to pause or
@@ -141,6 +142,7 @@ bool CRunningStream::OpenStreams() {
   // The render pin starts with the output latency and one half of silence queued; both rings
   // have spare packets for a device that hands its requests back late.
   const uint32_t primed = kx7::StreamPacketsFor(binding.bufferSize);
+  primedPackets = primed;
   packetCount = primed + kx7::kSpareStreamPackets;
   capture =
       NewStream<CInputCaptureKS>(packetCount, kCaptureSamples, device.capturePin, &captureResult);
@@ -167,6 +169,7 @@ void CRunningStream::ResetStreamState() {
   outputCursor = 0;
   outputPending = 0;
   outputSent = 0;
+  dryRun = DryRecord();
   starved = false;
   synced = false;
   captureNext = 0;
@@ -327,6 +330,7 @@ bool CRunningStream::HalfDue() const {
 
 void CRunningStream::FeedRender() {
   const uint32_t span = 2 * binding.bufferSize;
+  if (outputPending > 0) SkipPlayedSilence();
   while (outputPending > 0 && render->FreePackets() > 0) {
     FillRenderBlock(outputCursor);
     render->WriteFrames(renderBlock);
@@ -335,6 +339,42 @@ void CRunningStream::FeedRender() {
     outputPending -= kBlockFrames;
     outputSent += kBlockFrames;
   }
+}
+
+uint64_t CRunningStream::PlayedPastOutput() {
+  // Capture's packets, taken or completed, tell where the device's clock stands at least; past
+  // the end of all it was given, the device has played silence. Whole packets, so that a stamp's
+  // rounding never counts a frame still in time.
+  if (!synced) return 0;
+  const uint64_t given = uint64_t{primedPackets} * kBlockFrames + outputSent + dryRun.keptShift;
+  const uint64_t reached = (packetHeld ? packetPlace + capture->GetFrameCount() : captureNext) +
+                           capture->FramesCompletedAhead();
+  return reached < given ? 0 : (reached - given) / kBlockFrames * kBlockFrames;
+}
+
+void CRunningStream::SkipPlayedSilence() {
+  const uint64_t gap = PlayedPastOutput();
+  if (gap == 0) {
+    dryRun.now = false;
+    return;
+  }
+  if (!dryRun.now) {
+    // Dry already before the host's callback: the device delivers in bursts longer than the
+    // margin and needs the longer queue, so the output keeps the shift rather than run dry at
+    // every burst. Dry only after it: the host was late, and its output is realigned.
+    dryRun.now = true;
+    dryRun.keeping = dryRun.beforeCallback;
+  }
+  if (dryRun.keeping) {
+    dryRun.keptShift += gap;
+    return;
+  }
+  // The host's output for the time the device played silence is dropped, so that what follows
+  // plays at its place; what is not pending yet is dropped from the halves to come.
+  const uint32_t dropped = static_cast<uint32_t>(gap < outputPending ? gap : outputPending);
+  outputCursor = (outputCursor + dropped) % (2 * binding.bufferSize);
+  outputPending -= dropped;
+  outputSent += dropped;
 }
 
 void CRunningStream::FillRenderBlock(uint32_t first) {
@@ -368,6 +408,7 @@ bool CRunningStream::EndHalf() {
                   halfSize * sizeof(int32_t));
     }
   }
+  dryRun.beforeCallback = PlayedPastOutput() != 0;
   if (!binding.owner->DeliverCycle(*this)) return false;
   cycleCount.fetch_add(1, std::memory_order_release);
   // The device ran out of output while the host was in its callback.

@@ -39,6 +39,9 @@ class PacketRing {
   // Stops waiting for packet i: a packet that is not sent again must not look done when its turn
   // comes, nor wake a waiter.
   void Forget(uint32_t i);
+  // Whether packet i's request is out and has completed, its completion not yet taken: a read
+  // of the request's status, no call.
+  bool Completed(uint32_t i) const;
   // Whether packet i's last completion carried an error status (a device that went away fails
   // every request it held).
   bool CompletedWithError(uint32_t i) const;
@@ -58,7 +61,6 @@ class PacketRing {
 
  private:
   void CleanHeader(uint32_t i);
-  bool Completed(uint32_t i) const;
   void Queued(uint32_t i, HRESULT hr);
   void Free();
 

@@ -38,6 +38,9 @@ class CInputCapture {
   virtual void HoldPacket() { ReleasePacket(); }
   virtual void RequeueHeld() {}
   virtual uint32_t HeldCount() { return 0; }
+  // Frames of the reads that completed after the awaited one's turn and are not taken yet: how
+  // far the device has captured beyond the packets taken. Read from the requests, without a call.
+  virtual uint32_t FramesCompletedAhead() { return 0; }
   // Whether the pin refused a read since the last call, which clears it.
   virtual bool TakeRefusal() { return false; }
 };

@@ -46,10 +46,27 @@ int32_t* CInputCaptureKS::GetData() {
 
 uint32_t CInputCaptureKS::GetFrameCount() {
   if (currentPacket == stream.packetCount || PacketFailed()) return 0;
-  const KSSTREAM_HEADER& header = stream.ring.packets[currentPacket].header;
+  return FramesOf(currentPacket);
+}
+
+uint32_t CInputCaptureKS::FramesOf(uint32_t i) const {
+  const KSSTREAM_HEADER& header = stream.ring.packets[i].header;
   // A device that reports more bytes than the packet holds gets no more than the packet.
   const ULONG used = header.DataUsed < header.FrameExtent ? header.DataUsed : header.FrameExtent;
   return used / kBytesPerSample;
+}
+
+uint32_t CInputCaptureKS::FramesCompletedAhead() {
+  if (!stream.Ready()) return 0;
+  // The reads complete in ring order from the awaited one; a held packet is not out.
+  uint32_t frames = 0;
+  uint32_t i = nextPacket;
+  for (uint32_t k = 0; k < stream.packetCount; ++k) {
+    if (!stream.ring.Completed(i) || stream.ring.CompletedWithError(i)) break;
+    frames += FramesOf(i);
+    i = (i + 1) % stream.packetCount;
+  }
+  return frames;
 }
 
 HANDLE CInputCaptureKS::AwaitedEvent() {

@@ -32,8 +32,11 @@ class CInputCaptureKS : public CInputCapture {
   void RequeueHeld() override;
   uint32_t HeldCount() override { return heldCount; }
   bool TakeRefusal() override;
+  uint32_t FramesCompletedAhead() override;
 
  private:
+  // The frames that packet i's completed read carries.
+  uint32_t FramesOf(uint32_t i) const;
   void QueueRead(uint32_t i);
 
   PinStream stream;

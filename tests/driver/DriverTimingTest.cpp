@@ -1,6 +1,7 @@
 // The driver's timing on the stepped clock of the virtual KX-7: the round trip that kx7-host's
 // latency measurement finds is what getLatencies reports, a lost or late capture packet leaves
 // input and output aligned, and a host whose callback takes 90 % of its period loses nothing.
+#include <atomic>
 #include <cmath>
 #include <string>
 
@@ -117,11 +118,37 @@ TEST_P(TimingTest, BurstsOfEightMillisecondsLoseNoCapture) {
     EXPECT_EQ(device.CaptureFramesLost(), lostBefore);
     EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
     // Where the margin is shorter than a burst, the device runs dry once at the start, and all
-    // output after it comes one packet late.
+    // output after it comes one packet late: the queue a burst needs.
     const int64_t late = 64 * static_cast<int64_t>(device.RenderUnderruns() - underrunsBefore);
     EXPECT_EQ(late, bufferSize == 64 ? 64 : 0);
     EXPECT_EQ(measured.minFrames, ReportedRoundTrip() + late);
     EXPECT_EQ(measured.maxFrames, ReportedRoundTrip() + late);
+    EXPECT_EQ(driver->stop(), ASE_OK);
+    EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+  }
+}
+
+// A host whose callback once takes far longer than its period: the device runs dry meanwhile,
+// and the output of that time is dropped, so that input and output stay aligned afterwards.
+TEST_P(TimingTest, AHostLateOnceLeavesTheRoundTripAsItWas) {
+  for (const uint32_t late : {3u, 7u}) {
+    SCOPED_TRACE(std::to_string(late) + " periods late");
+    host.switches.clear();
+    const uint64_t underrunsBefore = device.RenderUnderruns();
+    std::atomic<bool> done{false};
+    const auto lateOnce = [&] {
+      RunCycles(6);
+      host.insideCallback = [&] {
+        if (done.exchange(true)) return;
+        for (uint64_t left = late * 128; left > 0;) left -= device.StepToNextCompletion(left);
+      };
+      RunCycles(2);
+    };
+    const kx7host::LatencyMeasurement measured = RoundTrip(48000, 128, lateOnce);
+    host.insideCallback = nullptr;
+    EXPECT_GT(device.RenderUnderruns(), underrunsBefore);
+    EXPECT_EQ(measured.minFrames, ReportedRoundTrip());
+    EXPECT_EQ(measured.maxFrames, ReportedRoundTrip());
     EXPECT_EQ(driver->stop(), ASE_OK);
     EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
   }
