@@ -25,7 +25,6 @@ constexpr uint32_t kSilentHalves = 2;
 // completion delays of USB frames and URBs, and shorter than the output margin, so a lost packet
 // costs the host part of its margin but never its output.
 constexpr uint64_t kCaptureGraceFrames = kx7::kOutputMarginFrames;
-
 constexpr double kHundredNanosecondsPerSecond = 1e7;
 
 // Streams are made with a nothrow allocation and dropped when their pin refused to pause or

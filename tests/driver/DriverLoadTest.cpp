@@ -45,9 +45,7 @@ class LoadTest : public StreamingTest {
     const uint64_t lost = device.CaptureFramesLost();
     const uint32_t dropOuts = Internals(*driver).dropOutCount.load();
     const auto busy = static_cast<uint64_t>(std::llround(load * bufferSize));
-    host.insideCallback = [&] {
-      for (uint64_t left = busy; left > 0;) left -= device.StepToNextCompletion(left);
-    };
+    host.insideCallback = [&] { AdvanceClock(device, busy); };
     EXPECT_TRUE(StepFrames(device, static_cast<uint64_t>(seconds * rate),
                            [this] { return Internals(*driver).streamThreadId.load(); }));
     host.insideCallback = nullptr;

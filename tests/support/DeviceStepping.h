@@ -31,4 +31,10 @@ bool StepFrames(vkx7::VirtualKsDevice& device, uint64_t frames, const ThreadId& 
   return true;
 }
 
+// Moves the clock by `frames` from the calling thread without waiting for the streaming thread:
+// device time that passes while a host's callback works.
+inline void AdvanceClock(vkx7::VirtualKsDevice& device, uint64_t frames) {
+  while (frames > 0) frames -= device.StepToNextCompletion(frames);
+}
+
 }  // namespace kx7test
