@@ -58,8 +58,9 @@ std::shared_ptr<KernelObject> FindThread(DWORD threadId) {
 }
 
 std::unordered_set<DWORD>& LiveThreadIds() {
-  static std::unordered_set<DWORD> live;
-  return live;
+  // Never destroyed: a detached thread may still end after static destructors have run.
+  static auto* live = new std::unordered_set<DWORD>;
+  return *live;
 }
 
 bool RemoveObject(HANDLE handle) {
