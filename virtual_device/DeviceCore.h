@@ -177,6 +177,7 @@ struct Core : std::enable_shared_from_this<Core> {
  private:
   void Transfer();
   void RenderTick(PinInstance& pin);
+  void RecordRendered(const BYTE* data, ULONG bytes);
   void CaptureTick(PinInstance& pin);
   uint64_t NextLifeStep() const;
   // Moves the front request of a pin's queue to its finished requests with its hand-back time.

@@ -116,7 +116,7 @@ void Core::RenderTick(PinInstance& pin) {
     if (request.done < usable) {
       const ULONG bytes = usable - request.done < need ? usable - request.done : need;
       const BYTE* data = request.data + request.done;
-      record.rendered.insert(record.rendered.end(), data, data + bytes);
+      RecordRendered(data, bytes);
       if (loopback) {
         for (ULONG offset = 0; offset < bytes; offset += block, ++frame) {
           const uint64_t slot = firstFrame + frame + source.loopbackDelayFrames;
@@ -130,6 +130,13 @@ void Core::RenderTick(PinInstance& pin) {
     if (request.done >= usable) Finish(pin);
   }
   if (need > 0) ++underruns;
+}
+
+void Core::RecordRendered(const BYTE* data, ULONG bytes) {
+  std::vector<BYTE>& rendered = record.rendered;
+  const size_t kept = std::min<size_t>(bytes, kMaxRecordedRenderBytes - rendered.size());
+  rendered.insert(rendered.end(), data, data + kept);
+  record.renderedNotRecorded += bytes - kept;
 }
 
 void Core::CaptureTick(PinInstance& pin) {

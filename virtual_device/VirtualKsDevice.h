@@ -162,13 +162,17 @@ struct StateRecord {
 // The most requests a record keeps: a client that re-queues without end (reads that complete
 // at once) must not exhaust the memory.
 constexpr size_t kMaxRecordedRequests = size_t{1} << 19;
+// The most rendered bytes a record keeps (about two minutes at 96 kHz): a long stream must not
+// grow the record, and the copy when it grows, without end.
+constexpr size_t kMaxRecordedRenderBytes = size_t{1} << 26;
 
 struct DeviceRecord {
   std::vector<RequestRecord> requests;  // the first kMaxRecordedRequests
   uint64_t requestsNotRecorded = 0;     // and how many came after them
   std::vector<ConnectRecord> connects;
   std::vector<StateRecord> states;
-  std::vector<BYTE> rendered;  // every byte the render pins played, in order
+  std::vector<BYTE> rendered;        // the first kMaxRecordedRenderBytes the render pins played
+  uint64_t renderedNotRecorded = 0;  // and how many bytes came after them
 };
 
 // ---------------------------------------------------------------------------------------------

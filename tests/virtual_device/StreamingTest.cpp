@@ -253,6 +253,27 @@ TEST_F(StreamingTest, RecordKeepsRequestsAndStates) {
   EXPECT_EQ(after.requests[0].result, static_cast<DWORD>(ERROR_IO_PENDING));
 }
 
+TEST_F(StreamingTest, TheRenderRecordStopsAtItsBoundAndCountsWhatCameAfter) {
+  // Large writes of numbered packets, a few past the record's bound in all.
+  constexpr size_t kPacketsPerWrite = 16384;
+  constexpr size_t kWriteBytes = kPacketsPerWrite * kRenderBytes;
+  const size_t writeCount = vkx7::kMaxRecordedRenderBytes / kWriteBytes + 2;
+  for (size_t i = 0; i < writeCount; ++i) {
+    writes.push_back(std::make_unique<TestPacket>(kWriteBytes, true));
+    Put24(writes.back()->data.data(), static_cast<int32_t>(i + 1));
+    ASSERT_EQ(renderPin->WriteData(&writes.back()->header, &writes.back()->overlapped), S_OK);
+  }
+  Run();
+  device.Step(static_cast<unsigned>(writeCount * kPacketsPerWrite));
+  EXPECT_EQ(device.RenderUnderruns(), 0u);
+  const vkx7::DeviceRecord record = device.Record();
+  ASSERT_EQ(record.rendered.size(), vkx7::kMaxRecordedRenderBytes);
+  EXPECT_EQ(record.renderedNotRecorded, writeCount * kWriteBytes - vkx7::kMaxRecordedRenderBytes);
+  // What is kept is the beginning, in order.
+  EXPECT_EQ(Sample24(&record.rendered[0]), 1);
+  EXPECT_EQ(Sample24(&record.rendered[kWriteBytes]), 2);
+}
+
 TEST_F(StreamingTest, RealTimeClockCompletesQueuedPackets) {
   for (int i = 0; i < 4; ++i) {
     QueueWrite(64 * i);
