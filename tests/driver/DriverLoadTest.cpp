@@ -46,8 +46,10 @@ class LoadTest : public StreamingTest {
     const uint32_t dropOuts = Internals(*driver).dropOutCount.load();
     const auto busy = static_cast<uint64_t>(std::llround(load * bufferSize));
     host.insideCallback = [&] { AdvanceClock(device, busy); };
-    EXPECT_TRUE(StepFrames(device, static_cast<uint64_t>(seconds * rate),
-                           [this] { return Internals(*driver).streamThreadId.load(); }));
+    // Stream time is device time, the callback's share of it included.
+    const uint64_t end = device.FramesElapsed() + static_cast<uint64_t>(seconds * rate);
+    EXPECT_TRUE(
+        StepUntil(device, end, [this] { return Internals(*driver).streamThreadId.load(); }));
     host.insideCallback = nullptr;
     figures.underruns = device.RenderUnderruns() - underruns;
     figures.framesLost = device.CaptureFramesLost() - lost;

@@ -31,6 +31,18 @@ bool StepFrames(vkx7::VirtualKsDevice& device, uint64_t frames, const ThreadId& 
   return true;
 }
 
+// Moves the clock until the device has reached `frame`, letting the thread answer every
+// completion; a host's callback may move it on too (AdvanceClock), and that time counts.
+template <typename ThreadId>
+bool StepUntil(vkx7::VirtualKsDevice& device, uint64_t frame, const ThreadId& threadId) {
+  if (!SettleThread(threadId())) return false;
+  while (device.FramesElapsed() < frame) {
+    device.StepToNextCompletion(frame - device.FramesElapsed());
+    if (!SettleThread(threadId())) return false;
+  }
+  return true;
+}
+
 // Moves the clock by `frames` from the calling thread without waiting for the streaming thread:
 // device time that passes while a host's callback works.
 inline void AdvanceClock(vkx7::VirtualKsDevice& device, uint64_t frames) {
