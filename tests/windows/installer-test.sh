@@ -12,6 +12,7 @@ class_key="HKCR\\CLSID\\$clsid"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\NORVA KX-7 ASIO'
 # shellcheck source=tests/windows/wine-lib.sh
 source "$(dirname "$0")/wine-lib.sh"
+need_32bit "the installer (a 32-bit NSIS program)"
 
 show_views() {
   local view

@@ -9,6 +9,7 @@ driver_key='HKLM\SOFTWARE\ASIO\NORVA KX-7 ASIO Driver'
 server_key="HKCR\\CLSID\\$clsid\\InprocServer32"
 # shellcheck source=tests/windows/wine-lib.sh
 source "$(dirname "$0")/wine-lib.sh"
+need_32bit "the 32-bit regsvr32"
 
 dll64=$(wine_text winepath -w "$2")
 dll32=$(wine_text winepath -w "$3")

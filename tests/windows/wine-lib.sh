@@ -21,3 +21,14 @@ wine_text() {
 # Whether a registry key is there (in the view /reg:32 or /reg:64 when one is given): reg
 # query's exit status, its output unread.
 wine_key_exists() { "$wine_run" reg query "$@" >/dev/null 2>&1; }
+
+# Ends the check as skipped (status 77) on a machine that cannot execute 32-bit programs, where
+# Wine has no 32-bit half.
+need_32bit() {
+  local probe
+  if ! probe=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/probe-32bit"); then
+    echo "SKIPPED: $1 needs a 32-bit program, and this machine cannot run 32-bit programs" \
+      "(${probe#no: })"
+    exit 77
+  fi
+}
