@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "driver/AsioDriver.h"
-#include "host/ThreadCpuMeter.h"
+#include "host/stream/ThreadCpuMeter.h"
 #include "platform/emu/test_hooks.h"
 #include "product/Kx7Facts.h"
 #include "streaming/SampleConverter.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "driver/StreamingFixture.h"
-#include "host/LatencyMeasure.h"
+#include "host/stream/LatencyMeasure.h"
 #include "product/Kx7Facts.h"
 
 namespace kx7test {

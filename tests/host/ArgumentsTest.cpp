@@ -3,106 +3,116 @@
 
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "host/Arguments.h"
-#include "host/Commands.h"
+#include "host/cli/Arguments.h"
+#include "host/cli/Commands.h"
 
 namespace kx7host {
 namespace {
 
+// The options of the command parsed, which must be of that command.
+template <class Options>
+const Options& As(const ParsedArguments& parsed) {
+  static const Options none{};
+  const Options* options = std::get_if<Options>(&parsed.command);
+  EXPECT_NE(options, nullptr) << "another command was parsed";
+  return options != nullptr ? *options : none;
+}
+
 TEST(HostArguments, AcceptsEachCommandWithItsOptions) {
   ParsedArguments parsed = ParseArguments({"register", "NORVA-KX-7-ASIO-x64.dll"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.kind, CommandKind::kRegister);
-  EXPECT_EQ(parsed.command.library, "NORVA-KX-7-ASIO-x64.dll");
+  EXPECT_TRUE(std::holds_alternative<RegisterOptions>(parsed.command));
+  EXPECT_EQ(As<RegisterOptions>(parsed).library, "NORVA-KX-7-ASIO-x64.dll");
 
   parsed = ParseArguments({"unregister", "lib.so"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.kind, CommandKind::kUnregister);
+  EXPECT_TRUE(std::holds_alternative<RegisterOptions>(parsed.command));
 
   parsed = ParseArguments({"list"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.kind, CommandKind::kList);
+  EXPECT_TRUE(std::holds_alternative<ListOptions>(parsed.command));
 
   parsed = ParseArguments({"probe"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.kind, CommandKind::kProbe);
-  EXPECT_EQ(parsed.command.driverName, "");
-  EXPECT_FALSE(parsed.command.json);
+  EXPECT_TRUE(std::holds_alternative<ProbeOptions>(parsed.command));
+  EXPECT_EQ(As<ProbeOptions>(parsed).driverName, "");
+  EXPECT_FALSE(As<ProbeOptions>(parsed).json);
 
   parsed = ParseArguments({"probe", "--json", "--driver", "NORVA KX-7 ASIO Driver"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_TRUE(parsed.command.json);
-  EXPECT_EQ(parsed.command.driverName, "NORVA KX-7 ASIO Driver");
+  EXPECT_TRUE(As<ProbeOptions>(parsed).json);
+  EXPECT_EQ(As<ProbeOptions>(parsed).driverName, "NORVA KX-7 ASIO Driver");
 
   parsed = ParseArguments({"probe", "--driver=Other Driver"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.driverName, "Other Driver");
+  EXPECT_EQ(As<ProbeOptions>(parsed).driverName, "Other Driver");
 }
 
 TEST(HostArguments, StreamAndLatencyTakeTheirOptionsInEitherSpelling) {
   ParsedArguments parsed = ParseArguments({"stream"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.kind, CommandKind::kStream);
-  EXPECT_EQ(parsed.command.stream.seconds, 5.0);
-  EXPECT_EQ(parsed.command.stream.bufferSize, 0);
-  EXPECT_EQ(parsed.command.stream.sampleRate, 0.0);
-  EXPECT_EQ(parsed.command.stream.recordBits, 24);
-  EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kLoopback);
-  EXPECT_EQ(parsed.command.stream.inputs, 2);
-  EXPECT_EQ(parsed.command.stream.outputs, 2);
+  EXPECT_TRUE(std::holds_alternative<StreamOptions>(parsed.command));
+  EXPECT_EQ(As<StreamOptions>(parsed).seconds, 5.0);
+  EXPECT_EQ(As<StreamOptions>(parsed).bufferSize, 0);
+  EXPECT_EQ(As<StreamOptions>(parsed).sampleRate, 0.0);
+  EXPECT_EQ(As<StreamOptions>(parsed).recordBits, 24);
+  EXPECT_EQ(As<StreamOptions>(parsed).microphone, MicrophoneKind::kLoopback);
+  EXPECT_EQ(As<StreamOptions>(parsed).inputs, 2);
+  EXPECT_EQ(As<StreamOptions>(parsed).outputs, 2);
 
   parsed = ParseArguments({"stream", "--inputs", "2", "--outputs=0", "--record", "in.wav"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.stream.inputs, 2);
-  EXPECT_EQ(parsed.command.stream.outputs, 0);
+  EXPECT_EQ(As<StreamOptions>(parsed).inputs, 2);
+  EXPECT_EQ(As<StreamOptions>(parsed).outputs, 0);
   parsed = ParseArguments({"stream", "--inputs=0", "--outputs", "1"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.stream.inputs, 0);
-  EXPECT_EQ(parsed.command.stream.outputs, 1);
+  EXPECT_EQ(As<StreamOptions>(parsed).inputs, 0);
+  EXPECT_EQ(As<StreamOptions>(parsed).outputs, 1);
 
   parsed =
       ParseArguments({"stream", "--seconds", "0.5", "--buffer=64", "--rate", "96000", "--tone=440",
                       "--record", "out.wav", "--bits", "32", "--json", "--driver", "X"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  const StreamOptions& options = parsed.command.stream;
+  const StreamOptions& options = As<StreamOptions>(parsed);
   EXPECT_EQ(options.seconds, 0.5);
   EXPECT_EQ(options.bufferSize, 64);
   EXPECT_EQ(options.sampleRate, 96000.0);
   EXPECT_EQ(options.toneHz, 440.0);
   EXPECT_EQ(options.recordPath, "out.wav");
   EXPECT_EQ(options.recordBits, 32);
-  EXPECT_TRUE(parsed.command.json);
-  EXPECT_EQ(parsed.command.driverName, "X");
+  EXPECT_TRUE(As<StreamOptions>(parsed).json);
+  EXPECT_EQ(As<StreamOptions>(parsed).driverName, "X");
 
   parsed = ParseArguments({"stream", "--wav", "in.wav"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.stream.wavPath, "in.wav");
+  EXPECT_EQ(As<StreamOptions>(parsed).wavPath, "in.wav");
 
   parsed = ParseArguments({"latency", "--buffer", "2048", "--rate=44100", "--json"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.kind, CommandKind::kLatency);
-  EXPECT_EQ(parsed.command.stream.bufferSize, 2048);
-  EXPECT_EQ(parsed.command.stream.sampleRate, 44100.0);
+  EXPECT_TRUE(std::holds_alternative<LatencyOptions>(parsed.command));
+  EXPECT_EQ(As<LatencyOptions>(parsed).bufferSize, 2048);
+  EXPECT_EQ(As<LatencyOptions>(parsed).sampleRate, 44100.0);
 
   parsed = ParseArguments({"stream", "--device", "silence"});
   EXPECT_EQ(parsed.ok, kHasVirtualDevice) << parsed.error;
   if (kHasVirtualDevice) {
-    EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kSilence);
+    EXPECT_EQ(As<StreamOptions>(parsed).microphone, MicrophoneKind::kSilence);
     parsed = ParseArguments({"stream", "--device=tone"});
-    EXPECT_EQ(parsed.command.stream.microphone, MicrophoneKind::kTone);
+    EXPECT_EQ(As<StreamOptions>(parsed).microphone, MicrophoneKind::kTone);
   }
 
   parsed = ParseArguments(
       {"latency", "--device-profile", "urb-4ms", "--device-scenario", "two-filter,strict-headers"});
   EXPECT_EQ(parsed.ok, kHasVirtualDevice) << parsed.error;
   if (kHasVirtualDevice) {
-    EXPECT_EQ(parsed.command.stream.deviceProfile, "urb-4ms");
-    EXPECT_EQ(parsed.command.stream.deviceScenarios,
+    EXPECT_EQ(As<LatencyOptions>(parsed).device.profile, "urb-4ms");
+    EXPECT_EQ(As<LatencyOptions>(parsed).device.scenarios,
               (std::vector<std::string>{"two-filter", "strict-headers"}));
     parsed = ParseArguments({"stream"});
-    EXPECT_EQ(parsed.command.stream.deviceProfile, "ideal");
+    EXPECT_EQ(As<StreamOptions>(parsed).device.profile, "ideal");
   }
 }
 
@@ -184,25 +194,25 @@ TEST(HostArguments, BadArgumentsGiveTheUsageAndExitStatus2) {
 TEST(HostArguments, DiagnoseTakesItsDurationRatesFileAndTheVirtualDevicesSetUp) {
   ParsedArguments parsed = ParseArguments({"diagnose"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.kind, CommandKind::kDiagnose);
-  EXPECT_EQ(parsed.command.diagnose.seconds, 2.0);
-  EXPECT_TRUE(parsed.command.diagnose.rates.empty()) << "the default rates";
-  EXPECT_EQ(parsed.command.diagnose.outPath, "kx7-diagnose.json");
+  EXPECT_TRUE(std::holds_alternative<DiagnoseOptions>(parsed.command));
+  EXPECT_EQ(As<DiagnoseOptions>(parsed).seconds, 2.0);
+  EXPECT_TRUE(As<DiagnoseOptions>(parsed).rates.empty()) << "the default rates";
+  EXPECT_EQ(As<DiagnoseOptions>(parsed).outPath, "kx7-diagnose.json");
 
   parsed = ParseArguments(
       {"diagnose", "--seconds=0.5", "--rates", "96000,44100", "--out", "d.json", "--json"});
   ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.command.diagnose.seconds, 0.5);
-  EXPECT_EQ(parsed.command.diagnose.rates, (std::vector<uint32_t>{96000, 44100}));
-  EXPECT_EQ(parsed.command.diagnose.outPath, "d.json");
-  EXPECT_TRUE(parsed.command.json);
+  EXPECT_EQ(As<DiagnoseOptions>(parsed).seconds, 0.5);
+  EXPECT_EQ(As<DiagnoseOptions>(parsed).rates, (std::vector<uint32_t>{96000, 44100}));
+  EXPECT_EQ(As<DiagnoseOptions>(parsed).outPath, "d.json");
+  EXPECT_TRUE(As<DiagnoseOptions>(parsed).json);
 
   if (kHasVirtualDevice) {
     parsed = ParseArguments(
         {"diagnose", "--device-profile", "urb-4ms", "--device-scenario=two-filter,pin-in-use"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
-    EXPECT_EQ(parsed.command.stream.deviceProfile, "urb-4ms");
-    EXPECT_EQ(parsed.command.stream.deviceScenarios,
+    EXPECT_EQ(As<DiagnoseOptions>(parsed).device.profile, "urb-4ms");
+    EXPECT_EQ(As<DiagnoseOptions>(parsed).device.scenarios,
               (std::vector<std::string>{"two-filter", "pin-in-use"}));
     EXPECT_FALSE(ParseArguments({"diagnose", "--device-scenario", "uac3"}).ok);
   } else {

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "host/CompletionFigures.h"
-#include "host/DiagnoseVerdict.h"
-#include "host/KsText.h"
+#include "host/diagnose/CompletionFigures.h"
+#include "host/diagnose/DiagnoseVerdict.h"
+#include "host/diagnose/KsText.h"
 
 namespace kx7host {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host/DeviceEventReader.h"
-#include "host/StreamReport.h"
+#include "host/session/DeviceEventReader.h"
+#include "host/stream/StreamReport.h"
 #include "product/DeviceEventRecord.h"
 #include "support/StubAsioDriver.h"
 

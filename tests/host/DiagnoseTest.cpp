@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/Diagnose.h"
+#include "host/diagnose/Diagnose.h"
 #include "platform/vkernel/VirtualKernel.h"
 #include "product/Kx7Facts.h"
 #include "virtual_device/Kx7Scenarios.h"
@@ -119,7 +119,7 @@ class DiagnoseTest : public ::testing::Test {
     device->Plug();
     SteppedClock clock(*device, stepsBeforeStandstill, noise);
     DiagnoseMonitor quiet;
-    DiagnoseOptions options;
+    DiagnosisPlan options;
     options.seconds = seconds;
     options.rates = std::move(rates);
     options.device = "virtual KX-7 (" + profile + ")";
@@ -301,7 +301,7 @@ TEST_F(DiagnoseTest, FramingThatAPinAnswersIsReadWithinItsReply) {
   device->Plug();
   SteppedClock clock(*device);
   DiagnoseMonitor monitor;
-  DiagnoseOptions options;
+  DiagnosisPlan options;
   options.seconds = 0.05;
   options.rates = {48000};
   const Diagnosis diagnosis = Diagnose(options, clock, monitor);
@@ -320,7 +320,7 @@ TEST_F(DiagnoseTest, WithoutAKx7TheOtherFiltersAreListedAndNothingIsStreamed) {
   other.Plug();
   SteppedClock clock(other);
   DiagnoseMonitor monitor;
-  const Diagnosis diagnosis = Diagnose(DiagnoseOptions(), clock, monitor);
+  const Diagnosis diagnosis = Diagnose(DiagnosisPlan(), clock, monitor);
   EXPECT_FALSE(diagnosis.verdict.kx7Found);
   EXPECT_EQ(diagnosis.filters.size(), 2u);
   for (const FilterListing& filter : diagnosis.filters) {

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "host/Commands.h"
-#include "host/DriverDiscovery.h"
+#include "host/cli/Commands.h"
+#include "host/session/DriverDiscovery.h"
 #include "support/TestSupport.h"
 
 namespace kx7host {

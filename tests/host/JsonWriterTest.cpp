@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/JsonWriter.h"
+#include "host/common/JsonWriter.h"
 
 namespace kx7host {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/DriverDiscovery.h"
-#include "host/Probe.h"
+#include "host/session/DriverDiscovery.h"
+#include "host/session/Probe.h"
 
 namespace kx7host {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "host/LatencyMeasure.h"
-#include "host/ProgressLine.h"
-#include "host/SampleRing.h"
-#include "host/SignalGenerator.h"
-#include "host/Statistics.h"
+#include "host/common/ProgressLine.h"
+#include "host/common/Statistics.h"
+#include "host/stream/LatencyMeasure.h"
+#include "host/stream/SampleRing.h"
+#include "host/stream/SignalGenerator.h"
 
 namespace kx7host {
 namespace {

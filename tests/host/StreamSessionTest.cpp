@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "host/DriverSession.h"
-#include "host/StreamSession.h"
+#include "host/session/DriverSession.h"
+#include "host/stream/StreamSession.h"
 #include "support/StubAsioDriver.h"
 
 namespace kx7host {

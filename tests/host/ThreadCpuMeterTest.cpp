@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "host/ThreadCpuMeter.h"
+#include "host/stream/ThreadCpuMeter.h"
 #include "platform/windows.h"
 
 namespace kx7host {

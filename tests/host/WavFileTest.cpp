@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/WavFile.h"
+#include "host/stream/WavFile.h"
 #include "support/TestSupport.h"
 
 namespace kx7host {
