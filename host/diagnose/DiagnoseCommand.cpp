@@ -78,10 +78,10 @@ int Run(const DiagnoseOptions& options, std::ostream& out, std::ostream& err) {
     diagnosis = Diagnose(plan, clock, monitor);
   }
 
-  WriteDiagnosisJson(diagnosis, true, file);
+  PrintDiagnosisJson(diagnosis, true, file);
   file.close();
   if (options.json) {
-    WriteDiagnosisJson(diagnosis, false, out);
+    PrintDiagnosisJson(diagnosis, false, out);
   } else {
     PrintDiagnosisText(diagnosis, out);
     out << "\nEverything, with every completion, is in " << options.outPath

@@ -296,7 +296,7 @@ void VerdictJson(JsonWriter& json, const Verdict& verdict) {
 
 }  // namespace
 
-void WriteDiagnosisJson(const Diagnosis& diagnosis, bool withLogs, std::ostream& out) {
+void PrintDiagnosisJson(const Diagnosis& diagnosis, bool withLogs, std::ostream& out) {
   JsonWriter json(out);
   json.BeginObject();
   json.Member("command", "kx7-host diagnose");

@@ -8,7 +8,7 @@
 
 namespace kx7host {
 
-void WriteDiagnosisJson(const Diagnosis& diagnosis, bool withLogs, std::ostream& out);
+void PrintDiagnosisJson(const Diagnosis& diagnosis, bool withLogs, std::ostream& out);
 void PrintDiagnosisText(const Diagnosis& diagnosis, std::ostream& out);
 
 }  // namespace kx7host
