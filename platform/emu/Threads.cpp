@@ -120,7 +120,9 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned(WINAPI* start)(void*), void* 
   return reinterpret_cast<uintptr_t>(handle);
 }
 
-void FreeLibraryAndExitThread(HMODULE module, DWORD exitCode) { throw ThreadExit{module, exitCode}; }
+void FreeLibraryAndExitThread(HMODULE module, DWORD exitCode) {
+  throw ThreadExit{module, exitCode};
+}
 
 HANDLE GetCurrentThread(void) { return kCurrentThread; }
 HANDLE GetCurrentProcess(void) { return kCurrentProcess; }
