@@ -28,11 +28,6 @@ class CKsAudRenFilter;
 class CKsAudPin;
 class CKsEnumFilters;
 
-// Records whether the constructor's CoInitialize must be balanced by CoUninitialize.
-struct ComInitialization {
-  bool initialized;
-};
-
 // The running stream reaches the driver only through IStreamOwner, which hosts do not see.
 class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
  public:
@@ -170,7 +165,8 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   std::mutex transportLock;
   std::atomic<DWORD> transportOwner{0};  // thread holding transportLock, 0 when none
   CallGate calls;
-  std::unique_ptr<ComInitialization> comInitialized;
+  // The thread whose COM the constructor initialised (0: none); only that thread balances it.
+  DWORD comThread = 0;
   std::atomic<double> samplePosition{0.0};
   std::atomic<ASIOSampleRate> sampleRate{48000.0};  // read by the panel thread
   ASIOCallbacks* callbacks = nullptr;

@@ -100,7 +100,12 @@ ASIOError CAsioDriver::CreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
     return ASE_InvalidParameter;
   }
   // The streaming cycle moves whole packets of 64 frames: any other size would overrun a half.
-  if (requestedSize <= 0 || requestedSize % kPacketFrames != 0) return ASE_InvalidMode;
+  // Only the advertised range streams: larger halves fail the start handshake at low rates.
+  if (requestedSize < static_cast<int32_t>(kx7::kMinBufferSize) ||
+      requestedSize > static_cast<int32_t>(kx7::kMaxBufferSize) ||
+      requestedSize % kPacketFrames != 0) {
+    return ASE_InvalidMode;
+  }
 
   bufferSize = static_cast<uint32_t>(requestedSize);
   // The host's input half is one period old when it gets it; its output half reaches the

@@ -26,20 +26,22 @@ CAsioDriver::CAsioDriver(IUnknown* outerUnknown, HRESULT* phr)
     pAvRevertMmThreadCharacteristics = reinterpret_cast<PFN_AvRevertMmThreadCharacteristics>(
         reinterpret_cast<void*>(GetProcAddress(avrtModule, "AvRevertMmThreadCharacteristics")));
   }
-  comInitialized.reset(new (std::nothrow) ComInitialization{false});
-  const HRESULT hr = CoInitialize(nullptr);
-  if (comInitialized) comInitialized->initialized = hr != RPC_E_CHANGED_MODE;
+  if (SUCCEEDED(CoInitialize(nullptr))) comThread = GetCurrentThreadId();
 }
 
 CAsioDriver::~CAsioDriver() {
   // Every host call has left (the call gate), so nothing else holds the transport lock.
   EndStream();
-  settings.Save();
+  // Only settings that were read are written back: an object made just to list or probe the
+  // drivers would otherwise put the defaults over the user's preferences.
+  settings.SaveIfLoaded();
   ReleaseBuffers();
   // A controlPanel call of another thread that waited for the panel sees it gone and returns.
   panel.WaitForWaiters(kPanelWaiterWaitMs);
-  if (comInitialized && comInitialized->initialized) CoUninitialize();
-  comInitialized.reset();
+  // The constructor's CoInitialize is balanced only on the thread that made it. Released on
+  // another thread, that thread's COM is not ours to touch (it may be the host's own apartment);
+  // the maker's apartment then keeps one reference more, which COM drops when that thread ends.
+  if (comThread != 0 && comThread == GetCurrentThreadId()) CoUninitialize();
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
   panel.ReleaseThread();
 }

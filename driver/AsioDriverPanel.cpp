@@ -11,6 +11,8 @@ ASIOError CAsioDriver::ControlPanel() {
     const TransportScope scope(this);
     if (!scope.Entered()) return ASE_InvalidMode;
     if (panel.IsOpen()) return ASE_OK;
+    // A panel opened before init shows, and at the end stores, what the user has stored.
+    if (scope.Locked() && !settings.Loaded()) settings.Load();
     panel.NoteOpenedByHost();
     OpenControlPanel(true);
     // Inside the host's callback the stream must go on: nothing there waits for the user.

@@ -46,20 +46,15 @@ bool CRunningStream::StartThread(const std::shared_ptr<CRunningStream>& self) {
     return false;
   }
   unsigned id = 0;
-#ifdef _WIN32
-  // The thread's own reference to the module its code is in, so that the module stays loaded
-  // until the thread has left it: the thread lets go of it as it exits.
-  self->module = ModuleHolding(reinterpret_cast<const void*>(&CRunningStream::ThreadProc), true);
-#endif
+  // The thread's own reference to the module its code is in: the thread lets go of it as it exits.
+  self->module = HoldModuleForThread(reinterpret_cast<const void*>(&CRunningStream::ThreadProc));
   if (self->binding.avRevertMmThreadCharacteristics != nullptr) {
     self->avrtModule = LoadLibraryA("Avrt.dll");
   }
   const uintptr_t handle = _beginthreadex(nullptr, 0, ThreadProc, reference, 0, &id);
   if (handle == 0) {
-#ifdef _WIN32
     if (self->module != nullptr) FreeLibrary(self->module);
     self->module = nullptr;
-#endif
     delete reference;
     self->deviceReleased.store(true, std::memory_order_release);
     return false;
@@ -75,13 +70,11 @@ unsigned WINAPI CRunningStream::ThreadProc(void* argument) {
       std::move(*static_cast<std::shared_ptr<CRunningStream>*>(argument));
   delete static_cast<std::shared_ptr<CRunningStream>*>(argument);
   self->Run();
-#ifdef _WIN32
   const HMODULE module = self->module;
   self.reset();
   // The module may be unloaded the moment its last object has gone: the thread leaves its code
   // and the module together.
-  if (module != nullptr) FreeLibraryAndExitThread(module, 0);
-#endif
+  ExitThreadReleasingModule(module, 0);
   return 0;
 }
 

@@ -206,7 +206,7 @@ class CRunningStream : public CBaseObject {
   CKx7Device device;
   HANDLE thread = nullptr;
   std::atomic<DWORD> threadId{0};
-  HMODULE module = nullptr;  // the thread's own reference to the module (Windows)
+  HMODULE module = nullptr;  // the thread's own reference to the module
   // The run's own reference to "Avrt.dll", whose entry points the thread calls after the driver
   // object, which loaded it first, may be gone.
   HMODULE avrtModule = nullptr;

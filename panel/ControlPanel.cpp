@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "com/ComBase.h"
+#include "platform/module_of.h"
 #include "product/Kx7Facts.h"
 #include "resources/resource.h"
 
@@ -18,6 +19,8 @@ constexpr UINT kMetricsPeriodMs = 400;
 // for a modal panel: later panels are then waited for.
 constexpr DWORD kQuickCloseMs = 200;
 constexpr DWORD kThreadEndWaitMs = 2000;
+// How often a caller waiting for the panel to close looks at it between the host's messages.
+constexpr DWORD kCloseWaitSliceMs = 20;
 constexpr LRESULT kBufferSizeCount = kx7::kOfferedBufferSizeCount;
 constexpr char kPanelTitle[] = KX7_PRODUCT_NAME " Control Panel";
 constexpr char kVersionPrefix[] = KX7_PRODUCT_NAME " Control Panel Version: ";
@@ -75,9 +78,14 @@ void CControlPanel::Open(bool noWait, bool onStreamThread) {
     }
     panelQuit.store(false);
     panelStarting.store(true);
+    // The thread holds the library until its last instruction: a host may release the driver and
+    // free unused libraries while the panel is still closing.
+    threadModule = HoldModuleForThread(reinterpret_cast<const void*>(&CControlPanel::ThreadProc));
     unsigned threadId = 0;
     const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadProc, this, 0, &threadId);
     if (thread == 0) {
+      if (threadModule != nullptr) FreeLibrary(threadModule);
+      threadModule = nullptr;
       // No thread will ever clear panelStarting: nothing to wait for.
       panelStarting.store(false);
       panelOpenedByHost.store(false);
@@ -95,10 +103,25 @@ void CControlPanel::Open(bool noWait, bool onStreamThread) {
 }
 
 void CControlPanel::WaitForClose() {
+  // The caller is usually the host's window thread: its windows go on painting and answering
+  // while it waits, and a WM_QUIT taken here is put back for the host's own loop.
+  bool quitTaken = false;
+  int quitCode = 0;
   while ((panelWindow.load() != nullptr || panelStarting.load()) &&
          !settings->modelessPanel.load()) {
-    Sleep(20);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, kCloseWaitSliceMs, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quitTaken = true;
+        quitCode = static_cast<int>(message.wParam);
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
   }
+  if (quitTaken) PostQuitMessage(quitCode);
   // The panel has closed: let its thread finish before the host goes on (it may unload us).
   std::lock_guard<std::mutex> guard(panelLock);
   if (panelWindow.load() == nullptr && !panelStarting.load()) ReleaseEndedThread(&panelThread);
@@ -149,6 +172,8 @@ void CControlPanel::ReleaseThread() {
 
 unsigned WINAPI CControlPanel::ThreadProc(void* argument) {
   auto* panel = static_cast<CControlPanel*>(argument);
+  // Taken now: once the window is gone, the panel object may go with the driver.
+  const HMODULE module = panel->threadModule;
   const HRESULT com = CoInitialize(nullptr);
   const HWND window = CreateDialogParamA(moduleHandle, MAKEINTRESOURCEA(IDD_CONTROL_PANEL), nullptr,
                                          DialogProc, reinterpret_cast<LPARAM>(panel));
@@ -178,6 +203,7 @@ unsigned WINAPI CControlPanel::ThreadProc(void* argument) {
   panel->panelOpenedByHost.store(false);
   panel->panelWindow.store(nullptr);
   if (SUCCEEDED(com)) CoUninitialize();
+  ExitThreadReleasingModule(module, 0);
   return 0;
 }
 

@@ -79,6 +79,8 @@ class CControlPanel {
   std::mutex panelLock;
   HANDLE panelThread = INVALID_HANDLE_VALUE;
   DWORD panelThreadId = 0;
+  // The panel thread's own reference to the library, which the thread lets go of as it ends.
+  HMODULE threadModule = nullptr;
   std::atomic<HWND> panelWindow{nullptr};
   std::atomic<bool> panelQuit{false};
   std::atomic<bool> panelStarting{false};

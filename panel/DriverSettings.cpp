@@ -12,6 +12,7 @@ void LoadFlag(const SettingsStore& store, const char* name, std::atomic<bool>* f
 }  // namespace
 
 void DriverSettings::Load() {
+  loaded.store(true);
   const SettingsStore store(kx7::kSettingsKey);
   LoadFlag(store, kx7::kShowMetricsValue, &showMetrics);
   LoadFlag(store, kx7::kModelessControlPanelValue, &modelessPanel);
@@ -19,7 +20,8 @@ void DriverSettings::Load() {
   if (auto value = store.Read(kx7::kBufferSizePreferredValue)) preferredBufferSize.store(*value);
 }
 
-void DriverSettings::Save() const {
+void DriverSettings::SaveIfLoaded() const {
+  if (!loaded.load()) return;
   const SettingsStore store(kx7::kSettingsKey);
   store.Write(kx7::kModelessControlPanelValue, modelessPanel.load() ? 1 : 0);
   store.Write(kx7::kAutoOpenControlPanelValue, autoOpenPanel.load() ? 1 : 0);

@@ -12,3 +12,11 @@ inline HMODULE ModuleHolding(const void* address, bool hold) {
   GetModuleHandleExA(flags, static_cast<LPCSTR>(address), &module);
   return module;
 }
+
+// A thread's hold on the module its code is in, so that a host freeing the library cannot unload
+// code the thread still runs: taken by whoever starts the thread, let go by the thread as its
+// last act, which leaves the module's code and ends the thread in one step.
+inline HMODULE HoldModuleForThread(const void* code) { return ModuleHolding(code, true); }
+inline void ExitThreadReleasingModule(HMODULE module, DWORD exitCode) {
+  if (module != nullptr) FreeLibraryAndExitThread(module, exitCode);
+}

@@ -1,6 +1,9 @@
 // Messages and queues: sending runs the window procedure on the window's own thread, posting
 // queues a message for that thread; GetMessageA and PeekMessageA take what is queued, then a
 // quit request, then a due timer; dispatching and the dialog keys.
+#include <algorithm>
+#include <chrono>
+
 #include "platform/emu/WindowState.h"
 #include "platform/emu/errors.h"
 #include "platform/emu/module.h"
@@ -111,6 +114,30 @@ BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UI
   MessageQueue& queue = emu::QueueOfCurrentThread();
   return Take(queue, window, filterMin, filterMax, (remove & PM_REMOVE) != 0, message) ? TRUE
                                                                                        : FALSE;
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask) {
+  // The handles are looked at between short waits on the queue; a message wakes the wait at once.
+  // The real clock bounds it: tests may hold timeGetTime still.
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  const auto slice = std::chrono::milliseconds(count > 0 ? 1 : 20);
+  while (true) {
+    if (count > 0) {
+      const DWORD got = WaitForMultipleObjects(count, handles, waitAll, 0);
+      if (got != WAIT_TIMEOUT) return got;
+    }
+    std::unique_lock<std::mutex> lock(Manager().lock);
+    MessageQueue& queue = emu::QueueOfCurrentThread();
+    MSG peeked;
+    if (wakeMask != 0 && Take(queue, nullptr, 0, 0, false, &peeked)) return WAIT_OBJECT_0 + count;
+    const auto now = Clock::now();
+    if (milliseconds != INFINITE && now >= deadline) return WAIT_TIMEOUT;
+    auto until = now + std::min<Clock::duration>(slice, emu::TimerWait(queue));
+    if (milliseconds != INFINITE) until = std::min(until, deadline);
+    Manager().wake.wait_until(lock, until);
+  }
 }
 
 // Keys are not turned into characters here: nothing in the system reads WM_CHAR.

@@ -214,7 +214,12 @@ BOOL GetModuleHandleExA(DWORD flags, LPCSTR moduleNameOrAddress, HMODULE* module
     SetLastError(ERROR_MOD_NOT_FOUND);
     return FALSE;
   }
-  *module = HandleOfLoaded(info.dli_fname);
+  // Without UNCHANGED_REFCOUNT the caller holds a reference it lets go of with FreeLibrary.
+  if ((flags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) == 0) {
+    *module = static_cast<HMODULE>(dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD));
+  } else {
+    *module = HandleOfLoaded(info.dli_fname);
+  }
   if (*module == nullptr) *module = GetModuleHandleA(nullptr);  // the program itself
   return TRUE;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/emu/KernelObjects.h"
 #include "platform/emu/errors.h"
+#include "platform/emu/module.h"
 #include "platform/emu/sync.h"
 #include "platform/emu/test_hooks.h"
 
@@ -23,6 +24,12 @@ const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)
 const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 
 std::atomic<bool> failNextStart{false};
+
+// Thrown by FreeLibraryAndExitThread and caught where the thread started.
+struct ThreadExit {
+  HMODULE module;
+  DWORD code;
+};
 
 HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
   if (failNextStart.exchange(false)) {
@@ -47,7 +54,13 @@ HANDLE StartThread(DWORD (*start)(void*), void* parameter, LPDWORD threadId) {
         object->pthread = pthread_self();
         object->running = true;
       }
-      const DWORD code = start(parameter);
+      DWORD code = 0;
+      try {
+        code = start(parameter);
+      } catch (const ThreadExit& exit) {
+        code = exit.code;
+        FreeLibrary(exit.module);
+      }
       std::lock_guard<std::mutex> guard(emu::ObjectLock());
       // What the thread used is kept for GetThreadTimes: its clock ends with it.
       object->cpuNanosecondsAtExit = emu::CurrentThreadCpuNanoseconds();
@@ -105,6 +118,10 @@ uintptr_t _beginthreadex(void*, unsigned, unsigned(WINAPI* start)(void*), void* 
   }
   if (threadId != nullptr) *threadId = id;
   return reinterpret_cast<uintptr_t>(handle);
+}
+
+void FreeLibraryAndExitThread(HMODULE module, DWORD exitCode) {
+  throw ThreadExit{module, exitCode};
 }
 
 HANDLE GetCurrentThread(void) { return kCurrentThread; }

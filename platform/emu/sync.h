@@ -45,6 +45,9 @@ DWORD GetCurrentThreadId(void);
 DWORD GetCurrentProcessId(void);
 BOOL SetThreadPriority(HANDLE thread, int priority);
 int GetThreadPriority(HANDLE thread);
+// Ends a thread that the emulation started (CreateThread, _beginthreadex) without returning into
+// the caller's code: the stack is unwound to the thread's start, then the module is let go.
+[[noreturn]] void FreeLibraryAndExitThread(HMODULE module, DWORD exitCode);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 DWORD GetThreadId(HANDLE thread);
 // A new handle to a thread of this process, by its identifier; null when there is none.

@@ -113,6 +113,7 @@ static_assert(sizeof(VS_FIXEDFILEINFO) == 52, "VS_FIXEDFILEINFO");
 #define GWLP_USERDATA (-21)
 #define PM_NOREMOVE 0x0000u
 #define PM_REMOVE 0x0001u
+#define QS_ALLINPUT 0x04FFu
 
 #define WS_OVERLAPPED 0x00000000u
 #define WS_POPUP 0x80000000u
@@ -198,6 +199,10 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
 void PostQuitMessage(int exitCode);
 BOOL GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
 BOOL PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT remove);
+// Waits for one of the handles (WAIT_OBJECT_0 + i) or for a message in the thread's queue
+// (WAIT_OBJECT_0 + count) when `wakeMask` is not 0, up to `milliseconds` of the real clock.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask);
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 BOOL IsDialogMessageA(HWND dialog, LPMSG message);

@@ -122,7 +122,8 @@ TEST_F(DriverBuffersTest, SizesTheCycleCannotServeAreRefused) {
   DriverHandle driver;
   HostRecorder host;
   auto infos = Buffers({{true, 0}, {false, 0}, {false, 1}});
-  for (int32_t size : {0, -64, 100, 96, 63, 65}) {
+  // Outside the advertised 64 to 2048, or not whole packets.
+  for (int32_t size : {0, -64, 32, 100, 96, 63, 65, 2112, 4096, 65536, 0x7FFFFFC0}) {
     EXPECT_EQ(driver->createBuffers(infos.data(), 3, size, &host.callbacks), ASE_InvalidMode)
         << size;
     EXPECT_EQ(ActiveChannels(*driver), 0) << size;
@@ -130,10 +131,11 @@ TEST_F(DriverBuffersTest, SizesTheCycleCannotServeAreRefused) {
   int32_t inLatency = 0, outLatency = 0;
   driver->getLatencies(&inLatency, &outLatency);
   EXPECT_EQ(inLatency, 128) << "a refused size changes nothing";
-  for (int32_t size : {64, 192, 4096}) {
+  for (int32_t size : {64, 192, 2048}) {
     EXPECT_EQ(driver->createBuffers(infos.data(), 3, size, &host.callbacks), ASE_OK) << size;
   }
-  EXPECT_EQ(driver->createBuffers(infos.data(), 3, 0x7FFFFFC0, &host.callbacks), ASE_NoMemory);
+  infos = Buffers({{true, 0}, {false, 0}, {false, 1}});
+  EXPECT_EQ(driver->createBuffers(infos.data(), 3, 4096, &host.callbacks), ASE_InvalidMode);
   EXPECT_EQ(infos[0].buffers[0], nullptr);
   EXPECT_EQ(ActiveChannels(*driver), 0) << "the sets made before are gone too";
   EXPECT_TRUE(StartWantsBuffers(*driver));

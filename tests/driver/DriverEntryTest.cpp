@@ -1,5 +1,6 @@
 // The driver object's identity, init and the small IASIO methods.
 #include <cstring>
+#include <thread>
 
 #include "driver/DriverFixture.h"
 #include "product/DriverIdentity.h"
@@ -37,6 +38,25 @@ TEST_F(DriverEntryTest, InitWithoutDeviceFailsAndCanBeRetried) {
   int32_t minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
   driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
   EXPECT_EQ(preferred, 512);
+}
+
+TEST_F(DriverEntryTest, TheConstructorsComIsBalancedOnlyOnTheThreadThatMadeTheObject) {
+  // Made on a thread without COM, released on a host thread of the multithreaded apartment: that
+  // thread's apartment stays as the host made it.
+  DriverHandle* made = nullptr;
+  std::thread([&] { made = new DriverHandle; }).join();
+  std::thread([&] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    delete made;
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+  }).join();
+  // Made and released on one thread: that thread is left without COM, as it was before.
+  std::thread([] {
+    { DriverHandle driver; }
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    CoUninitialize();
+  }).join();
 }
 
 TEST_F(DriverEntryTest, FutureAnswersByTheSelectorTable) {

@@ -97,6 +97,25 @@ TEST_F(DriverSettingsTest, SettingsAreReadByInitNotByTheConstructor) {
   EXPECT_EQ(PreferredSize(*driver), 512);
 }
 
+TEST_F(DriverSettingsTest, ObjectsMadeWithoutInitLeaveTheStoredSettingsAlone) {
+  // Hosts make and release driver objects to list or probe the installed drivers.
+  const SettingsStore store = SettingsStoreForTest();
+  store.Write(kx7::kBufferSizePreferredValue, 512);
+  store.Write("Modeless Control Panel", 1);
+  store.Write("Auto-open Control Panel", 1);
+  for (int i = 0; i < 3; ++i) {
+    DriverHandle lister;
+    EXPECT_EQ(PreferredSize(*lister), 128);
+    lister->getChannels(nullptr, nullptr);
+  }
+  EXPECT_EQ(store.Read(kx7::kBufferSizePreferredValue), std::optional<DWORD>(512));
+  EXPECT_EQ(store.Read("Modeless Control Panel"), std::optional<DWORD>(1));
+  EXPECT_EQ(store.Read("Auto-open Control Panel"), std::optional<DWORD>(1));
+  DriverHandle driver;
+  driver->init(nullptr);
+  EXPECT_EQ(PreferredSize(*driver), 512);
+}
+
 TEST_F(DriverSettingsTest, OneDriverStoresWhatTheNextLoads) {
   const SettingsStore store = SettingsStoreForTest();
   store.Write(kx7::kBufferSizePreferredValue, 1024);

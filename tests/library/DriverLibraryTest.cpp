@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "asio/asio.h"
 #include "product/DriverIdentity.h"
@@ -167,6 +168,51 @@ TEST_F(DriverLibraryTest, SettingsStoredByOneDriverAreLoadedByTheNext) {
   EXPECT_EQ(preferred, 512);
   second->Release();
   EXPECT_EQ(ReadNumber(kx7::kBufferSizePreferredValue), std::optional<DWORD>(512));
+}
+
+TEST_F(DriverLibraryTest, ListingWithoutInitKeepsTheStoredSettings) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, kSettingsKey, &key), ERROR_SUCCESS);
+  const DWORD size = 512, flag = 1;
+  RegSetValueExA(key, kx7::kBufferSizePreferredValue, 0, REG_DWORD,
+                 reinterpret_cast<const BYTE*>(&size), sizeof size);
+  RegSetValueExA(key, "Auto-open Control Panel", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&flag),
+                 sizeof flag);
+  RegCloseKey(key);
+  for (int i = 0; i < 3; ++i) {
+    IASIO* lister = CreateDriver();
+    ASSERT_NE(lister, nullptr);
+    char name[32] = {};
+    lister->getDriverName(name);
+    lister->Release();
+  }
+  EXPECT_EQ(ReadNumber(kx7::kBufferSizePreferredValue), std::optional<DWORD>(512));
+  EXPECT_EQ(ReadNumber("Auto-open Control Panel"), std::optional<DWORD>(1));
+}
+
+// A host that makes the driver on a thread without COM (through the class factory) and releases
+// it on one of its threads in the multithreaded apartment keeps that apartment.
+TEST_F(DriverLibraryTest, ReleasingOnAnotherThreadLeavesThatThreadsComAlone) {
+  typedef HRESULT(STDMETHODCALLTYPE * GetClassObject)(REFCLSID, REFIID, LPVOID*);
+  const auto getClassObject = reinterpret_cast<GetClassObject>(
+      reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
+  ASSERT_NE(getClassObject, nullptr);
+  IASIO* made = nullptr;
+  std::thread([&] {
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(getClassObject(kDriverClass, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+              S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, kDriverClass, reinterpret_cast<void**>(&made)),
+              S_OK);
+    factory->Release();
+  }).join();
+  ASSERT_NE(made, nullptr);
+  std::thread([&] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    made->Release();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+  }).join();
 }
 
 }  // namespace

@@ -82,6 +82,8 @@ class PanelTest : public ::testing::Test {
 
   // Opens a panel that controlPanel does not wait for, and gives its window.
   HWND OpenModeless(CAsioDriver* driver) {
+    // Loaded first, as controlPanel would: the setting made here is not read over.
+    PanelInternals(*driver).settings.Load();
     PanelInternals(*driver).settings.modelessPanel.store(true);
     EXPECT_EQ(driver->controlPanel(), ASE_OK);
     EXPECT_TRUE(PanelOf(*driver).IsOpen());

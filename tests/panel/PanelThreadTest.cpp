@@ -82,6 +82,40 @@ TEST_F(PanelThreadTest, AnotherThreadClosingThePanelEndsTheWaitingControlPanel) 
   EXPECT_FALSE(PanelOf(*driver).IsOpen());
 }
 
+// A modal controlPanel on the host's window thread goes on running that thread's messages; what
+// they do there (ask again, dispose, stop, release) behaves as from any other thread.
+CAsioDriver* driverOfTheTimer = nullptr;
+int timerTicks = 0;
+
+void CALLBACK StopAndRelease(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  ++timerTicks;
+  EXPECT_EQ(driverOfTheTimer->controlPanel(), ASE_OK) << "the open panel is the panel";
+  driverOfTheTimer->disposeBuffers();
+  EXPECT_EQ(driverOfTheTimer->stop(), ASE_OK);
+  driverOfTheTimer->Release();
+}
+
+TEST_F(PanelThreadTest, AModalWaitRunsTheHostsMessagesAndHandsBackItsQuit) {
+  timerTicks = 0;
+  std::thread host([] {
+    HRESULT hr = S_OK;
+    driverOfTheTimer = new CAsioDriver(nullptr, &hr);
+    driverOfTheTimer->NonDelegatingAddRef();
+    ASSERT_NE(SetTimer(nullptr, 0, 150, StopAndRelease), 0u);
+    PostQuitMessage(3);
+    // Returns once the timer's stop has closed the panel; the release it made ends the object
+    // as this call leaves it.
+    EXPECT_EQ(driverOfTheTimer->controlPanel(), ASE_OK);
+    MSG message{};
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(message.message, WM_QUIT);
+    EXPECT_EQ(message.wParam, 3u);
+  });
+  host.join();
+  EXPECT_EQ(timerTicks, 1);
+}
+
 TEST_F(PanelThreadTest, ADialogThatCannotBeCreatedIsNotWaitedFor) {
   DriverHandle driver;
   emu_test::FailDialogCreation(true);

@@ -264,6 +264,117 @@ TEST_F(PanelWindowsTest, ReleasingTheDriverClosesItsOpenPanel) {
   EXPECT_FALSE(IsWindow(panel));
 }
 
+// The host's main window, whose thread calls controlPanel; its timer stops and releases the
+// driver from a message that the waiting controlPanel dispatches.
+constexpr UINT_PTR kReleaseTimer = 7;
+constexpr char kHostWindowClass[] = "Kx7TestHostWindow";
+IASIO* driverOfTheHostWindow = nullptr;
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_TIMER && wParam == kReleaseTimer && driverOfTheHostWindow != nullptr) {
+    KillTimer(window, kReleaseTimer);
+    EXPECT_EQ(driverOfTheHostWindow->stop(), ASE_OK);
+    driverOfTheHostWindow->Release();
+    driverOfTheHostWindow = nullptr;
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateHostWindow() {
+  static const ATOM registered = [] {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = HostWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kHostWindowClass;
+    return RegisterClassA(&windowClass);
+  }();
+  if (registered == 0) return nullptr;
+  return CreateWindowExA(0, kHostWindowClass, "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 200, nullptr,
+                         nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+TEST_F(PanelWindowsTest, AModalPanelLeavesTheHostsWindowAnsweringAndItsTimerMayReleaseTheDriver) {
+  ASIOCallbacks callbacks{};
+  callbacks.bufferSwitch = [](int32_t, ASIOBool) {};
+  callbacks.asioMessage = [](int32_t, int32_t, void*, double*) -> int32_t { return 0; };
+  for (const bool streaming : {false, true}) {
+    if (streaming && !kDeviceInside) continue;
+    SCOPED_TRACE(streaming ? "streaming" : "stopped");
+    CreateDriver();
+    if (streaming) {
+      ASIOBufferInfo infos[3] = {{ASIOTrue, 0, {nullptr, nullptr}},
+                                 {ASIOFalse, 0, {nullptr, nullptr}},
+                                 {ASIOFalse, 1, {nullptr, nullptr}}};
+      ASSERT_EQ(driver->createBuffers(infos, 3, 256, &callbacks), ASE_OK);
+      ASSERT_EQ(driver->start(), ASE_OK);
+    }
+    const HWND host = CreateHostWindow();
+    ASSERT_NE(host, nullptr);
+    // Another thread of the host talks to its window while the panel is open.
+    int answered = 0, unanswered = 0;
+    std::thread prober([&] {
+      const HWND panel = WaitForPanel();
+      for (int i = 0; i < 10 && panel != nullptr && IsWindow(panel); ++i) {
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutA(host, WM_NULL, 0, 0, SMTO_NORMAL, 500, &result) != 0) {
+          ++answered;
+        } else {
+          ++unanswered;
+        }
+        Sleep(50);
+      }
+    });
+    driverOfTheHostWindow = driver;
+    ASSERT_NE(SetTimer(host, kReleaseTimer, 3000, nullptr), 0u);
+    EXPECT_EQ(driver->controlPanel(), ASE_OK);  // modal: returns once the timer's stop closed it
+    driver = nullptr;
+    prober.join();
+    EXPECT_EQ(driverOfTheHostWindow, nullptr) << "the timer did not fire during the wait";
+    EXPECT_EQ(answered, 10);
+    EXPECT_EQ(unanswered, 0);
+    EXPECT_EQ(FindWindowA("#32770", kTitle), nullptr);
+    DestroyWindow(host);
+  }
+}
+
+// A host that closes the panel, releases the driver and frees unused libraries at once: the
+// library goes once the panel thread has left it, and never before.
+TEST_F(PanelWindowsTest, FreeingUnusedLibrariesWhileThePanelClosesUnloadsOnlyAfterItsThread) {
+  using EntryPoint = HRESULT(STDAPICALLTYPE*)();
+  const auto entry = [&](const char* name) {
+    return reinterpret_cast<EntryPoint>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+  };
+  ASSERT_EQ(entry("DllRegisterServer")(), S_OK);
+  const std::string path = PathNextToExecutable(DriverLibraryFileName());
+  const std::string file = path.substr(path.find_last_of("\\/") + 1);
+  FreeLibrary(library);  // loaded from here on only through COM, as a host loads it
+  library = nullptr;
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  for (int i = 0; i < 50; ++i) {
+    // A panel closed this soon turns the modeless setting off (the quick-close rule).
+    WriteSetting("Modeless Control Panel", 1);
+    IASIO* made = nullptr;
+    ASSERT_EQ(CoCreateInstance(kDriverClass, nullptr, CLSCTX_INPROC_SERVER, kDriverClass,
+                               reinterpret_cast<void**>(&made)),
+              S_OK);
+    ASSERT_EQ(made->controlPanel(), ASE_OK);
+    const HWND panel = WaitForPanel();
+    ASSERT_NE(panel, nullptr);
+    PostMessageA(GetDlgItem(panel, IDOK), BM_CLICK, 0, 0);
+    made->Release();
+    CoFreeUnusedLibraries();
+    if (!WaitUntil([&] { return GetModuleHandleA(file.c_str()) == nullptr; })) {
+      ADD_FAILURE() << "the library stayed loaded after round " << i;
+      break;
+    }
+  }
+  CoUninitialize();
+  library = LoadLibraryA(path.c_str());
+  ASSERT_NE(library, nullptr);
+  EXPECT_EQ(entry("DllUnregisterServer")(), S_OK);
+}
+
 TEST_F(PanelWindowsTest, VersionResourceNamesProductMakerAndVersions) {
   const std::string path = PathNextToExecutable(DriverLibraryFileName());
   DWORD ignored = 0;
