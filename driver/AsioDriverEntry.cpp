@@ -19,13 +19,6 @@ constexpr DWORD kPanelWaiterWaitMs = 2000;
 
 CAsioDriver::CAsioDriver(IUnknown* outerUnknown, HRESULT* phr)
     : CUnknown(kDriverDisplayName, outerUnknown, phr) {
-  avrtModule = LoadLibraryA("Avrt.dll");
-  if (avrtModule != nullptr) {
-    pAvSetMmThreadCharacteristicsA = reinterpret_cast<PFN_AvSetMmThreadCharacteristicsA>(
-        reinterpret_cast<void*>(GetProcAddress(avrtModule, "AvSetMmThreadCharacteristicsA")));
-    pAvRevertMmThreadCharacteristics = reinterpret_cast<PFN_AvRevertMmThreadCharacteristics>(
-        reinterpret_cast<void*>(GetProcAddress(avrtModule, "AvRevertMmThreadCharacteristics")));
-  }
   comInitialized.reset(new (std::nothrow) ComInitialization{false});
   const HRESULT hr = CoInitialize(nullptr);
   if (comInitialized) comInitialized->initialized = hr != RPC_E_CHANGED_MODE;
@@ -38,9 +31,10 @@ CAsioDriver::~CAsioDriver() {
   ReleaseBuffers();
   // A controlPanel call of another thread that waited for the panel sees it gone and returns.
   panel.WaitForWaiters(kPanelWaiterWaitMs);
-  if (comInitialized && comInitialized->initialized) CoUninitialize();
+  // A release that waited for a run let go in the callback ends on that run's thread, whose
+  // COM is its own.
+  if (comInitialized && comInitialized->initialized && !OnStreamThread()) CoUninitialize();
   comInitialized.reset();
-  if (avrtModule != nullptr) FreeLibrary(avrtModule);
   panel.ReleaseThread();
 }
 
@@ -52,12 +46,27 @@ void CAsioDriver::OnLastRelease() {
     run->AbandonFromCallback();
   // A controlPanel call waiting for the user is let go, then calls still inside are waited for.
   panel.Close();
-  if (calls.CloseAndDrain(kReleaseWaitMs)) delete this;
+  if (calls.CloseAndDrain(kReleaseWaitMs)) FinishRelease();
 }
 
 void CAsioDriver::LeaveCall() {
-  if (calls.Leave()) delete this;
+  if (calls.Leave()) FinishRelease();
 }
+
+void CAsioDriver::FinishRelease() {
+  // No host call is inside, so nothing else holds the transport lock. A run that does not end
+  // in time is let go; while it is still inside the host's callback, that callback may call
+  // into this object (getSamplePosition), so the run deletes it once it has come out.
+  if (!OnStreamThread()) EndStream();
+  CRunningStream* held = endedStream != nullptr ? endedStream.get() : CRunningStream::Current();
+  if (held != nullptr && held->Owner() == static_cast<const IStreamOwner*>(this) &&
+      held->DeferOwnerRelease()) {
+    return;
+  }
+  delete this;
+}
+
+void CAsioDriver::ReleaseAfterHost() { delete this; }
 
 HRESULT CAsioDriver::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (IsEqualIID(riid, CLSID_NorvaKx7Asio)) return GetInterface(static_cast<IASIO*>(this), ppv);

@@ -5,7 +5,7 @@
 //
 // Threads: Start, EndWithin and the getters run on a host thread; RunLoop and its steps on the
 // streaming thread; RequestStop and AbandonFromCallback on either. The thread touches its owner
-// (the driver object: its buffers, its counters, DeliverCycle) only while attached: once the
+// (the driver object: its counters, its error text) only while attached: once the
 // owner has let it go, it ends without touching the owner again.
 #pragma once
 
@@ -17,8 +17,10 @@
 #include "com/ComBase.h"
 #include "driver/CaptureHalf.h"
 #include "driver/DeviceEventLog.h"
+#include "driver/HostBuffers.h"
 #include "driver/Kx7Device.h"
 #include "driver/StreamOwner.h"
+#include "driver/SwitchClock.h"
 #include "platform/avrt.h"
 #include "platform/windows.h"
 #include "product/Kx7Facts.h"
@@ -27,32 +29,12 @@
 class CInputCapture;
 class COutputRender;
 
-// What a run uses of its owner, fixed for the run: the buffers cannot change while a stream
-// exists, since createBuffers and disposeBuffers end it first.
-struct StreamBinding {
-  IStreamOwner* owner = nullptr;
-  uint32_t bufferSize = 0;
-  int32_t activeInputs = 0;
-  int32_t activeOutputs = 0;
-  int32_t* inputBuffers[2] = {nullptr, nullptr};
-  float* outputFloatBuffers[2] = {nullptr, nullptr};
-  const std::atomic<uint32_t>* bufferIndex = nullptr;
-  std::atomic<uint32_t>* dropOutCount = nullptr;
-  std::atomic<uint32_t>* latencyCount = nullptr;
-  DeviceEventLog* events = nullptr;
-  // Where the thread makes its identifier known before it opens its streams.
-  std::atomic<DWORD>* threadId = nullptr;
-  double sampleRate = 48000.0;
-  SampleConverter converter;
-  PFN_AvSetMmThreadCharacteristicsA avSetMmThreadCharacteristics = nullptr;
-  PFN_AvRevertMmThreadCharacteristics avRevertMmThreadCharacteristics = nullptr;
-};
-
 // Counting the stream as a live object keeps the module loaded while its thread may still run.
 class CRunningStream : public CBaseObject {
  public:
-  // Takes over the device's filters and pins.
-  CRunningStream(const StreamBinding& binding, CKx7Device& device);
+  // Takes over the device's filters and pins; streams for `owner` into `host` at `rate`.
+  CRunningStream(IStreamOwner* owner, std::shared_ptr<CHostBuffers> host, double rate,
+                 CKx7Device& device);
   ~CRunningStream();
   CRunningStream(const CRunningStream&) = delete;
   CRunningStream& operator=(const CRunningStream&) = delete;
@@ -73,13 +55,20 @@ class CRunningStream : public CBaseObject {
   bool OnThread() const;
   // The run whose streaming thread is the calling thread; null on any other thread.
   static CRunningStream* Current();
-  const IStreamOwner* Owner() const { return binding.owner; }
+  const IStreamOwner* Owner() const { return owner; }
+  // The host's buffers this run delivers to.
+  const CHostBuffers& Host() const { return *host; }
   bool StopRequested() const;
   DWORD ThreadId() const { return threadId.load(std::memory_order_relaxed); }
   // Whether the device was lost while this run streamed.
   bool DeviceLost() const { return deviceLost.load(std::memory_order_acquire); }
   // Buffer switches delivered, and why the streams could not run (ASE_OK while they can).
   uint32_t Cycles() const { return cycleCount.load(std::memory_order_acquire); }
+  // The switches a start waits for: the host has been called twice.
+  static constexpr uint32_t kStartedCycles = 2;
+  // Host thread: waits up to `milliseconds` until the run has delivered its first two buffer
+  // switches or has failed; true when it delivered them.
+  bool AwaitStarted(DWORD milliseconds) const;
   ASIOError Failure() const { return streamFailure.load(std::memory_order_acquire); }
   // Whether the run has let its filters and pins go (its thread has ended, or never started).
   bool DeviceReleased() const { return deviceReleased.load(std::memory_order_acquire); }
@@ -108,6 +97,10 @@ class CRunningStream : public CBaseObject {
   // thread go meanwhile: nothing of the driver may be touched any more.
   void EnterHost();
   bool LeaveHost();
+  // The last release of the owner while this run, let go inside the host's callback, is still
+  // in it: true when the thread will call the owner's ReleaseAfterHost once it has come out;
+  // false when it is out already (or was never let go there), and the owner may go now.
+  bool DeferOwnerRelease();
 
  private:
   static unsigned WINAPI ThreadProc(void* argument);
@@ -152,6 +145,9 @@ class CRunningStream : public CBaseObject {
   void SkipPlayedSilence();
   void FillRenderBlock(uint32_t first);
   bool EndHalf();
+  // Hands the current half to the host as the next switch of the start, stamped now. False
+  // when the driver let the thread go during the host's callback.
+  bool DeliverHalf();
   // Whether the device failed a request or refused one: it is gone.
   bool DeviceFailed();
   // The device is gone or silent: the host's clock goes on at the buffer period, with silence
@@ -202,7 +198,16 @@ class CRunningStream : public CBaseObject {
   float* CurrentCaptureHalf() const;
   uint32_t HalfStart() const;
 
-  StreamBinding binding;
+  IStreamOwner* const owner;
+  const std::shared_ptr<CHostBuffers> host;
+  SampleConverter converter;
+  CSwitchClock switchClock;
+  DWORD latestSwitchMs = 0;  // timeGetTime at the latest buffer switch
+  HANDLE startedEvent = nullptr;  // manual-reset: two switches delivered, or a failure
+  // Whether the thread has come out of the host's callback it was let go in, and whether the
+  // owner's release waits for that.
+  enum AfterHost : uint32_t { kNoRelease, kReleaseDeferred, kOutOfHost };
+  std::atomic<uint32_t> afterHost{kNoRelease};
   CKx7Device device;
   HANDLE thread = nullptr;
   std::atomic<DWORD> threadId{0};

@@ -18,17 +18,14 @@ constexpr DWORD kStallMs = 500;
 constexpr uint32_t kArmedCycles = 2;
 // How often the watch looks for a device that left.
 constexpr DWORD kWatchPollMs = 250;
-constexpr uint64_t kNanosecondsPerMs = 1000000;
 
 }  // namespace
 
-void CRunningStream::Note(DeviceEvent event) {
-  if (binding.events != nullptr) binding.events->Record(event);
-}
+void CRunningStream::Note(DeviceEvent event) { owner->RecordEvent(event); }
 
 DWORD CRunningStream::LatestSwitchTime() const {
   if (cycleCount.load(std::memory_order_relaxed) == 0) return timeGetTime();
-  return static_cast<DWORD>(binding.owner->LatestSwitchStamp() / kNanosecondsPerMs);
+  return latestSwitchMs;
 }
 
 bool CRunningStream::RenderStalled(Wake wake) {
@@ -76,13 +73,13 @@ bool CRunningStream::RideOutLoss(bool failed) {
     suspended = !gone && state == KSSTATE_PAUSE;
   }
   // The whole gap is one drop-out, however long it lasts.
-  binding.dropOutCount->fetch_add(1, std::memory_order_relaxed);
+  owner->CountDropOut();
   if (suspended) {
     Note(DeviceEvent::kSuspended);
   } else {
     Note(DeviceEvent::kLost);
     deviceLost.store(true, std::memory_order_release);
-    binding.owner->SetErrorMessage(kDisconnectedText);
+    owner->SetErrorMessage(kDisconnectedText);
   }
   if (gone) LetDeviceGo();
   const bool attached = RunSilenceClock();
@@ -98,7 +95,7 @@ void CRunningStream::LetDeviceGo() {
     suspended = false;
     Note(DeviceEvent::kLost);
     deviceLost.store(true, std::memory_order_release);
-    binding.owner->SetErrorMessage(kDisconnectedText);
+    owner->SetErrorMessage(kDisconnectedText);
   }
   CloseStreams();
   device.ReleaseEnumerators();
@@ -134,7 +131,7 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
         continue;
       }
       Note(DeviceEvent::kReturned);
-      binding.owner->SetErrorMessage(kAsioOkText);
+      owner->SetErrorMessage(kAsioOkText);
       return false;
     }
     if (woke == WAIT_OBJECT_0 + renderAt && !away && !OnSilentRenderWake()) return false;
@@ -157,7 +154,7 @@ bool CRunningStream::OnSilentRenderWake() {
     Note(DeviceEvent::kResumed);
   } else {
     Note(DeviceEvent::kReturned);
-    binding.owner->SetErrorMessage(kAsioOkText);
+    owner->SetErrorMessage(kAsioOkText);
   }
   suspended = false;
   if (!ReopenStreams()) {
@@ -224,7 +221,8 @@ bool CRunningStream::RestartAtRate(double wanted, bool fromHost) {
   // time info is marked. A change asked from inside a callback that the pins refused after all
   // goes back to the old rate.
   if (!refused || !fromHost) {
-    binding.owner->TakeRate(CurrentRate());
+    owner->TakeRate(CurrentRate());
+    host->SetTimeInfoFlags(kSampleRateChanged);
   }
   if (fromHost) {
     rateRequest.store(refused ? kRateRefused : kRateRunning, std::memory_order_release);
