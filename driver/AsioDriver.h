@@ -1,7 +1,8 @@
 // CAsioDriver: the one object an audio host holds. It implements IASIO and keeps what outlives one
 // run of the stream: the host's buffers (a CHostBuffers it shares with the run), the rate, the
-// error text, the user's settings and the control panel that shows them. What lives for one run (the
-// device's filters and pins, the streams, the streaming thread and its loop) is a CRunningStream.
+// error text, the user's settings and the control panel that shows them. What lives for one run
+// (the device's filters and pins, the streams, the streaming thread and its loop) is a
+// CRunningStream.
 #pragma once
 
 #include <atomic>

@@ -27,14 +27,12 @@ CRunningStream::CRunningStream(IStreamOwner* owner_, std::shared_ptr<CHostBuffer
   rate.store(rate_, std::memory_order_relaxed);
   controlEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   rateAnswered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  watchStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  watchFound = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 CRunningStream::~CRunningStream() {
   // The last reference may be the thread's own: its handle can be closed from the thread itself.
   if (thread != nullptr) CloseHandle(thread);
-  for (HANDLE event : {stopEvent, startedEvent, controlEvent, rateAnswered, watchStop, watchFound}) {
+  for (HANDLE event : {stopEvent, startedEvent, controlEvent, rateAnswered}) {
     if (event != nullptr) CloseHandle(event);
   }
   // Held still only when the thread never ran.

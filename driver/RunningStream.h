@@ -17,6 +17,7 @@
 #include "com/ComBase.h"
 #include "driver/CaptureHalf.h"
 #include "driver/DeviceEventLog.h"
+#include "driver/DeviceWatch.h"
 #include "driver/HostBuffers.h"
 #include "driver/Kx7Device.h"
 #include "driver/StreamOwner.h"
@@ -77,7 +78,7 @@ class CRunningStream : public CBaseObject {
   CKsAudPin* CapturePin() const { return device.capturePin; }
   CKsAudPin* RenderPin() const { return device.renderPin; }
   // The thread that looks for a device that left, while it looks (0 otherwise).
-  DWORD WatchThreadId() const { return watchThreadId.load(std::memory_order_acquire); }
+  DWORD WatchThreadId() const { return watch.ThreadId(); }
 
   // Host thread, under the transport lock: restarts the pins at `rate` on the streaming thread
   // and waits for it, at most `milliseconds`. ASE_OK once the pins run at it (a lost device
@@ -188,10 +189,6 @@ class CRunningStream : public CBaseObject {
   // Restarts the pins at `wanted`, or back at the old rate when they refuse it; answers the
   // host's request when it is one. False when the pins could not be had at all.
   bool RestartAtRate(double wanted, bool fromHost);
-  void StartWatch();
-  void StopWatch();
-  static unsigned WINAPI WatchProc(void* argument);
-  void Watch();
   // Streaming thread, while attached: records a device event.
   void Note(DeviceEvent event);
   double CurrentRate() const { return rate.load(std::memory_order_acquire); }
@@ -202,7 +199,7 @@ class CRunningStream : public CBaseObject {
   const std::shared_ptr<CHostBuffers> host;
   SampleConverter converter;
   CSwitchClock switchClock;
-  DWORD latestSwitchMs = 0;  // timeGetTime at the latest buffer switch
+  DWORD latestSwitchMs = 0;       // timeGetTime at the latest buffer switch
   HANDLE startedEvent = nullptr;  // manual-reset: two switches delivered, or a failure
   // Whether the thread has come out of the host's callback it was let go in, and whether the
   // owner's release waits for that.
@@ -235,15 +232,8 @@ class CRunningStream : public CBaseObject {
   // The rate asked for from inside the host's callback, taken once it has returned (0: none).
   double rateAfterCallback = 0.0;
 
-  // The watch for a device that left: a thread of the run's own that polls the enumeration,
-  // opens the device when it is back and hands its filters and pins to the streaming thread.
-  HANDLE watchThread = nullptr;
-  std::atomic<DWORD> watchThreadId{0};
-  HANDLE watchStop = nullptr;   // manual-reset
-  HANDLE watchFound = nullptr;  // auto-reset: `returned` holds the device
-  std::atomic<bool> watchHasDevice{false};
-  CKx7Device returned;
-  double returnedRate = 0.0;  // the rate the watch made the returned device's pins at
+  // The watch for a device that left, while it is away.
+  CDeviceWatch watch{&rate};
 
   // The loop's state, the streaming thread's alone.
   CInputCapture* capture = nullptr;

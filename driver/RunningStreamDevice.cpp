@@ -16,8 +16,6 @@ constexpr DWORD kStallMs = 500;
 // Silence counts only once the start has seen its buffer switches: a device that never streams
 // fails the start instead.
 constexpr uint32_t kArmedCycles = 2;
-// How often the watch looks for a device that left.
-constexpr DWORD kWatchPollMs = 250;
 
 }  // namespace
 
@@ -83,9 +81,8 @@ bool CRunningStream::RideOutLoss(bool failed) {
   }
   if (gone) LetDeviceGo();
   const bool attached = RunSilenceClock();
-  StopWatch();
-  returned.ReleaseEnumerators();
-  watchHasDevice.store(false, std::memory_order_relaxed);
+  watch.Stop();
+  watch.Discard();
   return attached && !StopRequested() && !away && render != nullptr;
 }
 
@@ -100,7 +97,7 @@ void CRunningStream::LetDeviceGo() {
   CloseStreams();
   device.ReleaseEnumerators();
   away = true;
-  StartWatch();
+  watch.Start();
 }
 
 bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
@@ -111,7 +108,7 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
     HANDLE events[4] = {stopEvent, controlEvent, nullptr, nullptr};
     DWORD count = 2;
     const DWORD foundAt = count;
-    if (away && watchFound != nullptr) events[count++] = watchFound;
+    if (away && watch.FoundEvent() != nullptr) events[count++] = watch.FoundEvent();
     const DWORD renderAt = count;
     if (!away && render != nullptr && render->AwaitedEvent() != nullptr) {
       events[count++] = render->AwaitedEvent();
@@ -119,11 +116,9 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
     const auto wait = static_cast<DWORD>(std::ceil(dueMs - now));
     const DWORD woke = WaitForMultipleObjects(count, events, FALSE, wait);
     if (StopRequested()) break;
-    if (woke == WAIT_OBJECT_0 + foundAt && away && watchHasDevice.load(std::memory_order_acquire)) {
+    double returnedRate = 0.0;
+    if (woke == WAIT_OBJECT_0 + foundAt && away && watch.Take(device, &returnedRate)) {
       // The device is back as a new instance, opened by the watch at the rate it read.
-      StopWatch();
-      device.TakeFrom(returned);
-      watchHasDevice.store(false, std::memory_order_relaxed);
       away = false;
       const bool atRate = returnedRate == CurrentRate() || RemakePins(CurrentRate());
       if (!atRate || !ReopenStreams()) {
@@ -257,46 +252,4 @@ bool CRunningStream::ChangeRateAfterCallback(double wanted) {
   if (!away && !device.PinsTakeRate(wanted)) return false;
   rateAfterCallback = wanted;
   return true;
-}
-
-void CRunningStream::StartWatch() {
-  if (watchThread != nullptr || watchStop == nullptr || watchFound == nullptr) return;
-  ResetEvent(watchStop);
-  watchHasDevice.store(false, std::memory_order_relaxed);
-  unsigned id = 0;
-  const uintptr_t handle = _beginthreadex(nullptr, 0, WatchProc, this, 0, &id);
-  // Without a watch the silence clock goes on until the host stops.
-  if (handle == 0) return;
-  watchThread = reinterpret_cast<HANDLE>(handle);
-  watchThreadId.store(id, std::memory_order_release);
-}
-
-void CRunningStream::StopWatch() {
-  if (watchThread == nullptr) return;
-  SetEvent(watchStop);
-  // Its steps are bounded as the streaming thread's own requests to the device are.
-  WaitForSingleObject(watchThread, INFINITE);
-  CloseHandle(watchThread);
-  watchThread = nullptr;
-  watchThreadId.store(0, std::memory_order_release);
-}
-
-unsigned WINAPI CRunningStream::WatchProc(void* argument) {
-  static_cast<CRunningStream*>(argument)->Watch();
-  return 0;
-}
-
-void CRunningStream::Watch() {
-  // The streaming thread ends the watch before it lets the run go: `this` stays valid.
-  while (WaitForSingleObject(watchStop, kWatchPollMs) == WAIT_TIMEOUT) {
-    CKx7Device found;
-    if (!found.FindFilters()) continue;
-    const double at = CurrentRate();
-    if (!found.CreatePins(at)) continue;
-    returned.TakeFrom(found);
-    returnedRate = at;
-    watchHasDevice.store(true, std::memory_order_release);
-    SetEvent(watchFound);
-    return;
-  }
 }

@@ -268,9 +268,8 @@ bool CRunningStream::DrainCapture() {
       packetHeld = true;
     }
     const uint32_t frames = capture->GetFrameCount();
-    packetTaken +=
-        captured.Take(converter, capture->GetData() + packetTaken, frames - packetTaken,
-                      packetPlace + packetTaken, CurrentCaptureHalf(), halfSize);
+    packetTaken += captured.Take(converter, capture->GetData() + packetTaken, frames - packetTaken,
+                                 packetPlace + packetTaken, CurrentCaptureHalf(), halfSize);
     // The rest belongs to a later half: the packet waits for it.
     if (packetTaken < frames) break;
     packetHeld = false;

@@ -106,10 +106,10 @@ TEST_P(StreamingTest, EachOutputChannelPlaysOnItsOwnSide) {
   host.output = [&](int, int c, int) { return sent[c]; };
   host.bufferSize = 64;
   const unsigned primed = PrimedPackets(64);
-  for (const std::vector<int>& numbers :
-       std::vector<std::vector<int>>{{1}, {1, 0}, {0}, {0, 1}}) {
+  for (const std::vector<int>& numbers : std::vector<std::vector<int>>{{1}, {1, 0}, {0}, {0, 1}}) {
     host.infoCount = 0;
-    for (int number : numbers) host.infos[host.infoCount++] = {ASIOFalse, number, {nullptr, nullptr}};
+    for (int number : numbers)
+      host.infos[host.infoCount++] = {ASIOFalse, number, {nullptr, nullptr}};
     ASSERT_EQ(driver->createBuffers(host.infos, host.infoCount, 64, &host.callbacks), ASE_OK);
     host.switches.clear();
     const size_t before = device.RenderedBytes().size() / kPacketBytes;

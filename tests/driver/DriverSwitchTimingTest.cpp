@@ -2,6 +2,7 @@
 // switch of every start however long start took to return, and the stamps are finer than a
 // millisecond, published with their position as one pair.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -15,9 +16,7 @@
 namespace kx7test {
 namespace {
 
-uint64_t Frames(const ASIOSamples& position) {
-  return (uint64_t{position.hi} << 32) | position.lo;
-}
+uint64_t Frames(const ASIOSamples& position) { return (uint64_t{position.hi} << 32) | position.lo; }
 uint64_t Nanoseconds(const ASIOTimeStamp& stamp) { return (uint64_t{stamp.hi} << 32) | stamp.lo; }
 
 // Keeps both cores busy while it lives.
@@ -71,11 +70,12 @@ TEST_F(ConcurrencyTest, EveryStartCountsItsPositionsFromItsFirstSwitch) {
     }
   }
   std::sort(beforeReturn.begin(), beforeReturn.end());
-  std::printf("switches before start returned (64 frames, 48 kHz, cores busy): min %llu, "
-              "median %llu, max %llu over %zu starts\n",
-              static_cast<unsigned long long>(beforeReturn.front()),
-              static_cast<unsigned long long>(beforeReturn[beforeReturn.size() / 2]),
-              static_cast<unsigned long long>(beforeReturn.back()), beforeReturn.size());
+  std::printf(
+      "switches before start returned (64 frames, 48 kHz, cores busy): min %llu, "
+      "median %llu, max %llu over %zu starts\n",
+      static_cast<unsigned long long>(beforeReturn.front()),
+      static_cast<unsigned long long>(beforeReturn[beforeReturn.size() / 2]),
+      static_cast<unsigned long long>(beforeReturn.back()), beforeReturn.size());
   Close(host);
   ExpectAllReleased("at the end");
 }
@@ -134,11 +134,12 @@ TEST_F(ConcurrencyTest, StampsAreFinerThanAMillisecondAndPublishedWithTheirPosit
     if (step % 1000000u != 0) finer = true;
   }
   std::sort(steps.begin(), steps.end());
-  std::printf("stamps at 64 frames / 96 kHz over %d s: %zu switches, median step %.4f ms against "
-              "a %.4f ms period, %zu equal consecutive stamps, farthest from timeGetTime "
-              "%.3f ms\n",
-              kSeconds, published.size(), steps[steps.size() / 2] / 1e6, kSize * 1000.0 / kRate,
-              equal, static_cast<double>(farthestNs) / 1e6);
+  std::printf(
+      "stamps at 64 frames / 96 kHz over %d s: %zu switches, median step %.4f ms against "
+      "a %.4f ms period, %zu equal consecutive stamps, farthest from timeGetTime "
+      "%.3f ms\n",
+      kSeconds, published.size(), steps[steps.size() / 2] / 1e6, kSize * 1000.0 / kRate, equal,
+      static_cast<double>(farthestNs) / 1e6);
   EXPECT_TRUE(finer) << "not every step is whole milliseconds";
 
   // The start's first pair is the one before any switch.
@@ -148,6 +149,42 @@ TEST_F(ConcurrencyTest, StampsAreFinerThanAMillisecondAndPublishedWithTheirPosit
   for (const auto& pair : seen) foreign += known.count(pair) == 0 ? 1 : 0;
   std::printf("the reader saw %zu distinct pairs\n", seen.size());
   EXPECT_EQ(foreign, 0u) << "pairs no switch published";
+  Close(host);
+  ExpectAllReleased("at the end");
+}
+
+// A host behind a blocking-write interface: its main thread writes whole buffers into a ring of
+// two as fast as the ring takes them, and each callback drains one. Switches in a burst (around
+// the start, or halves handed over back to back) would find the ring short.
+TEST_F(ConcurrencyTest, AHostFedThroughARingFromItsMainThreadNeverRunsShort) {
+  constexpr int32_t kSize = 1024;
+  constexpr int64_t kRing = 2 * kSize;
+  TestHost host;
+  ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2, kSize));
+  ASSERT_TRUE(OneOf(host.driver->setSampleRate(44100.0), {ASE_OK}));
+  std::atomic<int64_t> written{kRing};  // the ring starts full, as such an interface primes it
+  std::atomic<int64_t> drained{0};
+  std::atomic<int> underflows{0};
+  host.onSwitch = [&](uint64_t) {
+    if (written.load(std::memory_order_acquire) - drained.load(std::memory_order_relaxed) < kSize) {
+      underflows.fetch_add(1);
+    } else {
+      drained.fetch_add(kSize, std::memory_order_release);
+    }
+  };
+  ASSERT_TRUE(OneOf(host.driver->start(), {ASE_OK}));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < end) {
+    // The blocking write: waits for room for one buffer, then writes it.
+    while (written.load() - drained.load(std::memory_order_acquire) > kRing - kSize) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    written.fetch_add(kSize, std::memory_order_release);
+  }
+  ASSERT_TRUE(OneOf(host.driver->stop(), {ASE_OK}));
+  std::printf("ring host at 1024 frames / 44.1 kHz: %llu switches, %d short\n",
+              static_cast<unsigned long long>(host.switches.load()), underflows.load());
+  EXPECT_EQ(underflows.load(), 0);
   Close(host);
   ExpectAllReleased("at the end");
 }

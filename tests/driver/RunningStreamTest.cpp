@@ -44,7 +44,8 @@ class TestOwner final : public IStreamOwner {
   TestOwner() : release(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     current = this;
     callbacks.bufferSwitch = &TestOwner::OnSwitch;
-    for (int c = 0; c < 4; ++c) infos[c] = {c < 2 ? ASIOTrue : ASIOFalse, c % 2, {nullptr, nullptr}};
+    for (int c = 0; c < 4; ++c)
+      infos[c] = {c < 2 ? ASIOTrue : ASIOFalse, c % 2, {nullptr, nullptr}};
     EXPECT_EQ(CHostBuffers::Create(infos, 4, kBufferSize, &callbacks, 48000.0, &host), ASE_OK);
   }
   ~TestOwner() {
