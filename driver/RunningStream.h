@@ -180,6 +180,12 @@ class CRunningStream : public CBaseObject {
   bool ReopenStreams();
   // Closes the pins and makes them again at `rate`; false (pins closed) when they cannot be had.
   bool RemakePins(double rate);
+  // The device's life under the run: streaming; silent with its pins held (riding out a stall);
+  // its pins paused under the run (system sleep); gone, with the watch looking for it.
+  enum class Life : uint8_t { kStreaming, kStalled, kSuspended, kAway };
+  // The one place the device's life changes, with the event and error text each change brings.
+  void Become(Life next);
+  void NoteLost();
   // The device is gone: its filters and pins go, and the watch for its return begins.
   void LetDeviceGo();
   // Whether the callback or the host has asked for a rate not yet taken.
@@ -275,6 +281,5 @@ class CRunningStream : public CBaseObject {
   uint64_t renderAtSwitch = 0;
   DWORD lastHalfTime = 0;
   DWORD stallWaitMs = 500;
-  bool suspended = false;  // the pins were paused under the run (system sleep)
-  bool away = false;       // the device is gone; the watch looks for it
+  Life life = Life::kStreaming;
 };

@@ -65,38 +65,61 @@ bool CRunningStream::TendDevice(Wake wake) {
 bool CRunningStream::RideOutLoss(bool failed) {
   // A pin that answers and says it is paused was paused under the run: the system sleeps.
   bool gone = failed || device.renderPin == nullptr;
+  bool paused = false;
   if (!gone) {
     KSSTATE state = KSSTATE_STOP;
     gone = FAILED(device.renderPin->GetState(&state));
-    suspended = !gone && state == KSSTATE_PAUSE;
+    paused = !gone && state == KSSTATE_PAUSE;
   }
   // The whole gap is one drop-out, however long it lasts.
   owner->CountDropOut();
-  if (suspended) {
-    Note(DeviceEvent::kSuspended);
+  if (gone) {
+    LetDeviceGo();
   } else {
-    Note(DeviceEvent::kLost);
-    deviceLost.store(true, std::memory_order_release);
-    owner->SetErrorMessage(kDisconnectedText);
+    Become(paused ? Life::kSuspended : Life::kStalled);
   }
-  if (gone) LetDeviceGo();
   const bool attached = RunSilenceClock();
   watch.Stop();
   watch.Discard();
-  return attached && !StopRequested() && !away && render != nullptr;
+  return attached && !StopRequested() && life == Life::kStreaming && render != nullptr;
+}
+
+void CRunningStream::Become(Life next) {
+  const Life was = life;
+  life = next;
+  switch (next) {
+    case Life::kSuspended:
+      Note(DeviceEvent::kSuspended);
+      return;
+    case Life::kStalled:
+      NoteLost();
+      return;
+    case Life::kAway:
+      // Stalled already counts as lost; a device that left in its sleep (its hub lost power),
+      // or failed while streaming, is lost now.
+      if (was == Life::kStreaming || was == Life::kSuspended) NoteLost();
+      return;
+    case Life::kStreaming:
+      if (was == Life::kSuspended) {
+        Note(DeviceEvent::kResumed);
+      } else if (was != Life::kStreaming) {
+        Note(DeviceEvent::kReturned);
+        owner->SetErrorMessage(kAsioOkText);
+      }
+      return;
+  }
+}
+
+void CRunningStream::NoteLost() {
+  Note(DeviceEvent::kLost);
+  deviceLost.store(true, std::memory_order_release);
+  owner->SetErrorMessage(kDisconnectedText);
 }
 
 void CRunningStream::LetDeviceGo() {
-  if (suspended) {
-    // The device left in its sleep (its hub lost power): it is lost now.
-    suspended = false;
-    Note(DeviceEvent::kLost);
-    deviceLost.store(true, std::memory_order_release);
-    owner->SetErrorMessage(kDisconnectedText);
-  }
+  Become(Life::kAway);
   CloseStreams();
   device.ReleaseEnumerators();
-  away = true;
   watch.Start();
 }
 
@@ -108,6 +131,7 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
     HANDLE events[4] = {stopEvent, controlEvent, nullptr, nullptr};
     DWORD count = 2;
     const DWORD foundAt = count;
+    const bool away = life == Life::kAway;
     if (away && watch.FoundEvent() != nullptr) events[count++] = watch.FoundEvent();
     const DWORD renderAt = count;
     if (!away && render != nullptr && render->AwaitedEvent() != nullptr) {
@@ -119,14 +143,12 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
     double returnedRate = 0.0;
     if (woke == WAIT_OBJECT_0 + foundAt && away && watch.Take(device, &returnedRate)) {
       // The device is back as a new instance, opened by the watch at the rate it read.
-      away = false;
       const bool atRate = returnedRate == CurrentRate() || RemakePins(CurrentRate());
       if (!atRate || !ReopenStreams()) {
         LetDeviceGo();
         continue;
       }
-      Note(DeviceEvent::kReturned);
-      owner->SetErrorMessage(kAsioOkText);
+      Become(Life::kStreaming);
       return false;
     }
     if (woke == WAIT_OBJECT_0 + renderAt && !away && !OnSilentRenderWake()) return false;
@@ -145,17 +167,11 @@ bool CRunningStream::OnSilentRenderWake() {
     return true;
   }
   // The pins complete again: after a sleep, or a stall that ended.
-  if (suspended) {
-    Note(DeviceEvent::kResumed);
-  } else {
-    Note(DeviceEvent::kReturned);
-    owner->SetErrorMessage(kAsioOkText);
-  }
-  suspended = false;
   if (!ReopenStreams()) {
     LetDeviceGo();
     return true;
   }
+  Become(Life::kStreaming);
   return false;
 }
 
@@ -202,7 +218,7 @@ bool CRunningStream::RestartAtRate(double wanted, bool fromHost) {
   const double old = CurrentRate();
   bool streams = true;
   bool refused = false;
-  if (!away && wanted != old) {
+  if (life != Life::kAway && wanted != old) {
     if (RemakePins(wanted)) {
       Note(DeviceEvent::kRateRestarted);
     } else {
@@ -249,7 +265,7 @@ ASIOError CRunningStream::ChangeRate(double wanted, DWORD milliseconds, bool* re
 }
 
 bool CRunningStream::ChangeRateAfterCallback(double wanted) {
-  if (!away && !device.PinsTakeRate(wanted)) return false;
+  if (life != Life::kAway && !device.PinsTakeRate(wanted)) return false;
   rateAfterCallback = wanted;
   return true;
 }
