@@ -20,6 +20,7 @@
 #include "driver/DeviceWatch.h"
 #include "driver/HostBuffers.h"
 #include "driver/Kx7Device.h"
+#include "driver/StallRule.h"
 #include "driver/StreamOwner.h"
 #include "driver/SwitchClock.h"
 #include "platform/avrt.h"
@@ -160,11 +161,6 @@ class CRunningStream : public CBaseObject {
   // After each wake of the loop: a device that failed or went silent is ridden out, a rate
   // asked for is taken. False when the loop is to end.
   bool TendDevice(Wake wake);
-  // How long the loop may wait before the render pin counts as silent.
-  DWORD StallWaitMs() const { return stallWaitMs; }
-  // Whether render has completed nothing for the stall time, counted from the latest half's
-  // end (never later than render's latest completion).
-  bool RenderStalled(Wake wake);
   // timeGetTime at the latest buffer switch (now, before the first).
   DWORD LatestSwitchTime() const;
   // The device failed (`failed`) or has completed nothing for the stall time: the silence
@@ -270,16 +266,7 @@ class CRunningStream : public CBaseObject {
   // Empty or failed capture completions the pin may still be handed back at once this half.
   uint32_t quickRequeues = 0;
   CCaptureHalf captured;
-  // The device's life as the loop sees it.
-  // Render's progress as the stall rule last saw it, and where capture stood then: a render pin
-  // that stays silent while capture goes on is stalled after 500 ms of captured frames.
-  uint64_t stampedRenderDone = 0;
-  uint64_t captureAtRender = 0;
-  // The latest switch in whose period render completed, its time stamp (the one the host got)
-  // and render's progress at it: with nothing completing the clock is read only on time-outs.
-  uint32_t stampedCycles = 0;
-  uint64_t renderAtSwitch = 0;
-  DWORD lastHalfTime = 0;
-  DWORD stallWaitMs = 500;
+  // When render counts as silent.
+  CStallRule stall;
   Life life = Life::kStreaming;
 };

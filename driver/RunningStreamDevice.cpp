@@ -9,16 +9,6 @@
 #include "streaming/InputCapture.h"
 #include "streaming/OutputRender.h"
 
-namespace {
-
-// A render pin that completes nothing for this long is silent: sleeping, stalled or gone.
-constexpr DWORD kStallMs = 500;
-// Silence counts only once the start has seen its buffer switches: a device that never streams
-// fails the start instead.
-constexpr uint32_t kArmedCycles = 2;
-
-}  // namespace
-
 void CRunningStream::Note(DeviceEvent event) { owner->RecordEvent(event); }
 
 DWORD CRunningStream::LatestSwitchTime() const {
@@ -26,38 +16,12 @@ DWORD CRunningStream::LatestSwitchTime() const {
   return latestSwitchMs;
 }
 
-bool CRunningStream::RenderStalled(Wake wake) {
-  const uint32_t cycles = cycleCount.load(std::memory_order_relaxed);
-  const bool rendered = renderDone != stampedRenderDone;
-  if (rendered) {
-    stampedRenderDone = renderDone;
-    captureAtRender = captureNext;
-  }
-  // The latest switch in whose period render completed: its stamp is the host's, no clock read.
-  if (cycles != stampedCycles) {
-    stampedCycles = cycles;
-    if (renderDone != renderAtSwitch) lastHalfTime = LatestSwitchTime();
-    renderAtSwitch = renderDone;
-  }
-  if (rendered || cycles < kArmedCycles) {
-    stallWaitMs = kStallMs;
-    return false;
-  }
-  if (wake == Wake::Capture) {
-    // Capture goes on while render is silent: counted in captured frames, without the clock.
-    const double capturedMs =
-        static_cast<double>(captureNext - captureAtRender) * 1000.0 / CurrentRate();
-    return capturedMs >= kStallMs;
-  }
-  // Nothing completes: silence counted from the latest switch in whose period render completed.
-  const DWORD silent = timeGetTime() - lastHalfTime;
-  stallWaitMs = silent >= kStallMs ? kStallMs : kStallMs - silent;
-  return silent >= kStallMs;
-}
-
 bool CRunningStream::TendDevice(Wake wake) {
   if (DeviceFailed()) return RideOutLoss(true);
-  if (RenderStalled(wake)) return RideOutLoss(false);
+  if (stall.Stalled(wake == Wake::Capture, cycleCount.load(std::memory_order_relaxed), renderDone,
+                    captureNext, latestSwitchMs, CurrentRate())) {
+    return RideOutLoss(false);
+  }
   if (RateAsked() && !TakeRequestedRate()) return RideOutLoss(true);
   return !StopRequested();
 }
@@ -183,10 +147,7 @@ bool CRunningStream::ReopenStreams() {
     return false;
   }
   ResetStreamState();
-  stampedCycles = cycleCount.load(std::memory_order_relaxed);
-  stampedRenderDone = renderAtSwitch = renderDone;
-  captureAtRender = captureNext;
-  lastHalfTime = timeGetTime();
+  stall.Restart(cycleCount.load(std::memory_order_relaxed), renderDone, captureNext);
   return true;
 }
 

@@ -195,7 +195,7 @@ CRunningStream::Wake CRunningStream::AwaitCompletion() {
   }
   // A request of the host's (a new rate) wakes the loop too.
   if (controlEvent != nullptr) events[count++] = controlEvent;
-  const DWORD woke = WaitForMultipleObjects(count, events, FALSE, StallWaitMs());
+  const DWORD woke = WaitForMultipleObjects(count, events, FALSE, stall.WaitMs());
   if (StopRequested()) return Wake::Stop;
   return woke < WAIT_OBJECT_0 + count ? woken[woke - WAIT_OBJECT_0] : Wake::Nothing;
 }
