@@ -104,6 +104,8 @@ void CRunningStream::Run() {
   RunLoop();
   Detach();
   ReleaseDevice();
+  // The host's blocks go with the last of their users, even while the driver keeps this run.
+  host.reset();
   if (task != nullptr) leaveTask(task);
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
   avrtModule = nullptr;

@@ -198,7 +198,7 @@ class CRunningStream : public CBaseObject {
   uint32_t HalfStart() const;
 
   IStreamOwner* const owner;
-  const std::shared_ptr<CHostBuffers> host;
+  std::shared_ptr<CHostBuffers> host;  // dropped when the thread ends
   SampleConverter converter;
   CSwitchClock switchClock;
   DWORD latestSwitchMs = 0;       // timeGetTime at the latest buffer switch
