@@ -1,7 +1,8 @@
 // CAsioDriver: the one object an audio host holds. It implements IASIO and keeps what outlives one
-// run of the stream: the host's callbacks and double buffers, rate and buffer size, the error
-// text, the user's settings and the control panel that shows them. What lives for one run (the
-// device's filters and pins, the streams, the streaming thread and its loop) is a CRunningStream.
+// run of the stream: the host's buffers (a CHostBuffers it shares with the run), the rate, the
+// error text, the user's settings and the control panel that shows them. What lives for one run
+// (the device's filters and pins, the streams, the streaming thread and its loop) is a
+// CRunningStream.
 #pragma once
 
 #include <atomic>
@@ -14,14 +15,13 @@
 #include "driver/CallGate.h"
 #include "driver/DeviceEventLog.h"
 #include "driver/DeviceEventReport.h"
+#include "driver/HostBuffers.h"
 #include "driver/Kx7Device.h"
 #include "driver/RunningStream.h"
 #include "driver/StreamOwner.h"
 #include "panel/ControlPanel.h"
 #include "panel/DriverSettings.h"
-#include "platform/avrt.h"
 #include "platform/windows.h"
-#include "streaming/SampleConverter.h"
 
 class CKsAudCapFilter;
 class CKsAudRenFilter;
@@ -92,7 +92,8 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   // Host thread under the transport lock: ends the run (bounded), closes the control panel and
   // lets the device go. From inside the host's callback it only asks the run to end.
   void EndStream();
-  // Frees the buffers after ending the run; the caller holds the transport lock.
+  // Ends the run and drops the driver's reference to the host's buffers (a run let go inside
+  // the callback keeps its own); the caller holds the transport lock.
   void ReleaseBuffers();
   // Whether a run that was let go still holds the device's pins.
   bool DeviceHeldByEndedRun();
@@ -126,18 +127,22 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   // After StartStreamThread failed: the error start reports, with its text in errorMessage.
   ASIOError StreamStartFailure();
   void StopStreamThread();
-  // The run's owner, on its streaming thread: the per-cycle delivery to the host (false when the
-  // driver let the thread go during the host's callback; it must then touch nothing of the
-  // driver), the error text, the latest switch's stamp, a rate the pins have taken.
-  bool DeliverCycle(CRunningStream& run) override;
+  // The run's owner, on its streaming thread: the error text, a rate the pins have taken, the
+  // figures, and the end of a release that waited for a run let go inside the callback.
   void SetErrorMessage(const char* text) override;
-  uint64_t LatestSwitchStamp() const override;
   void TakeRate(double rate) override;
+  void CountDropOut() override;
+  void ShowLatency(uint32_t frames) override;
+  void RecordEvent(DeviceEvent event) override;
+  void ReleaseAfterHost() override;
   // True on the streaming thread, that is inside the host's buffer-switch callback.
   bool OnStreamThread() const;
   // The last reference dropped: waits (bounded) for host calls still inside, then deletes the
   // object; from inside the host's callback the run is let go first.
   void OnLastRelease() override;
+  // Once no host call is inside: ends the run and deletes the object, or leaves the deletion
+  // to a run let go inside the host's callback until it has come out of it.
+  void FinishRelease();
 
   // Opens the control panel (see CControlPanel::Open) and closes it.
   void OpenControlPanel(bool noWait);
@@ -148,16 +153,8 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   // is set when the run has stored the rate and marked the time info itself.
   ASIOError RestartRunAt(ASIOSampleRate rate, bool* taken);
 
-  // Sets and clears time-info flags shared with the streaming thread.
+  // Sets time-info flags in the host's record, when there is one.
   void SetTimeInfoFlags(uint32_t flags);
-  void ClearTimeInfoFlags(uint32_t flags);
-  // getSamplePosition's answer, for the driver's own use.
-  void ReadSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) const;
-
-  // Frees every buffer block and forgets the channel tables.
-  void FreeBuffers();
-  // Allocates one block of two halves; null when memory ran out.
-  int32_t* AllocateBufferBlock() const;
 
   // Lock order: transportLock before the panel's lock, never the other way. Only host threads take
   // transportLock, and none of them holds it while calling back into the host, except for the
@@ -167,12 +164,9 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   CallGate calls;
   // The thread whose COM the constructor initialised (0: none); only that thread balances it.
   DWORD comThread = 0;
-  std::atomic<double> samplePosition{0.0};
   std::atomic<ASIOSampleRate> sampleRate{48000.0};  // read by the panel thread
-  ASIOCallbacks* callbacks = nullptr;
-  ASIOTime asioTime{};
-  std::atomic<uint64_t> systemTime{0};  // ASIOTimeStamp, hi word in the upper half
-  SampleConverter converter;
+  // What createBuffers made (host threads, transport lock); a run holds its own reference.
+  std::shared_ptr<CHostBuffers> hostBuffers;
   // The current run, and one that was let go while it still ran (host threads, transport lock).
   std::shared_ptr<CRunningStream> stream;
   std::shared_ptr<CRunningStream> endedStream;
@@ -185,23 +179,13 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   DeviceEventLog deviceEvents;
   // The log as future's reader and the panel see it, timed from the latest start.
   CDeviceEventReport eventReport{&deviceEvents};
-  int32_t* inputBuffers[2] = {nullptr, nullptr};
-  int32_t* outputBuffers[2] = {nullptr, nullptr};
-  float* outputFloatBuffers[2] = {nullptr, nullptr};
-  int32_t inputChannels[2] = {0, 0};
-  int32_t outputChannels[2] = {0, 0};
-  uint32_t bufferSize = 128;
   // Read by getLatencies on any thread; set by createBuffers, so they hold for a whole run.
   std::atomic<uint32_t> inputLatency{128};
   std::atomic<uint32_t> outputLatency{kx7::OutputLatencyFrames(128)};
-  int32_t activeInputs = 0;
-  int32_t activeOutputs = 0;
-  // Bit c: input c is active; bit 2 + c: output c. What getChannelInfo reads on any thread.
+  // What getChannelInfo reads on any thread: bit c, input c is active; bit 2 + c, output c.
   std::atomic<uint32_t> activeChannelMask{0};
-  std::atomic<uint32_t> bufferIndex{0};
   std::atomic<bool> initialised{false};
   std::atomic<bool> running{false};
-  bool timeInfoMode = false;
   // Written by host threads under the transport lock; read by getErrorMessage on any thread.
   // errorLock is held only to copy the text.
   std::mutex errorLock;
@@ -210,9 +194,6 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   DriverSettings settings;
   CControlPanel panel{&settings,
                       PanelFigures{&dropOutCount, &latencyCount, &sampleRate, &eventReport}};
-  HMODULE avrtModule = nullptr;
-  PFN_AvSetMmThreadCharacteristicsA pAvSetMmThreadCharacteristicsA = nullptr;
-  PFN_AvRevertMmThreadCharacteristics pAvRevertMmThreadCharacteristics = nullptr;
 };
 
 template <typename Result, typename Body>

@@ -19,13 +19,6 @@ constexpr DWORD kPanelWaiterWaitMs = 2000;
 
 CAsioDriver::CAsioDriver(IUnknown* outerUnknown, HRESULT* phr)
     : CUnknown(kDriverDisplayName, outerUnknown, phr) {
-  avrtModule = LoadLibraryA("Avrt.dll");
-  if (avrtModule != nullptr) {
-    pAvSetMmThreadCharacteristicsA = reinterpret_cast<PFN_AvSetMmThreadCharacteristicsA>(
-        reinterpret_cast<void*>(GetProcAddress(avrtModule, "AvSetMmThreadCharacteristicsA")));
-    pAvRevertMmThreadCharacteristics = reinterpret_cast<PFN_AvRevertMmThreadCharacteristics>(
-        reinterpret_cast<void*>(GetProcAddress(avrtModule, "AvRevertMmThreadCharacteristics")));
-  }
   if (SUCCEEDED(CoInitialize(nullptr))) comThread = GetCurrentThreadId();
 }
 
@@ -39,10 +32,9 @@ CAsioDriver::~CAsioDriver() {
   // A controlPanel call of another thread that waited for the panel sees it gone and returns.
   panel.WaitForWaiters(kPanelWaiterWaitMs);
   // The constructor's CoInitialize is balanced only on the thread that made it. Released on
-  // another thread, that thread's COM is not ours to touch (it may be the host's own apartment);
-  // the maker's apartment then keeps one reference more, which COM drops when that thread ends.
+  // another thread (a host thread, or the streaming thread of a run let go in the callback), that
+  // thread's COM is not ours to touch; the maker's apartment keeps one reference more.
   if (comThread != 0 && comThread == GetCurrentThreadId()) CoUninitialize();
-  if (avrtModule != nullptr) FreeLibrary(avrtModule);
   panel.ReleaseThread();
 }
 
@@ -54,12 +46,27 @@ void CAsioDriver::OnLastRelease() {
     run->AbandonFromCallback();
   // A controlPanel call waiting for the user is let go, then calls still inside are waited for.
   panel.Close();
-  if (calls.CloseAndDrain(kReleaseWaitMs)) delete this;
+  if (calls.CloseAndDrain(kReleaseWaitMs)) FinishRelease();
 }
 
 void CAsioDriver::LeaveCall() {
-  if (calls.Leave()) delete this;
+  if (calls.Leave()) FinishRelease();
 }
+
+void CAsioDriver::FinishRelease() {
+  // No host call is inside, so nothing else holds the transport lock. A run that does not end
+  // in time is let go; while it is still inside the host's callback, that callback may call
+  // into this object (getSamplePosition), so the run deletes it once it has come out.
+  if (!OnStreamThread()) EndStream();
+  CRunningStream* held = endedStream != nullptr ? endedStream.get() : CRunningStream::Current();
+  if (held != nullptr && held->Owner() == static_cast<const IStreamOwner*>(this) &&
+      held->DeferOwnerRelease()) {
+    return;
+  }
+  delete this;
+}
+
+void CAsioDriver::ReleaseAfterHost() { delete this; }
 
 HRESULT CAsioDriver::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (IsEqualIID(riid, CLSID_NorvaKx7Asio)) return GetInterface(static_cast<IASIO*>(this), ppv);

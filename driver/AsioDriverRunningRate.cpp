@@ -22,7 +22,4 @@ ASIOError CAsioDriver::RestartRunAt(ASIOSampleRate rate, bool* taken) {
   return stream->ChangeRate(rate, kRateRestartMs, taken);
 }
 
-void CAsioDriver::TakeRate(double rate) {
-  sampleRate.store(rate);
-  SetTimeInfoFlags(kSampleRateChanged);
-}
+void CAsioDriver::TakeRate(double rate) { sampleRate.store(rate); }

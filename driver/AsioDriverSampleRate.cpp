@@ -12,11 +12,7 @@ constexpr ASIOSampleRate kMaxSampleRate = kx7::kMaxSampleRate;
 }  // namespace
 
 void CAsioDriver::SetTimeInfoFlags(uint32_t flags) {
-  __atomic_fetch_or(&asioTime.timeInfo.flags, flags, __ATOMIC_RELAXED);
-}
-
-void CAsioDriver::ClearTimeInfoFlags(uint32_t flags) {
-  __atomic_fetch_and(&asioTime.timeInfo.flags, ~flags, __ATOMIC_RELAXED);
+  if (hostBuffers != nullptr) hostBuffers->SetTimeInfoFlags(flags);
 }
 
 ASIOError CAsioDriver::canSampleRate(ASIOSampleRate rate) {
@@ -50,7 +46,9 @@ ASIOError CAsioDriver::SetSampleRate(ASIOSampleRate rate) {
     }
     // While a stream exists its thread owns the record and copies the rate in before each
     // buffer switch.
-    if (scope.Locked() && stream == nullptr) asioTime.timeInfo.sampleRate = rate;
+    if (scope.Locked() && stream == nullptr && hostBuffers != nullptr) {
+      hostBuffers->SetRecordedRate(rate);
+    }
   }
   return ASE_OK;
 }

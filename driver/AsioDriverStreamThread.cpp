@@ -1,5 +1,5 @@
 // The run's start with the two-buffer-switch handshake (and what a failed one tells the host),
-// and its end within the stop's bound.
+// its end within the stop's bound, and the figures it hands the driver while it streams.
 #include <new>
 
 #include "driver/AsioDriver.h"
@@ -8,8 +8,6 @@
 namespace {
 
 constexpr DWORD kHandshakeMs = 1000;
-constexpr DWORD kHandshakePollMs = 10;
-constexpr uint32_t kHandshakeCycles = 2;
 constexpr DWORD kStopWaitMs = 2000;
 
 }  // namespace
@@ -17,25 +15,8 @@ constexpr DWORD kStopWaitMs = 2000;
 bool CAsioDriver::StartStreamThread(CKx7Device& device) {
   dropOutCount.store(0, std::memory_order_relaxed);
   latencyCount.store(0, std::memory_order_relaxed);
-  StreamBinding binding;
-  binding.owner = this;
-  binding.bufferSize = bufferSize;
-  binding.activeInputs = activeInputs;
-  binding.activeOutputs = activeOutputs;
-  for (int c = 0; c < 2; ++c) {
-    binding.inputBuffers[c] = inputBuffers[c];
-    binding.outputFloatBuffers[c] = outputFloatBuffers[c];
-  }
-  binding.bufferIndex = &bufferIndex;
-  binding.dropOutCount = &dropOutCount;
-  binding.latencyCount = &latencyCount;
-  binding.events = &deviceEvents;
-  binding.threadId = &streamThreadId;
-  binding.sampleRate = sampleRate.load(std::memory_order_relaxed);
-  binding.converter = converter;
-  binding.avSetMmThreadCharacteristics = pAvSetMmThreadCharacteristicsA;
-  binding.avRevertMmThreadCharacteristics = pAvRevertMmThreadCharacteristics;
-  std::shared_ptr<CRunningStream> run(new (std::nothrow) CRunningStream(binding, device));
+  std::shared_ptr<CRunningStream> run(new (std::nothrow) CRunningStream(
+      this, hostBuffers, sampleRate.load(std::memory_order_relaxed), device));
   if (run == nullptr) return false;
   if (!CRunningStream::StartThread(run)) {
     startFailure = ASE_HWMalfunction;
@@ -43,13 +24,9 @@ bool CAsioDriver::StartStreamThread(CKx7Device& device) {
   }
   stream = run;
   streamThreadId.store(run->ThreadId(), std::memory_order_relaxed);
-  const DWORD t0 = timeGetTime();
-  while (timeGetTime() - t0 < kHandshakeMs) {
-    if (run->Cycles() >= kHandshakeCycles) break;
-    if (run->Failure() != ASE_OK) break;
-    Sleep(kHandshakePollMs);
-  }
-  if (run->Cycles() >= kHandshakeCycles) return true;
+  // The run signals its second switch (or its failure); however many came before, positions
+  // count from its first.
+  if (run->AwaitStarted(kHandshakeMs)) return true;
   startFailure = run->Failure();
   StopStreamThread();
   return false;
@@ -77,3 +54,11 @@ void CAsioDriver::StopStreamThread() {
   // device go, a new start is refused.
   if (!run->EndWithin(kStopWaitMs)) endedStream = std::move(run);
 }
+
+void CAsioDriver::CountDropOut() { dropOutCount.fetch_add(1, std::memory_order_relaxed); }
+
+void CAsioDriver::ShowLatency(uint32_t frames) {
+  latencyCount.store(frames, std::memory_order_relaxed);
+}
+
+void CAsioDriver::RecordEvent(DeviceEvent event) { deviceEvents.Record(event); }

@@ -1,7 +1,6 @@
 // Start, stop and the sample position.
 #include "driver/AsioDriver.h"
 #include "driver/StartFailureText.h"
-#include "driver/WordSplit.h"
 
 namespace {
 
@@ -22,7 +21,7 @@ ASIOError CAsioDriver::Start() {
   }
   const TransportScope scope(this);
   if (!scope.Entered()) return ASE_InvalidMode;
-  if (callbacks == nullptr) {
+  if (hostBuffers == nullptr) {
     SetErrorMessage(kNoBuffersText);
     return ASE_NotPresent;
   }
@@ -36,9 +35,7 @@ ASIOError CAsioDriver::Start() {
   CKx7Device device;
   OpenDevice(device);
   running.store(false, std::memory_order_relaxed);
-  samplePosition.store(0.0, std::memory_order_relaxed);
-  systemTime.store(0, std::memory_order_relaxed);
-  bufferIndex.store(0, std::memory_order_relaxed);
+  hostBuffers->ResetForStart();
   if (device.captureFilter != nullptr) {
     device.capturePin = CreateCapturePinAtRate(device.captureFilter, sampleRate);
   }
@@ -101,17 +98,19 @@ bool CAsioDriver::OnStreamThread() const {
 
 ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
   if (sPos == nullptr || tStamp == nullptr) return ASE_InvalidParameter;
-  ReadSamplePosition(sPos, tStamp);
+  // From inside the callback the run's own record answers: it lives as long as the run, also
+  // when the driver has let go of the buffers or been released meanwhile.
+  const CRunningStream* run = CRunningStream::Current();
+  if (run != nullptr && run->Owner() == static_cast<const IStreamOwner*>(this)) {
+    run->Host().ReadPosition(sPos, tStamp);
+    return ASE_OK;
+  }
+  const CHostBuffers* host = hostBuffers.get();
+  if (host == nullptr) {
+    *sPos = {0, 0};
+    *tStamp = {0, 0};
+    return ASE_OK;
+  }
+  host->ReadPosition(sPos, tStamp);
   return ASE_OK;
-}
-
-void CAsioDriver::ReadSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) const {
-  const uint64_t stamp = systemTime.load(std::memory_order_relaxed);
-  tStamp->hi = static_cast<uint32_t>(stamp >> 32);
-  tStamp->lo = static_cast<uint32_t>(stamp);
-  const double position = samplePosition.load(std::memory_order_relaxed);
-  // Below 2^32 the high word is 0 and the low word the position itself.
-  const SplitWords words = SplitIntoWords(position);
-  sPos->hi = words.hi;
-  sPos->lo = words.lo;
 }

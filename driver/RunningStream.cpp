@@ -18,21 +18,21 @@ constexpr DWORD kDetachPollMs = 2;
 
 }  // namespace
 
-CRunningStream::CRunningStream(const StreamBinding& binding_, CKx7Device& from)
-    : binding(binding_) {
+CRunningStream::CRunningStream(IStreamOwner* owner_, std::shared_ptr<CHostBuffers> host_,
+                               double rate_, CKx7Device& from)
+    : owner(owner_), host(std::move(host_)) {
   device.TakeFrom(from);
   stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  rate.store(binding.sampleRate, std::memory_order_relaxed);
+  startedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  rate.store(rate_, std::memory_order_relaxed);
   controlEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   rateAnswered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  watchStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  watchFound = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 CRunningStream::~CRunningStream() {
   // The last reference may be the thread's own: its handle can be closed from the thread itself.
   if (thread != nullptr) CloseHandle(thread);
-  for (HANDLE event : {stopEvent, controlEvent, rateAnswered, watchStop, watchFound}) {
+  for (HANDLE event : {stopEvent, startedEvent, controlEvent, rateAnswered}) {
     if (event != nullptr) CloseHandle(event);
   }
   // Held still only when the thread never ran.
@@ -41,16 +41,14 @@ CRunningStream::~CRunningStream() {
 
 bool CRunningStream::StartThread(const std::shared_ptr<CRunningStream>& self) {
   auto* reference = new (std::nothrow) std::shared_ptr<CRunningStream>(self);
-  if (reference == nullptr || self->stopEvent == nullptr) {
+  if (reference == nullptr || self->stopEvent == nullptr || self->startedEvent == nullptr) {
     delete reference;
     return false;
   }
   unsigned id = 0;
   // The thread's own reference to the module its code is in: the thread lets go of it as it exits.
   self->module = HoldModuleForThread(reinterpret_cast<const void*>(&CRunningStream::ThreadProc));
-  if (self->binding.avRevertMmThreadCharacteristics != nullptr) {
-    self->avrtModule = LoadLibraryA("Avrt.dll");
-  }
+  self->avrtModule = LoadLibraryA("Avrt.dll");
   const uintptr_t handle = _beginthreadex(nullptr, 0, ThreadProc, reference, 0, &id);
   if (handle == 0) {
     if (self->module != nullptr) FreeLibrary(self->module);
@@ -80,21 +78,28 @@ unsigned WINAPI CRunningStream::ThreadProc(void* argument) {
 
 void CRunningStream::Run() {
   threadId.store(GetCurrentThreadId(), std::memory_order_relaxed);
-  if (binding.threadId != nullptr) binding.threadId->store(GetCurrentThreadId());
   currentStream = this;
   const HRESULT comResult = CoInitialize(nullptr);
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  PFN_AvSetMmThreadCharacteristicsA enterTask = nullptr;
+  PFN_AvRevertMmThreadCharacteristics leaveTask = nullptr;
+  if (avrtModule != nullptr) {
+    enterTask = reinterpret_cast<PFN_AvSetMmThreadCharacteristicsA>(
+        reinterpret_cast<void*>(GetProcAddress(avrtModule, "AvSetMmThreadCharacteristicsA")));
+    leaveTask = reinterpret_cast<PFN_AvRevertMmThreadCharacteristics>(
+        reinterpret_cast<void*>(GetProcAddress(avrtModule, "AvRevertMmThreadCharacteristics")));
+  }
   HANDLE task = nullptr;
-  if (binding.avSetMmThreadCharacteristics != nullptr) {
+  if (enterTask != nullptr && leaveTask != nullptr) {
     DWORD taskIndex = 0;
-    task = binding.avSetMmThreadCharacteristics("Pro Audio", &taskIndex);
+    task = enterTask("Pro Audio", &taskIndex);
   }
   RunLoop();
   Detach();
   ReleaseDevice();
-  if (binding.avRevertMmThreadCharacteristics != nullptr && task != nullptr) {
-    binding.avRevertMmThreadCharacteristics(task);
-  }
+  // The host's blocks go with the last of their users, even while the driver keeps this run.
+  host.reset();
+  if (task != nullptr) leaveTask(task);
   if (avrtModule != nullptr) FreeLibrary(avrtModule);
   avrtModule = nullptr;
   // Only a successful CoInitialize is balanced.
@@ -157,5 +162,21 @@ void CRunningStream::EnterHost() {
 
 bool CRunningStream::LeaveHost() {
   uint32_t expected = kInHost;
-  return phase.compare_exchange_strong(expected, kWorking, std::memory_order_acq_rel);
+  if (phase.compare_exchange_strong(expected, kWorking, std::memory_order_acq_rel)) return true;
+  // Let go inside the callback: an owner's release that waited for this ends now.
+  if (afterHost.exchange(kOutOfHost, std::memory_order_acq_rel) == kReleaseDeferred) {
+    owner->ReleaseAfterHost();
+  }
+  return false;
+}
+
+bool CRunningStream::DeferOwnerRelease() {
+  if (phase.load(std::memory_order_acquire) != kAbandoned) return false;
+  uint32_t expected = kNoRelease;
+  return afterHost.compare_exchange_strong(expected, kReleaseDeferred, std::memory_order_acq_rel);
+}
+
+bool CRunningStream::AwaitStarted(DWORD milliseconds) const {
+  if (startedEvent != nullptr) WaitForSingleObject(startedEvent, milliseconds);
+  return Cycles() >= kStartedCycles;
 }

@@ -5,7 +5,7 @@
 //
 // Threads: Start, EndWithin and the getters run on a host thread; RunLoop and its steps on the
 // streaming thread; RequestStop and AbandonFromCallback on either. The thread touches its owner
-// (the driver object: its buffers, its counters, DeliverCycle) only while attached: once the
+// (the driver object: its counters, its error text) only while attached: once the
 // owner has let it go, it ends without touching the owner again.
 #pragma once
 
@@ -17,8 +17,12 @@
 #include "com/ComBase.h"
 #include "driver/CaptureHalf.h"
 #include "driver/DeviceEventLog.h"
+#include "driver/DeviceWatch.h"
+#include "driver/HostBuffers.h"
 #include "driver/Kx7Device.h"
+#include "driver/StallRule.h"
 #include "driver/StreamOwner.h"
+#include "driver/SwitchClock.h"
 #include "platform/avrt.h"
 #include "platform/windows.h"
 #include "product/Kx7Facts.h"
@@ -27,32 +31,12 @@
 class CInputCapture;
 class COutputRender;
 
-// What a run uses of its owner, fixed for the run: the buffers cannot change while a stream
-// exists, since createBuffers and disposeBuffers end it first.
-struct StreamBinding {
-  IStreamOwner* owner = nullptr;
-  uint32_t bufferSize = 0;
-  int32_t activeInputs = 0;
-  int32_t activeOutputs = 0;
-  int32_t* inputBuffers[2] = {nullptr, nullptr};
-  float* outputFloatBuffers[2] = {nullptr, nullptr};
-  const std::atomic<uint32_t>* bufferIndex = nullptr;
-  std::atomic<uint32_t>* dropOutCount = nullptr;
-  std::atomic<uint32_t>* latencyCount = nullptr;
-  DeviceEventLog* events = nullptr;
-  // Where the thread makes its identifier known before it opens its streams.
-  std::atomic<DWORD>* threadId = nullptr;
-  double sampleRate = 48000.0;
-  SampleConverter converter;
-  PFN_AvSetMmThreadCharacteristicsA avSetMmThreadCharacteristics = nullptr;
-  PFN_AvRevertMmThreadCharacteristics avRevertMmThreadCharacteristics = nullptr;
-};
-
 // Counting the stream as a live object keeps the module loaded while its thread may still run.
 class CRunningStream : public CBaseObject {
  public:
-  // Takes over the device's filters and pins.
-  CRunningStream(const StreamBinding& binding, CKx7Device& device);
+  // Takes over the device's filters and pins; streams for `owner` into `host` at `rate`.
+  CRunningStream(IStreamOwner* owner, std::shared_ptr<CHostBuffers> host, double rate,
+                 CKx7Device& device);
   ~CRunningStream();
   CRunningStream(const CRunningStream&) = delete;
   CRunningStream& operator=(const CRunningStream&) = delete;
@@ -73,13 +57,20 @@ class CRunningStream : public CBaseObject {
   bool OnThread() const;
   // The run whose streaming thread is the calling thread; null on any other thread.
   static CRunningStream* Current();
-  const IStreamOwner* Owner() const { return binding.owner; }
+  const IStreamOwner* Owner() const { return owner; }
+  // The host's buffers this run delivers to.
+  const CHostBuffers& Host() const { return *host; }
   bool StopRequested() const;
   DWORD ThreadId() const { return threadId.load(std::memory_order_relaxed); }
   // Whether the device was lost while this run streamed.
   bool DeviceLost() const { return deviceLost.load(std::memory_order_acquire); }
   // Buffer switches delivered, and why the streams could not run (ASE_OK while they can).
   uint32_t Cycles() const { return cycleCount.load(std::memory_order_acquire); }
+  // The switches a start waits for: the host has been called twice.
+  static constexpr uint32_t kStartedCycles = 2;
+  // Host thread: waits up to `milliseconds` until the run has delivered its first two buffer
+  // switches or has failed; true when it delivered them.
+  bool AwaitStarted(DWORD milliseconds) const;
   ASIOError Failure() const { return streamFailure.load(std::memory_order_acquire); }
   // Whether the run has let its filters and pins go (its thread has ended, or never started).
   bool DeviceReleased() const { return deviceReleased.load(std::memory_order_acquire); }
@@ -88,7 +79,7 @@ class CRunningStream : public CBaseObject {
   CKsAudPin* CapturePin() const { return device.capturePin; }
   CKsAudPin* RenderPin() const { return device.renderPin; }
   // The thread that looks for a device that left, while it looks (0 otherwise).
-  DWORD WatchThreadId() const { return watchThreadId.load(std::memory_order_acquire); }
+  DWORD WatchThreadId() const { return watch.ThreadId(); }
 
   // Host thread, under the transport lock: restarts the pins at `rate` on the streaming thread
   // and waits for it, at most `milliseconds`. ASE_OK once the pins run at it (a lost device
@@ -108,6 +99,10 @@ class CRunningStream : public CBaseObject {
   // thread go meanwhile: nothing of the driver may be touched any more.
   void EnterHost();
   bool LeaveHost();
+  // The last release of the owner while this run, let go inside the host's callback, is still
+  // in it: true when the thread will call the owner's ReleaseAfterHost once it has come out;
+  // false when it is out already (or was never let go there), and the owner may go now.
+  bool DeferOwnerRelease();
 
  private:
   static unsigned WINAPI ThreadProc(void* argument);
@@ -152,6 +147,9 @@ class CRunningStream : public CBaseObject {
   void SkipPlayedSilence();
   void FillRenderBlock(uint32_t first);
   bool EndHalf();
+  // Hands the current half to the host as the next switch of the start, stamped now. False
+  // when the driver let the thread go during the host's callback.
+  bool DeliverHalf();
   // Whether the device failed a request or refused one: it is gone.
   bool DeviceFailed();
   // The device is gone or silent: the host's clock goes on at the buffer period, with silence
@@ -163,11 +161,6 @@ class CRunningStream : public CBaseObject {
   // After each wake of the loop: a device that failed or went silent is ridden out, a rate
   // asked for is taken. False when the loop is to end.
   bool TendDevice(Wake wake);
-  // How long the loop may wait before the render pin counts as silent.
-  DWORD StallWaitMs() const { return stallWaitMs; }
-  // Whether render has completed nothing for the stall time, counted from the latest half's
-  // end (never later than render's latest completion).
-  bool RenderStalled(Wake wake);
   // timeGetTime at the latest buffer switch (now, before the first).
   DWORD LatestSwitchTime() const;
   // The device failed (`failed`) or has completed nothing for the stall time: the silence
@@ -183,6 +176,12 @@ class CRunningStream : public CBaseObject {
   bool ReopenStreams();
   // Closes the pins and makes them again at `rate`; false (pins closed) when they cannot be had.
   bool RemakePins(double rate);
+  // The device's life under the run: streaming; silent with its pins held (riding out a stall);
+  // its pins paused under the run (system sleep); gone, with the watch looking for it.
+  enum class Life : uint8_t { kStreaming, kStalled, kSuspended, kAway };
+  // The one place the device's life changes, with the event and error text each change brings.
+  void Become(Life next);
+  void NoteLost();
   // The device is gone: its filters and pins go, and the watch for its return begins.
   void LetDeviceGo();
   // Whether the callback or the host has asked for a rate not yet taken.
@@ -192,17 +191,22 @@ class CRunningStream : public CBaseObject {
   // Restarts the pins at `wanted`, or back at the old rate when they refuse it; answers the
   // host's request when it is one. False when the pins could not be had at all.
   bool RestartAtRate(double wanted, bool fromHost);
-  void StartWatch();
-  void StopWatch();
-  static unsigned WINAPI WatchProc(void* argument);
-  void Watch();
   // Streaming thread, while attached: records a device event.
   void Note(DeviceEvent event);
   double CurrentRate() const { return rate.load(std::memory_order_acquire); }
   float* CurrentCaptureHalf() const;
   uint32_t HalfStart() const;
 
-  StreamBinding binding;
+  IStreamOwner* const owner;
+  std::shared_ptr<CHostBuffers> host;  // dropped when the thread ends
+  SampleConverter converter;
+  CSwitchClock switchClock;
+  DWORD latestSwitchMs = 0;       // timeGetTime at the latest buffer switch
+  HANDLE startedEvent = nullptr;  // manual-reset: two switches delivered, or a failure
+  // Whether the thread has come out of the host's callback it was let go in, and whether the
+  // owner's release waits for that.
+  enum AfterHost : uint32_t { kNoRelease, kReleaseDeferred, kOutOfHost };
+  std::atomic<uint32_t> afterHost{kNoRelease};
   CKx7Device device;
   HANDLE thread = nullptr;
   std::atomic<DWORD> threadId{0};
@@ -230,15 +234,8 @@ class CRunningStream : public CBaseObject {
   // The rate asked for from inside the host's callback, taken once it has returned (0: none).
   double rateAfterCallback = 0.0;
 
-  // The watch for a device that left: a thread of the run's own that polls the enumeration,
-  // opens the device when it is back and hands its filters and pins to the streaming thread.
-  HANDLE watchThread = nullptr;
-  std::atomic<DWORD> watchThreadId{0};
-  HANDLE watchStop = nullptr;   // manual-reset
-  HANDLE watchFound = nullptr;  // auto-reset: `returned` holds the device
-  std::atomic<bool> watchHasDevice{false};
-  CKx7Device returned;
-  double returnedRate = 0.0;  // the rate the watch made the returned device's pins at
+  // The watch for a device that left, while it is away.
+  CDeviceWatch watch{&rate};
 
   // The loop's state, the streaming thread's alone.
   CInputCapture* capture = nullptr;
@@ -269,17 +266,7 @@ class CRunningStream : public CBaseObject {
   // Empty or failed capture completions the pin may still be handed back at once this half.
   uint32_t quickRequeues = 0;
   CCaptureHalf captured;
-  // The device's life as the loop sees it.
-  // Render's progress as the stall rule last saw it, and where capture stood then: a render pin
-  // that stays silent while capture goes on is stalled after 500 ms of captured frames.
-  uint64_t stampedRenderDone = 0;
-  uint64_t captureAtRender = 0;
-  // The latest switch in whose period render completed, its time stamp (the one the host got)
-  // and render's progress at it: with nothing completing the clock is read only on time-outs.
-  uint32_t stampedCycles = 0;
-  uint64_t renderAtSwitch = 0;
-  DWORD lastHalfTime = 0;
-  DWORD stallWaitMs = 500;
-  bool suspended = false;  // the pins were paused under the run (system sleep)
-  bool away = false;       // the device is gone; the watch looks for it
+  // When render counts as silent.
+  CStallRule stall;
+  Life life = Life::kStreaming;
 };

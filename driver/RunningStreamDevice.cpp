@@ -9,60 +9,19 @@
 #include "streaming/InputCapture.h"
 #include "streaming/OutputRender.h"
 
-namespace {
-
-// A render pin that completes nothing for this long is silent: sleeping, stalled or gone.
-constexpr DWORD kStallMs = 500;
-// Silence counts only once the start has seen its buffer switches: a device that never streams
-// fails the start instead.
-constexpr uint32_t kArmedCycles = 2;
-// How often the watch looks for a device that left.
-constexpr DWORD kWatchPollMs = 250;
-constexpr uint64_t kNanosecondsPerMs = 1000000;
-
-}  // namespace
-
-void CRunningStream::Note(DeviceEvent event) {
-  if (binding.events != nullptr) binding.events->Record(event);
-}
+void CRunningStream::Note(DeviceEvent event) { owner->RecordEvent(event); }
 
 DWORD CRunningStream::LatestSwitchTime() const {
   if (cycleCount.load(std::memory_order_relaxed) == 0) return timeGetTime();
-  return static_cast<DWORD>(binding.owner->LatestSwitchStamp() / kNanosecondsPerMs);
-}
-
-bool CRunningStream::RenderStalled(Wake wake) {
-  const uint32_t cycles = cycleCount.load(std::memory_order_relaxed);
-  const bool rendered = renderDone != stampedRenderDone;
-  if (rendered) {
-    stampedRenderDone = renderDone;
-    captureAtRender = captureNext;
-  }
-  // The latest switch in whose period render completed: its stamp is the host's, no clock read.
-  if (cycles != stampedCycles) {
-    stampedCycles = cycles;
-    if (renderDone != renderAtSwitch) lastHalfTime = LatestSwitchTime();
-    renderAtSwitch = renderDone;
-  }
-  if (rendered || cycles < kArmedCycles) {
-    stallWaitMs = kStallMs;
-    return false;
-  }
-  if (wake == Wake::Capture) {
-    // Capture goes on while render is silent: counted in captured frames, without the clock.
-    const double capturedMs =
-        static_cast<double>(captureNext - captureAtRender) * 1000.0 / CurrentRate();
-    return capturedMs >= kStallMs;
-  }
-  // Nothing completes: silence counted from the latest switch in whose period render completed.
-  const DWORD silent = timeGetTime() - lastHalfTime;
-  stallWaitMs = silent >= kStallMs ? kStallMs : kStallMs - silent;
-  return silent >= kStallMs;
+  return latestSwitchMs;
 }
 
 bool CRunningStream::TendDevice(Wake wake) {
   if (DeviceFailed()) return RideOutLoss(true);
-  if (RenderStalled(wake)) return RideOutLoss(false);
+  if (stall.Stalled(wake == Wake::Capture, cycleCount.load(std::memory_order_relaxed), renderDone,
+                    captureNext, latestSwitchMs, CurrentRate())) {
+    return RideOutLoss(false);
+  }
   if (RateAsked() && !TakeRequestedRate()) return RideOutLoss(true);
   return !StopRequested();
 }
@@ -70,40 +29,62 @@ bool CRunningStream::TendDevice(Wake wake) {
 bool CRunningStream::RideOutLoss(bool failed) {
   // A pin that answers and says it is paused was paused under the run: the system sleeps.
   bool gone = failed || device.renderPin == nullptr;
+  bool paused = false;
   if (!gone) {
     KSSTATE state = KSSTATE_STOP;
     gone = FAILED(device.renderPin->GetState(&state));
-    suspended = !gone && state == KSSTATE_PAUSE;
+    paused = !gone && state == KSSTATE_PAUSE;
   }
   // The whole gap is one drop-out, however long it lasts.
-  binding.dropOutCount->fetch_add(1, std::memory_order_relaxed);
-  if (suspended) {
-    Note(DeviceEvent::kSuspended);
+  owner->CountDropOut();
+  if (gone) {
+    LetDeviceGo();
   } else {
-    Note(DeviceEvent::kLost);
-    deviceLost.store(true, std::memory_order_release);
-    binding.owner->SetErrorMessage(kDisconnectedText);
+    Become(paused ? Life::kSuspended : Life::kStalled);
   }
-  if (gone) LetDeviceGo();
   const bool attached = RunSilenceClock();
-  StopWatch();
-  returned.ReleaseEnumerators();
-  watchHasDevice.store(false, std::memory_order_relaxed);
-  return attached && !StopRequested() && !away && render != nullptr;
+  watch.Stop();
+  watch.Discard();
+  return attached && !StopRequested() && life == Life::kStreaming && render != nullptr;
+}
+
+void CRunningStream::Become(Life next) {
+  const Life was = life;
+  life = next;
+  switch (next) {
+    case Life::kSuspended:
+      Note(DeviceEvent::kSuspended);
+      return;
+    case Life::kStalled:
+      NoteLost();
+      return;
+    case Life::kAway:
+      // Stalled already counts as lost; a device that left in its sleep (its hub lost power),
+      // or failed while streaming, is lost now.
+      if (was == Life::kStreaming || was == Life::kSuspended) NoteLost();
+      return;
+    case Life::kStreaming:
+      if (was == Life::kSuspended) {
+        Note(DeviceEvent::kResumed);
+      } else if (was != Life::kStreaming) {
+        Note(DeviceEvent::kReturned);
+        owner->SetErrorMessage(kAsioOkText);
+      }
+      return;
+  }
+}
+
+void CRunningStream::NoteLost() {
+  Note(DeviceEvent::kLost);
+  deviceLost.store(true, std::memory_order_release);
+  owner->SetErrorMessage(kDisconnectedText);
 }
 
 void CRunningStream::LetDeviceGo() {
-  if (suspended) {
-    // The device left in its sleep (its hub lost power): it is lost now.
-    suspended = false;
-    Note(DeviceEvent::kLost);
-    deviceLost.store(true, std::memory_order_release);
-    binding.owner->SetErrorMessage(kDisconnectedText);
-  }
+  Become(Life::kAway);
   CloseStreams();
   device.ReleaseEnumerators();
-  away = true;
-  StartWatch();
+  watch.Start();
 }
 
 bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
@@ -114,7 +95,8 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
     HANDLE events[4] = {stopEvent, controlEvent, nullptr, nullptr};
     DWORD count = 2;
     const DWORD foundAt = count;
-    if (away && watchFound != nullptr) events[count++] = watchFound;
+    const bool away = life == Life::kAway;
+    if (away && watch.FoundEvent() != nullptr) events[count++] = watch.FoundEvent();
     const DWORD renderAt = count;
     if (!away && render != nullptr && render->AwaitedEvent() != nullptr) {
       events[count++] = render->AwaitedEvent();
@@ -122,19 +104,15 @@ bool CRunningStream::AwaitSilentHalf(DWORD t0, double dueMs) {
     const auto wait = static_cast<DWORD>(std::ceil(dueMs - now));
     const DWORD woke = WaitForMultipleObjects(count, events, FALSE, wait);
     if (StopRequested()) break;
-    if (woke == WAIT_OBJECT_0 + foundAt && away && watchHasDevice.load(std::memory_order_acquire)) {
+    double returnedRate = 0.0;
+    if (woke == WAIT_OBJECT_0 + foundAt && away && watch.Take(device, &returnedRate)) {
       // The device is back as a new instance, opened by the watch at the rate it read.
-      StopWatch();
-      device.TakeFrom(returned);
-      watchHasDevice.store(false, std::memory_order_relaxed);
-      away = false;
       const bool atRate = returnedRate == CurrentRate() || RemakePins(CurrentRate());
       if (!atRate || !ReopenStreams()) {
         LetDeviceGo();
         continue;
       }
-      Note(DeviceEvent::kReturned);
-      binding.owner->SetErrorMessage(kAsioOkText);
+      Become(Life::kStreaming);
       return false;
     }
     if (woke == WAIT_OBJECT_0 + renderAt && !away && !OnSilentRenderWake()) return false;
@@ -153,17 +131,11 @@ bool CRunningStream::OnSilentRenderWake() {
     return true;
   }
   // The pins complete again: after a sleep, or a stall that ended.
-  if (suspended) {
-    Note(DeviceEvent::kResumed);
-  } else {
-    Note(DeviceEvent::kReturned);
-    binding.owner->SetErrorMessage(kAsioOkText);
-  }
-  suspended = false;
   if (!ReopenStreams()) {
     LetDeviceGo();
     return true;
   }
+  Become(Life::kStreaming);
   return false;
 }
 
@@ -175,10 +147,7 @@ bool CRunningStream::ReopenStreams() {
     return false;
   }
   ResetStreamState();
-  stampedCycles = cycleCount.load(std::memory_order_relaxed);
-  stampedRenderDone = renderAtSwitch = renderDone;
-  captureAtRender = captureNext;
-  lastHalfTime = timeGetTime();
+  stall.Restart(cycleCount.load(std::memory_order_relaxed), renderDone, captureNext);
   return true;
 }
 
@@ -210,7 +179,7 @@ bool CRunningStream::RestartAtRate(double wanted, bool fromHost) {
   const double old = CurrentRate();
   bool streams = true;
   bool refused = false;
-  if (!away && wanted != old) {
+  if (life != Life::kAway && wanted != old) {
     if (RemakePins(wanted)) {
       Note(DeviceEvent::kRateRestarted);
     } else {
@@ -224,7 +193,8 @@ bool CRunningStream::RestartAtRate(double wanted, bool fromHost) {
   // time info is marked. A change asked from inside a callback that the pins refused after all
   // goes back to the old rate.
   if (!refused || !fromHost) {
-    binding.owner->TakeRate(CurrentRate());
+    owner->TakeRate(CurrentRate());
+    host->SetTimeInfoFlags(kSampleRateChanged);
   }
   if (fromHost) {
     rateRequest.store(refused ? kRateRefused : kRateRunning, std::memory_order_release);
@@ -256,49 +226,7 @@ ASIOError CRunningStream::ChangeRate(double wanted, DWORD milliseconds, bool* re
 }
 
 bool CRunningStream::ChangeRateAfterCallback(double wanted) {
-  if (!away && !device.PinsTakeRate(wanted)) return false;
+  if (life != Life::kAway && !device.PinsTakeRate(wanted)) return false;
   rateAfterCallback = wanted;
   return true;
-}
-
-void CRunningStream::StartWatch() {
-  if (watchThread != nullptr || watchStop == nullptr || watchFound == nullptr) return;
-  ResetEvent(watchStop);
-  watchHasDevice.store(false, std::memory_order_relaxed);
-  unsigned id = 0;
-  const uintptr_t handle = _beginthreadex(nullptr, 0, WatchProc, this, 0, &id);
-  // Without a watch the silence clock goes on until the host stops.
-  if (handle == 0) return;
-  watchThread = reinterpret_cast<HANDLE>(handle);
-  watchThreadId.store(id, std::memory_order_release);
-}
-
-void CRunningStream::StopWatch() {
-  if (watchThread == nullptr) return;
-  SetEvent(watchStop);
-  // Its steps are bounded as the streaming thread's own requests to the device are.
-  WaitForSingleObject(watchThread, INFINITE);
-  CloseHandle(watchThread);
-  watchThread = nullptr;
-  watchThreadId.store(0, std::memory_order_release);
-}
-
-unsigned WINAPI CRunningStream::WatchProc(void* argument) {
-  static_cast<CRunningStream*>(argument)->Watch();
-  return 0;
-}
-
-void CRunningStream::Watch() {
-  // The streaming thread ends the watch before it lets the run go: `this` stays valid.
-  while (WaitForSingleObject(watchStop, kWatchPollMs) == WAIT_TIMEOUT) {
-    CKx7Device found;
-    if (!found.FindFilters()) continue;
-    const double at = CurrentRate();
-    if (!found.CreatePins(at)) continue;
-    returned.TakeFrom(found);
-    returnedRate = at;
-    watchHasDevice.store(true, std::memory_order_release);
-    SetEvent(watchFound);
-    return;
-  }
 }

@@ -94,7 +94,7 @@ bool CRunningStream::DeviceFailed() {
 }
 
 bool CRunningStream::RunSilenceClock() {
-  const uint32_t halfSize = binding.bufferSize;
+  const uint32_t halfSize = host->BufferSize();
   double due = 0.0;  // milliseconds after t0 at which the next half ends
   // The host's period goes on from its latest switch. Its waits are a few milliseconds: the
   // system timer is asked for 1 ms resolution meanwhile (on Windows its default is 15.6 ms).
@@ -110,37 +110,20 @@ bool CRunningStream::RunSilenceClock() {
     if (!AwaitSilentHalf(t0, due)) break;
     // Silence in: the half holds nothing of the device. The host's output goes nowhere.
     captured.NextHalf(CurrentCaptureHalf(), halfSize);
-    for (int32_t c = 1; c < binding.activeInputs; ++c) {
-      if (binding.inputBuffers[c] != nullptr) {
-        std::memset(binding.inputBuffers[c] + HalfStart(), 0, halfSize * sizeof(int32_t));
-      }
-    }
-    if (!binding.owner->DeliverCycle(*this)) return false;
-    cycleCount.fetch_add(1, std::memory_order_release);
+    host->SilenceOtherInputs();
+    if (!DeliverHalf()) return false;
   }
   return true;
 }
 
-void CRunningStream::ClearHostHalves() {
-  const size_t samples = 2 * static_cast<size_t>(binding.bufferSize);
-  for (int32_t c = 0; c < binding.activeInputs; ++c) {
-    if (binding.inputBuffers[c] != nullptr) {
-      std::memset(binding.inputBuffers[c], 0, samples * sizeof(int32_t));
-    }
-  }
-  for (int32_t c = 0; c < binding.activeOutputs; ++c) {
-    if (binding.outputFloatBuffers[c] != nullptr) {
-      std::memset(binding.outputFloatBuffers[c], 0, samples * sizeof(float));
-    }
-  }
-}
+void CRunningStream::ClearHostHalves() { host->Clear(); }
 
 bool CRunningStream::OpenStreams() {
   HRESULT captureResult = E_FAIL;
   HRESULT renderResult = E_FAIL;
   // The render pin starts with the output latency and one half of silence queued; both rings
   // have spare packets for a device that hands its requests back late.
-  const uint32_t primed = kx7::StreamPacketsFor(binding.bufferSize);
+  const uint32_t primed = kx7::StreamPacketsFor(host->BufferSize());
   primedPackets = primed;
   packetCount = primed + kx7::kSpareStreamPackets;
   capture =
@@ -158,6 +141,7 @@ bool CRunningStream::OpenStreams() {
   streamFailure.store(FAILED(renderResult) ? StreamFailureOf(device.renderPin, renderResult)
                                            : StreamFailureOf(device.capturePin, captureResult),
                       std::memory_order_release);
+  SetEvent(startedEvent);
   return false;
 }
 
@@ -178,9 +162,8 @@ void CRunningStream::ResetStreamState() {
   captureFailed = false;
   renderFailed = false;
   captured = CCaptureHalf();
-  if (float* half = CurrentCaptureHalf()) std::memset(half, 0, binding.bufferSize * sizeof(float));
-  binding.latencyCount->store(binding.bufferSize + kx7::OutputLatencyFrames(binding.bufferSize),
-                              std::memory_order_relaxed);
+  if (float* half = CurrentCaptureHalf()) std::memset(half, 0, host->BufferSize() * sizeof(float));
+  owner->ShowLatency(host->BufferSize() + kx7::OutputLatencyFrames(host->BufferSize()));
 }
 
 void CRunningStream::IdleUntilStopped() {
@@ -212,7 +195,7 @@ CRunningStream::Wake CRunningStream::AwaitCompletion() {
   }
   // A request of the host's (a new rate) wakes the loop too.
   if (controlEvent != nullptr) events[count++] = controlEvent;
-  const DWORD woke = WaitForMultipleObjects(count, events, FALSE, StallWaitMs());
+  const DWORD woke = WaitForMultipleObjects(count, events, FALSE, stall.WaitMs());
   if (StopRequested()) return Wake::Stop;
   return woke < WAIT_OBJECT_0 + count ? woken[woke - WAIT_OBJECT_0] : Wake::Nothing;
 }
@@ -261,7 +244,7 @@ bool CRunningStream::DrainCapture() {
   // At most one ring's worth per wake: a pin that hands its reads back at once cannot keep the
   // thread here.
   bool took = false;
-  const uint32_t halfSize = binding.bufferSize;
+  const uint32_t halfSize = host->BufferSize();
   uint32_t k = 0;
   for (; k < packetCount; ++k) {
     if (!packetHeld) {
@@ -285,9 +268,8 @@ bool CRunningStream::DrainCapture() {
       packetHeld = true;
     }
     const uint32_t frames = capture->GetFrameCount();
-    packetTaken +=
-        captured.Take(binding.converter, capture->GetData() + packetTaken, frames - packetTaken,
-                      packetPlace + packetTaken, CurrentCaptureHalf(), halfSize);
+    packetTaken += captured.Take(converter, capture->GetData() + packetTaken, frames - packetTaken,
+                                 packetPlace + packetTaken, CurrentCaptureHalf(), halfSize);
     // The rest belongs to a later half: the packet waits for it.
     if (packetTaken < frames) break;
     packetHeld = false;
@@ -322,13 +304,13 @@ uint64_t CRunningStream::PlaceOfPacket(uint32_t frames) {
 }
 
 bool CRunningStream::HalfDue() const {
-  if (captured.Complete(binding.bufferSize)) return true;
+  if (captured.Complete(host->BufferSize())) return true;
   // Render has passed the half's end by the grace: what capture has not brought is lost.
-  return renderDone >= captured.Base() + binding.bufferSize + kCaptureGraceFrames;
+  return renderDone >= captured.Base() + host->BufferSize() + kCaptureGraceFrames;
 }
 
 void CRunningStream::FeedRender() {
-  const uint32_t span = 2 * binding.bufferSize;
+  const uint32_t span = 2 * host->BufferSize();
   if (outputPending > 0) SkipPlayedSilence();
   while (outputPending > 0 && render->FreePackets() > 0) {
     FillRenderBlock(outputCursor);
@@ -371,45 +353,35 @@ void CRunningStream::SkipPlayedSilence() {
   // The host's output for the time the device played silence is dropped, so that what follows
   // plays at its place; what is not pending yet is dropped from the halves to come.
   const uint32_t dropped = static_cast<uint32_t>(gap < outputPending ? gap : outputPending);
-  outputCursor = (outputCursor + dropped) % (2 * binding.bufferSize);
+  outputCursor = (outputCursor + dropped) % (2 * host->BufferSize());
   outputPending -= dropped;
   outputSent += dropped;
 }
 
 void CRunningStream::FillRenderBlock(uint32_t first) {
-  const uint64_t silentFrames = uint64_t{kSilentHalves} * binding.bufferSize;
+  const uint64_t silentFrames = uint64_t{kSilentHalves} * host->BufferSize();
   if (outputSent < silentFrames) {
     std::memset(renderBlock, 0, sizeof renderBlock);
     return;
   }
-  const auto channel = [&](int32_t c) -> const float* {
-    return c < binding.activeOutputs && binding.outputFloatBuffers[c] != nullptr
-               ? binding.outputFloatBuffers[c] + first
-               : nullptr;
-  };
-  binding.converter.RenderFloatToInt32Block(channel(0), channel(1), renderBlock, kBlockFrames,
-                                            outputSent == silentFrames);
+  // The host's channel 0 is the device's left, 1 its right, whatever order it made them in.
+  converter.RenderFloatToInt32Block(host->OutputFloats(0, first), host->OutputFloats(1, first),
+                                    renderBlock, kBlockFrames, outputSent == silentFrames);
 }
 
 bool CRunningStream::EndHalf() {
   // Ends the half: a drop-out when capture did not fill it, then the host's turn, then its
   // output half goes to the device.
-  const uint32_t halfSize = binding.bufferSize;
+  const uint32_t halfSize = host->BufferSize();
   const uint32_t halfStart = HalfStart();
   const uint32_t missing = synced ? captured.Missing(halfSize) : 0;
   if (missing != 0) {
-    binding.dropOutCount->fetch_add(1, std::memory_order_relaxed);
+    owner->CountDropOut();
     Note(DeviceEvent::kCaptureLost);
   }
-  for (int32_t c = 1; c < binding.activeInputs; ++c) {
-    if (binding.inputBuffers[c] != nullptr && binding.inputBuffers[0] != nullptr) {
-      std::memcpy(binding.inputBuffers[c] + halfStart, binding.inputBuffers[0] + halfStart,
-                  halfSize * sizeof(int32_t));
-    }
-  }
+  host->CopyCaptureToOtherInputs();
   dryRun.beforeCallback = PlayedPastOutput() != 0;
-  if (!binding.owner->DeliverCycle(*this)) return false;
-  cycleCount.fetch_add(1, std::memory_order_release);
+  if (!DeliverHalf()) return false;
   // The device ran out of output while the host was in its callback.
   OnRenderPacket();
   if (starved) Note(DeviceEvent::kLateCallback);
@@ -427,11 +399,18 @@ bool CRunningStream::EndHalf() {
   return true;
 }
 
-uint32_t CRunningStream::HalfStart() const {
-  return binding.bufferIndex->load(std::memory_order_relaxed) * binding.bufferSize;
+bool CRunningStream::DeliverHalf() {
+  // The stall rule and the silence clock go by the millisecond clock; the host's stamp is finer.
+  latestSwitchMs = timeGetTime();
+  const uint32_t number = cycleCount.load(std::memory_order_relaxed) + 1;
+  if (!host->Deliver(*this, number, switchClock.Stamp(latestSwitchMs), CurrentRate())) {
+    return false;
+  }
+  cycleCount.store(number, std::memory_order_release);
+  if (number == kStartedCycles) SetEvent(startedEvent);
+  return true;
 }
 
-float* CRunningStream::CurrentCaptureHalf() const {
-  if (binding.activeInputs < 1 || binding.inputBuffers[0] == nullptr) return nullptr;
-  return reinterpret_cast<float*>(binding.inputBuffers[0]) + HalfStart();
-}
+uint32_t CRunningStream::HalfStart() const { return host->HalfIndex() * host->BufferSize(); }
+
+float* CRunningStream::CurrentCaptureHalf() const { return host->CaptureHalf(); }

@@ -81,6 +81,11 @@ DWORD GetTickCount(void) { return static_cast<DWORD>(MillisecondsSinceBoot()); }
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
   emu::CountedCall counted(emu_test::PlatformCall::QueryPerformanceCounter);
   using namespace std::chrono;
+  // A test's stepped clock holds the counter too, so that what is timed by it stays repeatable.
+  if (timeFrozen.load()) {
+    count->QuadPart = static_cast<LONGLONG>(frozenTime.load()) * 1000000;
+    return TRUE;
+  }
   count->QuadPart = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
   return TRUE;
 }

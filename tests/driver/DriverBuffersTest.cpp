@@ -77,9 +77,9 @@ TEST_F(DriverBuffersTest, OneOutputGetsSpareInputsThatAreNeverActive) {
   auto infos = Buffers({{false, 1}});
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
   // The capture path always has two input buffers to fill; the spares are nobody's channel.
-  EXPECT_EQ(Internals(*driver).activeInputs, 2);
-  EXPECT_EQ(Internals(*driver).inputChannels[0], 255);
-  EXPECT_EQ(Internals(*driver).inputChannels[1], 255);
+  EXPECT_EQ(Internals(*driver).InputCount(), 2);
+  EXPECT_EQ(Internals(*driver).InputNumber(0), 255);
+  EXPECT_EQ(Internals(*driver).InputNumber(1), 255);
   EXPECT_EQ(ChannelInfo(*driver, 1, false).isActive, ASIOTrue);
   EXPECT_EQ(ActiveChannels(*driver), 1);
   // The host's halves are the two halves of one writable block (the streaming tests check that
@@ -115,7 +115,7 @@ TEST_F(DriverBuffersTest, BadChannelListsLeaveNoBufferBehind) {
   EXPECT_EQ(driver->createBuffers(nullptr, 0, 128, &host.callbacks), ASE_OK)
       << "no channels at all is a valid request";
   EXPECT_EQ(ActiveChannels(*driver), 0);
-  EXPECT_EQ(Internals(*driver).activeInputs, 2) << "the capture path still has its two spares";
+  EXPECT_EQ(Internals(*driver).InputCount(), 2) << "the capture path still has its two spares";
 }
 
 TEST_F(DriverBuffersTest, SizesTheCycleCannotServeAreRefused) {
@@ -169,21 +169,21 @@ TEST_F(DriverBuffersTest, AsksTheHostOnceForTimeInfo) {
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
   EXPECT_EQ(host.asioMessageCalls, 1);
   EXPECT_EQ(host.lastSelector, kAsioSupportsTimeInfo);
-  EXPECT_TRUE(Internals(*driver).timeInfoMode);
-  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.flags, 7u);
-  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.speed, 1.0);
-  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.sampleRate, 48000.0);
-  EXPECT_EQ(Internals(*driver).asioTime.timeCode.flags, 0u) << "no time code is valid or running";
+  EXPECT_TRUE(Internals(*driver).HostBuffers()->TimeInfoMode());
+  EXPECT_EQ(Internals(*driver).Time().timeInfo.flags, 7u);
+  EXPECT_EQ(Internals(*driver).Time().timeInfo.speed, 1.0);
+  EXPECT_EQ(Internals(*driver).Time().timeInfo.sampleRate, 48000.0);
+  EXPECT_EQ(Internals(*driver).Time().timeCode.flags, 0u) << "no time code is valid or running";
 
   host.timeInfoAnswer = 0;
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
-  EXPECT_FALSE(Internals(*driver).timeInfoMode);
+  EXPECT_FALSE(Internals(*driver).HostBuffers()->TimeInfoMode());
 
   // A host without asioMessage counts as answering 0.
   host.callbacks.asioMessage = nullptr;
   host.timeInfoAnswer = 1;
   ASSERT_EQ(driver->createBuffers(infos.data(), 1, 128, &host.callbacks), ASE_OK);
-  EXPECT_FALSE(Internals(*driver).timeInfoMode);
+  EXPECT_FALSE(Internals(*driver).HostBuffers()->TimeInfoMode());
 }
 
 TEST_F(DriverBuffersTest, PreferredSizeIsAlwaysOneTheHostCanCreate) {

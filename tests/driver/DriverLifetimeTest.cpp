@@ -11,6 +11,15 @@
 
 #include "driver/ConcurrencyFixture.h"
 
+// Each repetition takes about 5 s: one here, more under Wine where the crash was seen.
+#ifndef KX7_STALL_REPETITIONS
+#ifdef _WIN32
+#define KX7_STALL_REPETITIONS 20
+#else
+#define KX7_STALL_REPETITIONS 1
+#endif
+#endif
+
 namespace kx7test {
 namespace {
 
@@ -164,6 +173,66 @@ TEST_F(ConcurrencyTest, StartWorksAgainOnceALetGoStreamHasEnded) {
   EXPECT_TRUE(OneOf(host.driver->stop(), {ASE_OK}));
   Close(host);
   ExpectAllReleased("at the end");
+}
+
+// A plug-in that stalls: its callback goes on reading and writing every sample of its halves,
+// and asking for the position, for 3 s after stop gave up on it, while the host's main thread
+// disposes, creates buffers of another size and releases. The blocks it uses, and the driver
+// object it calls, stay until it returns; then everything goes.
+TEST_F(ConcurrencyTest, AStalledCallbackKeepsItsBuffersWhileTheHostDisposesAndReleases) {
+  std::unique_ptr<CpuHog> hog;
+#ifdef _WIN32
+  hog = std::make_unique<CpuHog>();
+#endif
+  for (int rep = 0; rep < KX7_STALL_REPETITIONS; ++rep) {
+    watchdog.Kick("repetition " + std::to_string(rep));
+    TestHost host;
+    ASSERT_NO_FATAL_FAILURE(Prepare(host, 2, 2, 128));
+    std::atomic<bool> stuck{false};
+    std::atomic<bool> returned{false};
+    std::atomic<uint64_t> positions{0};
+    IASIO* const driver = host.driver;
+    host.onSwitch = [&](uint64_t n) {
+      if (n != 4) return;
+      // The blocks as createBuffers handed them out, before the host's records are reused.
+      std::vector<int32_t*> halves;
+      for (int i = 0; i < host.infoCount; ++i) {
+        for (void* half : host.infos[i].buffers) halves.push_back(static_cast<int32_t*>(half));
+      }
+      stuck.store(true);
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+      int32_t sum = 0;
+      while (std::chrono::steady_clock::now() < end) {
+        for (int32_t* half : halves) {
+          for (int f = 0; f < 128; ++f) {
+            sum += half[f];
+            half[f] = sum;
+          }
+        }
+        ASIOSamples position{};
+        ASIOTimeStamp stamp{};
+        if (driver->getSamplePosition(&position, &stamp) == ASE_OK) positions.fetch_add(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+      returned.store(true);
+    };
+    ASSERT_TRUE(OneOf(driver->start(), {ASE_OK}));
+    ASSERT_TRUE(WaitUntil([&] { return stuck.load(); }, 10000));
+    EXPECT_TRUE(OneOf(driver->stop(), {ASE_OK}));
+    EXPECT_TRUE(OneOf(driver->disposeBuffers(), {ASE_OK}));
+    EXPECT_TRUE(OneOf(CreateBuffers(host, 256), {ASE_OK}));
+    driver->Release();
+    host.driver = nullptr;
+    const bool stillInside = !returned.load();
+    if (stillInside) {
+      EXPECT_EQ(CanUnloadNow(), S_FALSE) << "the stalled run and what it uses are still there";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return returned.load(); }, 10000));
+    EXPECT_GT(positions.load(), 0u);
+    // Once it has returned, the run, its blocks and the driver object all go.
+    EXPECT_TRUE(WaitUntil([&] { return CanUnloadNow() == S_OK && DeviceFilesOpen() == 0; }, 10000));
+    ExpectAllReleased("after repetition " + std::to_string(rep));
+  }
 }
 
 // The host releases its last reference from inside its callback; the module may unload only

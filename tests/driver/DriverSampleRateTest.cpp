@@ -23,7 +23,7 @@ TEST_F(DriverSampleRateTest, SettingTheCurrentRateChangesNothing) {
   ASSERT_EQ(driver->createBuffers(&info, 1, 128, &host.callbacks), ASE_OK);
   EXPECT_EQ(driver->setSampleRate(48000.0), ASE_OK);
   EXPECT_EQ(host.sampleRateCalls, 0);
-  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.flags & kSampleRateChanged, 0u);
+  EXPECT_EQ(Internals(*driver).Time().timeInfo.flags & kSampleRateChanged, 0u);
 }
 
 // A host that hears sampleRateDidChange for its own change takes it for the device's clock and
@@ -36,8 +36,8 @@ TEST_F(DriverSampleRateTest, TheHostsOwnNewRateIsMarkedInTimeInfoNotAnnounced) {
   EXPECT_EQ(driver->setSampleRate(96000.0), ASE_OK);
   EXPECT_EQ(host.sampleRateCalls, 0);
   EXPECT_EQ(host.asioMessageCalls, 1) << "only createBuffers' time-info query, no reset request";
-  EXPECT_NE(Internals(*driver).asioTime.timeInfo.flags & kSampleRateChanged, 0u);
-  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.sampleRate, 96000.0);
+  EXPECT_NE(Internals(*driver).Time().timeInfo.flags & kSampleRateChanged, 0u);
+  EXPECT_EQ(Internals(*driver).Time().timeInfo.sampleRate, 96000.0);
   double rate = 0;
   ASSERT_EQ(driver->getSampleRate(&rate), ASE_OK);
   EXPECT_EQ(rate, 96000.0);
@@ -66,10 +66,14 @@ TEST_F(DriverSampleRateTest, OneInternalClockSource) {
   EXPECT_EQ(clocks[0].associatedGroup, -1);
   EXPECT_EQ(clocks[0].isCurrentSource, ASIOTrue);
   EXPECT_STREQ(clocks[0].name, "Internal");
+  EXPECT_EQ(driver->setClockSource(0), ASE_OK) << "without buffers there is no record to mark";
+  HostRecorder host;
+  ASIOBufferInfo info{ASIOFalse, 0, {nullptr, nullptr}};
+  ASSERT_EQ(driver->createBuffers(&info, 1, 128, &host.callbacks), ASE_OK);
   EXPECT_EQ(driver->setClockSource(1), ASE_NotPresent);
-  EXPECT_EQ(Internals(*driver).asioTime.timeInfo.flags & kClockSourceChanged, 0u);
+  EXPECT_EQ(Internals(*driver).Time().timeInfo.flags & kClockSourceChanged, 0u);
   EXPECT_EQ(driver->setClockSource(0), ASE_OK);
-  EXPECT_NE(Internals(*driver).asioTime.timeInfo.flags & kClockSourceChanged, 0u);
+  EXPECT_NE(Internals(*driver).Time().timeInfo.flags & kClockSourceChanged, 0u);
 }
 
 }  // namespace

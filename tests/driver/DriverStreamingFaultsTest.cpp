@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "driver/StreamingFixture.h"
 
@@ -13,6 +14,40 @@ namespace {
 // A device that refuses its reads, or fails its requests as a pulled cable does, is lost: the
 // host's buffer switches go on at the buffer period with silence in, and it is told why, instead
 // of a transport that freezes without a word.
+// A callback stop gave up on keeps the host's blocks it uses: disposeBuffers and a new
+// createBuffers drop only the driver's reference, and the old blocks go once it has returned.
+TEST_P(StreamingTest, TheBlocksOfACallbackLetGoGoOnlyOnceItHasReturned) {
+  Prepare(64);
+  std::atomic<bool> stuck{false};
+  const HANDLE letGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  host.insideCallback = [&] {
+    if (host.switchCount.load() != 5) return;
+    stuck.store(true);
+    // In finite waits, so the test's stepping sees the thread idle meanwhile.
+    while (WaitForSingleObject(letGo, 50) == WAIT_TIMEOUT) {
+    }
+  };
+  ASSERT_EQ(Start(), ASE_OK);
+  while (!stuck.load()) ASSERT_TRUE(StepPacket());
+  // The stop's bound runs on the system clock.
+  emu_test::UnfreezeTime();
+  EXPECT_EQ(driver->stop(), ASE_OK);
+  const std::weak_ptr<CHostBuffers> old = Internals(*driver).HostBuffers();
+  ASSERT_EQ(driver->disposeBuffers(), ASE_OK);
+  Prepare(128);
+  EXPECT_NE(Internals(*driver).HostBuffers(), old.lock());
+  EXPECT_FALSE(old.expired()) << "the callback still uses its blocks";
+  EXPECT_EQ(old.use_count(), 1) << "only the run that was let go holds them";
+  SetEvent(letGo);
+  // The run ends once its pins have stopped, on the device's time.
+  EXPECT_TRUE(WaitUntil([&] {
+    device.Step(1);
+    return old.expired();
+  }));
+  host.insideCallback = nullptr;
+  CloseHandle(letGo);
+}
+
 TEST_P(StreamingTest, ALostDeviceKeepsTheHostsClockRunningWithSilence) {
   device.SetMicrophone(vkx7::MicrophoneSource::Tone(1000.0, 0.5));
   Prepare(128);

@@ -1,5 +1,6 @@
 // The driver streaming against the virtual KX-7: start and stop, the buffer-switch cycle, the
 // rendered bytes, capture into both inputs, and the time information handed to the host.
+#include <algorithm>
 #include <cstring>
 
 #include "driver/StreamingFixture.h"
@@ -96,23 +97,48 @@ TEST_P(StreamingTest, TwoSilentHalvesThenAFadeInEachHalfRightBehindThePrimedSile
   }
 }
 
-TEST_P(StreamingTest, OneActiveOutputPlaysLeftAndSilenceRight) {
-  Prepare(64, 1);
-  host.output = [](int, int, int) { return 0x40000000; };
-  ASSERT_EQ(Start(), ASE_OK);
-  RunCycles(8);
+// The host's output channel 0 is the device's left and 1 its right, in whatever order and subset
+// the host made them: each side carries its channel's samples or silence. A number given twice
+// is refused.
+TEST_P(StreamingTest, EachOutputChannelPlaysOnItsOwnSide) {
+  ASSERT_EQ(driver->init(nullptr), ASIOTrue);
+  const int32_t sent[2] = {0x40000000, 0x20000000};
+  host.output = [&](int, int c, int) { return sent[c]; };
+  host.bufferSize = 64;
   const unsigned primed = PrimedPackets(64);
-  ASSERT_TRUE(StepPackets(primed));
-  const std::vector<BYTE> bytes = device.RenderedBytes();
-  uint8_t left[3];
-  ExpectedBytes(0x40000000, 1.0f, false, left);
-  for (size_t k = 3; k < 8; ++k) {
-    for (int f = 0; f < 64; ++f) {
-      EXPECT_EQ(std::memcmp(RenderedSample(bytes, primed + k, f, 0), left, 3), 0);
-      const uint8_t* right = RenderedSample(bytes, primed + k, f, 1);
-      EXPECT_EQ(right[0] | right[1] | right[2], 0);
+  for (const std::vector<int>& numbers : std::vector<std::vector<int>>{{1}, {1, 0}, {0}, {0, 1}}) {
+    host.infoCount = 0;
+    for (int number : numbers)
+      host.infos[host.infoCount++] = {ASIOFalse, number, {nullptr, nullptr}};
+    ASSERT_EQ(driver->createBuffers(host.infos, host.infoCount, 64, &host.callbacks), ASE_OK);
+    host.switches.clear();
+    const size_t before = device.RenderedBytes().size() / kPacketBytes;
+    ASSERT_EQ(Start(), ASE_OK);
+    RunCycles(8);
+    ASSERT_TRUE(StepPackets(primed));
+    const std::vector<BYTE> bytes = device.RenderedBytes();
+    ASSERT_GE(bytes.size(), (before + primed + 8) * kPacketBytes);
+    for (int side = 0; side < 2; ++side) {
+      const bool made = std::find(numbers.begin(), numbers.end(), side) != numbers.end();
+      uint8_t expected[3] = {0, 0, 0};
+      if (made) ExpectedBytes(sent[side], 1.0f, false, expected);
+      for (size_t k = 3; k < 8; ++k) {
+        for (int f = 0; f < 64; ++f) {
+          ASSERT_EQ(std::memcmp(RenderedSample(bytes, before + primed + k, f, side), expected, 3),
+                    0)
+              << "outputs " << ::testing::PrintToString(numbers) << " side " << side;
+        }
+      }
     }
+    ASSERT_EQ(driver->stop(), ASE_OK);
   }
+  host.infos[0] = {ASIOFalse, 0, {nullptr, nullptr}};
+  host.infos[1] = {ASIOFalse, 0, {nullptr, nullptr}};
+  EXPECT_EQ(driver->createBuffers(host.infos, 2, 64, &host.callbacks), ASE_InvalidParameter);
+  host.infos[0] = {ASIOTrue, 1, {nullptr, nullptr}};
+  host.infos[1] = {ASIOTrue, 1, {nullptr, nullptr}};
+  EXPECT_EQ(driver->createBuffers(host.infos, 2, 64, &host.callbacks), ASE_InvalidParameter);
+  EXPECT_EQ(driver->start(), ASE_NotPresent) << "nothing was made";
 }
 
 // Where frame `f` of the output of switch k comes back, on a loopback with no delay of its own:
@@ -148,16 +174,45 @@ TEST_P(StreamingTest, TheMicrophoneReachesBothInputsAndTheLoopbackReturnsTheHost
   EXPECT_EQ(Internals(*driver).dropOutCount.load(), 0u);
 }
 
+// Switch k of a start carries position (k - 2) x B, the first two 0, however many switches the
+// start took to return; a second start counts afresh. The stepped clock's stamps are whole
+// milliseconds, as the device time they follow.
+TEST_P(StreamingTest, PositionsCountFromTheFirstSwitchOfEachStart) {
+  ASSERT_EQ(driver->init(nullptr), ASIOTrue);
+  for (const double rate : {44100.0, 48000.0, 96000.0}) {
+    ASSERT_EQ(driver->setSampleRate(rate), ASE_OK);
+    for (const int32_t size : {64, 128, 2048}) {
+      Prepare(size);
+      for (int start = 0; start < 2; ++start) {
+        host.switches.clear();
+        ASSERT_EQ(Start(), ASE_OK);
+        RunCycles(6);
+        for (size_t i = 0; i < host.switches.size(); ++i) {
+          const uint64_t expected = i < 2 ? 0 : (i - 1) * static_cast<uint64_t>(size);
+          const ASIOSamples& position = host.switches[i].position;
+          ASSERT_EQ((uint64_t{position.hi} << 32) | position.lo, expected)
+              << rate << " Hz, " << size << " frames, switch " << i + 1;
+          const ASIOTimeStamp& stamp = host.switches[i].stamp;
+          ASSERT_EQ(((uint64_t{stamp.hi} << 32) | stamp.lo) % 1000000u, 0u)
+              << "stepped stamps stay whole milliseconds";
+        }
+        ASSERT_EQ(driver->stop(), ASE_OK);
+      }
+      ASSERT_EQ(driver->disposeBuffers(), ASE_OK);
+    }
+  }
+}
+
 TEST_P(StreamingTest, TimeInfoCarriesPositionAndStampAndClearsTheChangeFlags) {
   host.answerTimeInfo = true;
   Prepare(256);
-  ASSERT_TRUE(Internals(*driver).timeInfoMode);
+  ASSERT_TRUE(Internals(*driver).HostBuffers()->TimeInfoMode());
   ASSERT_EQ(Start(), ASE_OK);
   ASSERT_EQ(driver->setSampleRate(48000.0), ASE_OK);  // same rate: no change flagged
   RunCycles(4);
-  uint32_t flags = __atomic_load_n(&Internals(*driver).asioTime.timeInfo.flags, __ATOMIC_RELAXED);
+  uint32_t flags = __atomic_load_n(&Internals(*driver).Time().timeInfo.flags, __ATOMIC_RELAXED);
   EXPECT_EQ(flags & 0x30u, 0u);
-  __atomic_or_fetch(&Internals(*driver).asioTime.timeInfo.flags, kSampleRateChanged,
+  __atomic_or_fetch(&Internals(*driver).Time().timeInfo.flags, kSampleRateChanged,
                     __ATOMIC_RELAXED);
   RunCycles(6);
   EXPECT_NE(host.switches[4].flagsSeen & kSampleRateChanged, 0u) << "seen by the host once";
@@ -180,12 +235,12 @@ TEST_P(StreamingTest, MissingTimeInfoCallbackFallsBackToThePlainSwitch) {
 
 TEST_P(StreamingTest, PlainSwitchNeverTouchesTheTimeRecord) {
   Prepare(64);
-  std::memset(&Internals(*driver).asioTime, 0x5A, sizeof Internals(*driver).asioTime);
+  std::memset(&Internals(*driver).Time(), 0x5A, sizeof Internals(*driver).Time());
   ASSERT_EQ(Start(), ASE_OK);
   RunCycles(4);
   ASIOTime untouched;
   std::memset(&untouched, 0x5A, sizeof untouched);
-  EXPECT_EQ(std::memcmp(&Internals(*driver).asioTime, &untouched, sizeof untouched), 0);
+  EXPECT_EQ(std::memcmp(&Internals(*driver).Time(), &untouched, sizeof untouched), 0);
 }
 
 // The suites of this file and of the faults' file, in both layouts.

@@ -22,20 +22,23 @@ TEST_F(DriverTransportTest, StartNeedsBuffersAndADevice) {
 
 TEST_F(DriverTransportTest, SamplePositionSplitsIntoHighAndLowWords) {
   DriverHandle driver;
+  HostRecorder host;
+  ASIOBufferInfo info{ASIOFalse, 0, {nullptr, nullptr}};
+  ASSERT_EQ(driver->createBuffers(&info, 1, 128, &host.callbacks), ASE_OK);
+  CHostBuffers& buffers = *Internals(*driver).HostBuffers();
   ASIOSamples position{};
   ASIOTimeStamp stamp{};
-  Internals(*driver).samplePosition = 6442450944.0;  // 1.5 x 2^32
-  Internals(*driver).systemTime = (uint64_t{3} << 32) | 5;
+  buffers.Publish(uint64_t{3} << 31, (uint64_t{3} << 32) | 5);  // 1.5 x 2^32
   ASSERT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
   EXPECT_EQ(position.hi, 1u);
   EXPECT_EQ(position.lo, 2147483648u);
   EXPECT_EQ(stamp.hi, 3u);
   EXPECT_EQ(stamp.lo, 5u);
-  Internals(*driver).samplePosition = 4294967295.0;
+  buffers.Publish(4294967295u, 0);
   driver->getSamplePosition(&position, &stamp);
   EXPECT_EQ(position.hi, 0u);
   EXPECT_EQ(position.lo, 4294967295u);
-  Internals(*driver).samplePosition = 4294967296.0;
+  buffers.Publish(uint64_t{1} << 32, 0);
   driver->getSamplePosition(&position, &stamp);
   EXPECT_EQ(position.hi, 1u);
   EXPECT_EQ(position.lo, 0u);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/HostBuffers.h"
 #include "driver/Kx7Device.h"
 #include "driver/RunningStream.h"
 #include "driver/StreamOwner.h"
@@ -35,85 +36,46 @@ constexpr float kLeftOut = 0.25f;
 constexpr float kRightOut = -0.25f;
 constexpr double kPi = 3.14159265358979323846;
 
-// Stands in for the driver object: records each half it is handed, answers like a host's
-// callback by filling the output half, and blocks inside the callback when asked to.
+// Stands in for the driver object and its host: makes the host's buffers, records each half the
+// host is handed, answers like a host's callback by filling the output half, and blocks inside
+// the callback when asked to.
 class TestOwner final : public IStreamOwner {
  public:
   TestOwner() : release(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-    for (int c = 0; c < 2; ++c) {
-      inputs[c].assign(2 * kBufferSize, 0);
-      outputs[c].assign(2 * kBufferSize, 0.0f);
-    }
+    current = this;
+    callbacks.bufferSwitch = &TestOwner::OnSwitch;
+    for (int c = 0; c < 4; ++c)
+      infos[c] = {c < 2 ? ASIOTrue : ASIOFalse, c % 2, {nullptr, nullptr}};
+    EXPECT_EQ(CHostBuffers::Create(infos, 4, kBufferSize, &callbacks, 48000.0, &host), ASE_OK);
   }
-  ~TestOwner() { CloseHandle(release); }
+  ~TestOwner() {
+    current = nullptr;
+    CloseHandle(release);
+  }
   TestOwner(const TestOwner&) = delete;
   TestOwner& operator=(const TestOwner&) = delete;
 
-  StreamBinding Binding() {
-    StreamBinding binding;
-    binding.owner = this;
-    binding.bufferSize = kBufferSize;
-    binding.activeInputs = 2;
-    binding.activeOutputs = 2;
-    for (int c = 0; c < 2; ++c) {
-      binding.inputBuffers[c] = inputs[c].data();
-      binding.outputFloatBuffers[c] = outputs[c].data();
-    }
-    binding.bufferIndex = &bufferIndex;
-    binding.dropOutCount = &dropOuts;
-    binding.latencyCount = &latency;
-    return binding;
-  }
-
-  bool DeliverCycle(CRunningStream& run) override {
-    const uint32_t index = bufferIndex.load();
-    const uint32_t start = index * kBufferSize;
-    const auto* left = reinterpret_cast<const float*>(inputs[0].data() + start);
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      indices.push_back(index);
-      captured.insert(captured.end(), left, left + kBufferSize);
-      inputsAgree = inputsAgree && std::memcmp(inputs[0].data() + start, inputs[1].data() + start,
-                                               kBufferSize * sizeof(int32_t)) == 0;
-    }
-    stamp.store(static_cast<uint64_t>(timeGetTime()) * 1000000u);
-    calls.fetch_add(1);
-    run.EnterHost();
-    if (insideCallback) insideCallback();
-    if (blockAt != 0 && calls.load() == blockAt) {
-      blocked.store(true);
-      // In finite waits, so the test's stepping sees the thread idle meanwhile.
-      while (WaitForSingleObject(release, 50) == WAIT_TIMEOUT) {
-      }
-    }
-    for (uint32_t f = 0; f < kBufferSize; ++f) {
-      outputs[0][start + f] = kLeftOut;
-      outputs[1][start + f] = kRightOut;
-    }
-    // Let go meanwhile: nothing of the owner may be touched any more.
-    if (!run.LeaveHost()) return false;
-    bufferIndex.store(index ^ 1u);
-    return true;
-  }
   void SetErrorMessage(const char* text) override {
     std::lock_guard<std::mutex> guard(lock);
     errors.emplace_back(text);
   }
-  uint64_t LatestSwitchStamp() const override { return stamp.load(); }
   void TakeRate(double rate) override { takenRate.store(rate); }
+  void CountDropOut() override { dropOuts.fetch_add(1); }
+  void ShowLatency(uint32_t frames) override { latency.store(frames); }
+  void RecordEvent(DeviceEvent) override {}
+  void ReleaseAfterHost() override {}
 
   std::vector<std::string> Errors() {
     std::lock_guard<std::mutex> guard(lock);
     return errors;
   }
 
-  std::vector<int32_t> inputs[2];
-  std::vector<float> outputs[2];
-  std::atomic<uint32_t> bufferIndex{0};
+  ASIOBufferInfo infos[4];  // inputs 0 and 1, outputs 0 and 1
+  ASIOCallbacks callbacks{};
+  std::shared_ptr<CHostBuffers> host;
   std::atomic<uint32_t> dropOuts{0};
   std::atomic<uint32_t> latency{0};
   std::atomic<unsigned> calls{0};
-  std::atomic<uint64_t> stamp{0};
   std::atomic<double> takenRate{0.0};
   // Runs inside each callback on the streaming thread (a host's work, say).
   std::function<void()> insideCallback;
@@ -124,10 +86,42 @@ class TestOwner final : public IStreamOwner {
 
   std::mutex lock;
   std::vector<uint32_t> indices;
-  std::vector<float> captured;  // the left input's halves, as the run left them
+  std::vector<float> captured;  // the left input's halves, as the host got them
   bool inputsAgree = true;
   std::vector<std::string> errors;
+
+ private:
+  static void OnSwitch(int32_t index, ASIOBool) { current->Switch(static_cast<uint32_t>(index)); }
+  void Switch(uint32_t index) {
+    const auto* left = static_cast<const int32_t*>(infos[0].buffers[index]);
+    const auto* right = static_cast<const int32_t*>(infos[1].buffers[index]);
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      indices.push_back(index);
+      for (uint32_t f = 0; f < kBufferSize; ++f) {
+        captured.push_back(static_cast<float>(left[f] / 2147483647.5));
+      }
+      inputsAgree = inputsAgree && std::memcmp(left, right, kBufferSize * sizeof(int32_t)) == 0;
+    }
+    calls.fetch_add(1);
+    if (insideCallback) insideCallback();
+    if (blockAt != 0 && calls.load() == blockAt) {
+      blocked.store(true);
+      // In finite waits, so the test's stepping sees the thread idle meanwhile.
+      while (WaitForSingleObject(release, 50) == WAIT_TIMEOUT) {
+      }
+    }
+    const int32_t out[2] = {static_cast<int32_t>(kLeftOut * 2147483648.0),
+                            static_cast<int32_t>(kRightOut * 2147483648.0)};
+    for (int c = 0; c < 2; ++c) {
+      auto* half = static_cast<int32_t*>(infos[2 + c].buffers[index]);
+      std::fill(half, half + kBufferSize, out[c]);
+    }
+  }
+  static TestOwner* current;
 };
+
+TestOwner* TestOwner::current = nullptr;
 
 template <typename Predicate>
 bool WaitFor(Predicate predicate, int milliseconds = 20000) {
@@ -159,7 +153,7 @@ class RunningStreamTest : public ::testing::TestWithParam<vkx7::Kx7Layout> {
     CKx7Device opened;
     ASSERT_TRUE(opened.FindFilters());
     ASSERT_TRUE(opened.CreatePins(48000.0));
-    run = std::make_shared<CRunningStream>(owner.Binding(), opened);
+    run = std::make_shared<CRunningStream>(&owner, owner.host, 48000.0, opened);
     EXPECT_FALSE(opened.HasPins()) << "the run took the pins over";
     ASSERT_TRUE(CRunningStream::StartThread(run));
     ASSERT_TRUE(WaitFor([&] {
@@ -368,7 +362,7 @@ TEST_P(RunningStreamTest, ABlockedCallbackIsLetGoWithinTheBoundAndTheThreadEndsO
   }));
   EXPECT_TRUE(run->DeviceReleased());
   EXPECT_EQ(owner.calls.load(), 3u) << "no call to the owner after it let the thread go";
-  EXPECT_EQ(owner.bufferIndex.load(), 0u) << "the run told the owner it was let go";
+  EXPECT_EQ(owner.host->HalfIndex(), 0u) << "the half let go in is not turned over";
   EXPECT_TRUE(owner.Errors().empty());
 }
 
