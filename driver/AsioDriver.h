@@ -165,7 +165,9 @@ class CAsioDriver : public IASIO, public CUnknown, private IStreamOwner {
   // The thread whose COM the constructor initialised (0: none); only that thread balances it.
   DWORD comThread = 0;
   std::atomic<ASIOSampleRate> sampleRate{48000.0};  // read by the panel thread
-  // What createBuffers made (host threads, transport lock); a run holds its own reference.
+  // What createBuffers made; a run holds its own reference. Replaced by host threads under the
+  // transport lock, always through std::atomic_store: getSamplePosition and setClockSource read
+  // it from any thread without the lock (std::atomic_load).
   std::shared_ptr<CHostBuffers> hostBuffers;
   // The current run, and one that was let go while it still ran (host threads, transport lock).
   std::shared_ptr<CRunningStream> stream;

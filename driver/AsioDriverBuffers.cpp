@@ -85,10 +85,12 @@ ASIOError CAsioDriver::CreateBuffers(ASIOBufferInfo* bufferInfos, int32_t numCha
   // device behind what the device still holds then.
   inputLatency.store(bufferSize, std::memory_order_relaxed);
   outputLatency.store(kx7::OutputLatencyFrames(bufferSize), std::memory_order_relaxed);
+  std::shared_ptr<CHostBuffers> host;
   const ASIOError made = CHostBuffers::Create(bufferInfos, numChannels, bufferSize, hostCallbacks,
-                                              sampleRate.load(), &hostBuffers);
+                                              sampleRate.load(), &host);
   if (made != ASE_OK) return made;
-  activeChannelMask.store(hostBuffers->ActiveMask(), std::memory_order_release);
+  activeChannelMask.store(host->ActiveMask(), std::memory_order_release);
+  std::atomic_store(&hostBuffers, std::move(host));
   return ASE_OK;
 }
 
@@ -108,5 +110,5 @@ ASIOError CAsioDriver::DisposeBuffers() {
 void CAsioDriver::ReleaseBuffers() {
   EndStream();
   activeChannelMask.store(0, std::memory_order_release);
-  hostBuffers.reset();
+  std::atomic_store(&hostBuffers, std::shared_ptr<CHostBuffers>());
 }

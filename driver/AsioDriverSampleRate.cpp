@@ -12,7 +12,8 @@ constexpr ASIOSampleRate kMaxSampleRate = kx7::kMaxSampleRate;
 }  // namespace
 
 void CAsioDriver::SetTimeInfoFlags(uint32_t flags) {
-  if (hostBuffers != nullptr) hostBuffers->SetTimeInfoFlags(flags);
+  const std::shared_ptr<CHostBuffers> host = std::atomic_load(&hostBuffers);
+  if (host != nullptr) host->SetTimeInfoFlags(flags);
 }
 
 ASIOError CAsioDriver::canSampleRate(ASIOSampleRate rate) {

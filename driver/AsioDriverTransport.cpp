@@ -105,7 +105,8 @@ ASIOError CAsioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStam
     run->Host().ReadPosition(sPos, tStamp);
     return ASE_OK;
   }
-  const CHostBuffers* host = hostBuffers.get();
+  // Another host thread may dispose or make the buffers meanwhile.
+  const std::shared_ptr<CHostBuffers> host = std::atomic_load(&hostBuffers);
   if (host == nullptr) {
     *sPos = {0, 0};
     *tStamp = {0, 0};

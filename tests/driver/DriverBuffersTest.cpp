@@ -1,6 +1,8 @@
 // Channels, double buffers and latencies.
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "driver/DriverFixture.h"
@@ -139,6 +141,32 @@ TEST_F(DriverBuffersTest, SizesTheCycleCannotServeAreRefused) {
   EXPECT_EQ(infos[0].buffers[0], nullptr);
   EXPECT_EQ(ActiveChannels(*driver), 0) << "the sets made before are gone too";
   EXPECT_TRUE(StartWantsBuffers(*driver));
+}
+
+// A host's other thread (a transport display, say) asks for the position while its main thread
+// makes and disposes the buffers: the answers come from whole records, never from freed ones.
+TEST_F(DriverBuffersTest, PositionsAskedWhileAnotherThreadMakesAndDisposesBuffers) {
+  DriverHandle driver;
+  HostRecorder host;
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done.load()) {
+      ASIOSamples position{};
+      ASIOTimeStamp stamp{};
+      EXPECT_EQ(driver->getSamplePosition(&position, &stamp), ASE_OK);
+      driver->setClockSource(0);
+    }
+  });
+  for (int round = 0; round < 300; ++round) {
+    auto infos = Buffers({{true, 0}, {false, 0}, {false, 1}});
+    EXPECT_EQ(driver->createBuffers(infos.data(), 3, round % 2 == 0 ? 64 : 2048, &host.callbacks),
+              ASE_OK);
+    if (round % 3 == 0) {
+      EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+    }
+  }
+  done.store(true);
+  reader.join();
 }
 
 TEST_F(DriverBuffersTest, LatenciesFollowTheBufferSize) {
