@@ -89,7 +89,8 @@ class CHostBuffers {
   uint32_t activeMask = 0;
   ASIOCallbacks* callbacks = nullptr;
   bool timeInfoMode = false;
-  ASIOTime asioTime{};
+  // The record's doubles on their natural alignment (its layout is packed to 4 bytes).
+  alignas(8) ASIOTime asioTime{};
   std::atomic<uint32_t> halfIndex{0};
   SampleConverter converter;
   // The published pair: odd while being written.

@@ -140,9 +140,11 @@ class StreamingTest : public DriverTest, public ::testing::WithParamInterface<vk
               ASE_OK);
   }
 
-  // Both pins run (render first, then capture) with their packets queued.
+  // Both pins run (render first, then capture) with their packets queued, and start has named
+  // the streaming thread (which the stepping waits for): the thread may get there first.
   bool PinsReady() {
-    return device.PinState(vkx7::Direction::Render) == KSSTATE_RUN &&
+    return Internals(*driver).streamThreadId.load() != 0 &&
+           device.PinState(vkx7::Direction::Render) == KSSTATE_RUN &&
            device.PinState(vkx7::Direction::Capture) == KSSTATE_RUN &&
            device.QueuedWrites() == kx7::StreamPacketsFor(static_cast<uint32_t>(host.bufferSize));
   }
