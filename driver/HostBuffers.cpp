@@ -11,9 +11,12 @@ namespace {
 // Inputs the host did not ask for still get a block (both carry the microphone); they are never
 // reported active.
 constexpr int32_t kSpareChannel = 255;
-// Sizes whose blocks would exceed this are treated as an allocation failure: no host can use
-// them, and committing them could exhaust the machine's memory once streaming touches them.
-constexpr size_t kMaxBlockBytes = size_t{256} << 20;
+
+// A 64-bit count as the two halves of the host's records.
+void SplitInto(uint64_t value, uint32_t* hi, uint32_t* lo) {
+  *hi = static_cast<uint32_t>(value >> 32);
+  *lo = static_cast<uint32_t>(value);
+}
 
 }  // namespace
 
@@ -28,8 +31,8 @@ CHostBuffers::~CHostBuffers() {
 }
 
 int32_t* CHostBuffers::AllocateBlock() const {
+  // createBuffers admits only the advertised sizes, so a block is at most a few KiB.
   const size_t samples = 2 * static_cast<size_t>(bufferSize);
-  if (samples * sizeof(int32_t) > kMaxBlockBytes) return nullptr;
   return static_cast<int32_t*>(std::calloc(samples, sizeof(int32_t)));
 }
 
@@ -146,7 +149,8 @@ bool CHostBuffers::Deliver(CRunningStream& run, uint32_t switchNumber, uint64_t 
   const bool timeInfo = timeInfoMode && callbacks->bufferSwitchTimeInfo != nullptr;
   if (timeInfo) {
     asioTime.timeInfo.sampleRate = sampleRate;
-    ReadPosition(&asioTime.timeInfo.samplePosition, &asioTime.timeInfo.systemTime);
+    SplitInto(position, &asioTime.timeInfo.samplePosition.hi, &asioTime.timeInfo.samplePosition.lo);
+    SplitInto(stampNs, &asioTime.timeInfo.systemTime.hi, &asioTime.timeInfo.systemTime.lo);
   }
   run.EnterHost();
   if (timeInfo) {
@@ -186,10 +190,8 @@ void CHostBuffers::ReadPosition(ASIOSamples* position, ASIOTimeStamp* stamp) con
     nanoseconds = pairStamp.load(std::memory_order_acquire);
     if ((before & 1u) == 0 && pairSequence.load(std::memory_order_relaxed) == before) break;
   }
-  position->hi = static_cast<uint32_t>(frames >> 32);
-  position->lo = static_cast<uint32_t>(frames);
-  stamp->hi = static_cast<uint32_t>(nanoseconds >> 32);
-  stamp->lo = static_cast<uint32_t>(nanoseconds);
+  SplitInto(frames, &position->hi, &position->lo);
+  SplitInto(nanoseconds, &stamp->hi, &stamp->lo);
 }
 
 void CHostBuffers::SetTimeInfoFlags(uint32_t flags) {
